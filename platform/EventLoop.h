@@ -1,0 +1,76 @@
+// The user-interface thread's message queue on Qt: one pass over pending events, waits that
+// block in the event dispatcher instead of spinning, the application's quit request, and calls
+// handed from a worker thread to an object living on the user-interface thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class QObject;
+class QAbstractEventDispatcher;
+
+namespace vg57::platform {
+
+// Installs the watch on the application object that counts delivered events and notices the
+// quit request however it is made. Called once after the application object exists; the
+// functions below install it themselves when needed.
+void InstallEventWatch();
+
+// The quit request: once made it stays in force for the rest of the run (every wait sees it,
+// and the outer loop ends).
+void RequestQuit();
+bool QuitRequested();
+void ClearQuitRequestForTests();
+
+// One pass over the calling thread's pending events; true when at least one event was handled.
+bool PumpOnce();
+
+// Blocks in the calling thread's event dispatcher until at least one event has been handled or
+// the deadline (MonotonicMs) has passed. Without an event dispatcher it sleeps until the deadline.
+void WaitForEvents(std::int64_t deadlineMs);
+
+// Wakes a thread blocked in WaitPumping from any thread.
+class Waker {
+public:
+    void Wake();
+    // Pumps the calling thread's events while waiting until done() or the timeout (-1: none).
+    // Returns done() at the end.
+    bool WaitPumping(const std::function<bool()>& done, std::int64_t timeoutMs);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::uint64_t wakes_ = 0;                    // guarded by mutex_
+    QAbstractEventDispatcher* waiter_ = nullptr; // guarded by mutex_
+};
+
+// Lets the thread that blocks in CallBlocking give up when its owner shuts down.
+class CallCancel {
+public:
+    void Cancel();
+    bool Cancelled() const;
+    void Reset();
+
+private:
+    friend class CallBlockingAccess;
+    mutable std::mutex mutex_;
+    bool cancelled_ = false;                   // guarded by mutex_
+    std::shared_ptr<struct CallState> active_; // guarded by mutex_
+};
+
+// Runs fn on target's thread and blocks the calling thread until it has returned; an exception
+// from fn is raised again here. Returns false without fn having run when target is destroyed
+// first, or when cancel is signalled before fn has started (fn then never runs). With a timeout
+// (ms, -1 for none) the caller stops waiting after it; fn, if it had started, finishes alone.
+bool CallBlocking(QObject* target, std::function<void()> fn, CallCancel* cancel,
+                  std::int64_t timeoutMs = -1);
+
+// True while the calling thread is running a call that `caller` handed over with CallBlocking:
+// `caller` is then blocked until we return and must not be waited for.
+bool IsRunningCallFrom(std::thread::id caller);
+
+} // namespace vg57::platform

