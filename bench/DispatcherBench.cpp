@@ -1,0 +1,206 @@
+// Round trip of a 5-byte request and an 8-byte reply through the dispatcher to a user-interface
+// thread wait, against a bare poll() client on the same pseudo-terminal; then the CPU cost of
+// polling the gauge twice every 0.5 s for 30 s. The responder runs in a child process so that
+// getrusage() counts only our threads.
+#include "EventLoop.h"
+#include "MonotonicClock.h"
+#include "SerialDispatcher.h"
+#include "SerialMisc.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace vg57;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kExchanges = 2000;
+const char kRequest[] = "\x02"
+                        "0S1\r";
+const char kReply[] = "\x02"
+                      "0S1203\r";
+
+// Answers every 5 bytes with 8, at once, until the master is closed.
+[[noreturn]] void Respond(int master) {
+    char buf[256];
+    std::size_t pending = 0;
+    pollfd p{master, POLLIN, 0};
+    for (;;) {
+        if (poll(&p, 1, -1) < 0) continue;
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) {
+            if (n < 0 && errno == EAGAIN) continue;
+            _exit(0);
+        }
+        pending += static_cast<std::size_t>(n);
+        for (; pending >= 5; pending -= 5)
+            if (write(master, kReply, 8) != 8) _exit(0);
+    }
+}
+
+double Percentile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(q * (v.size() - 1))];
+}
+
+// The path a command takes: QueueOutput, the dispatch thread hands the reply to this thread,
+// which waits as a command wait does (one pass over events, else block until one arrives).
+class UiPath {
+public:
+    explicit UiPath(const std::string& path) {
+        if (int code = d_.OpenDevice(path, 9600, 1, 8, 1, 4096, 4096, loDTR); code != 0) {
+            std::fprintf(stderr, "cannot open %s: %d\n", path.c_str(), code);
+            std::exit(1);
+        }
+        d_.RegisterDataHandler(
+            [this](int kind, std::uint32_t count, std::uint32_t) {
+                if (kind != DataAvailable) return;
+                std::string bytes(count, '\0');
+                d_.ReadBlock(bytes.data(), count);
+                collected_ += count;
+                if (collected_ >= 8) {
+                    collected_ -= 8;
+                    platform::CallBlocking(
+                        &ui_, [this] { answered_ = true; }, nullptr);
+                }
+            },
+            this);
+    }
+    bool Exchange() {
+        answered_ = false;
+        d_.QueueOutput(kRequest, 5);
+        TTickTimer t;
+        StartTickTimer(t, 40);
+        while (!answered_ && !TickTimerExpired(t))
+            if (YieldOnce() == 0) WaitForEventOrExpiry(t);
+        return answered_;
+    }
+    void Close() { d_.CloseDevice(); }
+
+private:
+    TSerialDispatcher d_;
+    QObject ui_;
+    std::uint32_t collected_ = 0; // dispatch thread only
+    bool answered_ = false;       // user-interface thread only
+};
+
+double BareRoundTrip(int fd) {
+    const auto start = Clock::now();
+    if (write(fd, kRequest, 5) != 5) return -1;
+    std::size_t got = 0;
+    char buf[64];
+    pollfd p{fd, POLLIN, 0};
+    while (got < 8) {
+        poll(&p, 1, 2000);
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) got += static_cast<std::size_t>(n);
+    }
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+std::int64_t CpuMicros() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL + u.ru_utime.tv_usec +
+           u.ru_stime.tv_usec;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return 1;
+    // Our slave descriptor stays open so that the line never hangs up between the two clients.
+    const pid_t child = fork();
+    if (child == 0) Respond(master);
+    close(master);
+
+    QCoreApplication app(argc, argv);
+    platform::InstallEventWatch();
+    const std::string path = name;
+    int pollSeconds = 30;
+    if (const char* s = std::getenv("VG57_BENCH_POLL_SECONDS")) pollSeconds = std::atoi(s);
+
+    // (a) through the dispatcher to a UI-thread wait.
+    std::vector<double> ui;
+    {
+        UiPath p(path);
+        for (int i = 0; i < 50; ++i)
+            p.Exchange(); // warm-up
+        for (int i = 0; i < kExchanges; ++i) {
+            const auto start = Clock::now();
+            if (!p.Exchange()) {
+                std::fprintf(stderr, "exchange %d timed out\n", i);
+                return 1;
+            }
+            ui.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        p.Close();
+    }
+    // (b) a bare poll() client on the same pseudo-terminal.
+    std::vector<double> bare;
+    {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+        for (int i = 0; i < 50; ++i)
+            BareRoundTrip(fd);
+        for (int i = 0; i < kExchanges; ++i)
+            bare.push_back(BareRoundTrip(fd));
+        close(fd);
+    }
+    const double uiMedian = Percentile(ui, 0.5), bareMedian = Percentile(bare, 0.5);
+    std::printf("dispatcher path: median %.1f us, p99 %.1f us\n", uiMedian, Percentile(ui, 0.99));
+    std::printf("bare poll():     median %.1f us, p99 %.1f us\n", bareMedian,
+                Percentile(bare, 0.99));
+    std::printf("figure: dispatcher_roundtrip_median_us %.1f us\n", uiMedian);
+    std::printf("figure: dispatcher_roundtrip_p99_us %.1f us\n", Percentile(ui, 0.99));
+    std::printf("figure: bare_roundtrip_median_us %.1f us\n", bareMedian);
+    std::printf("figure: dispatcher_roundtrip_ratio %.2f x\n", uiMedian / bareMedian);
+
+    // Polling as the program does: two exchanges every 0.5 s.
+    {
+        UiPath p(path);
+        int failures = 0;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (!p.Exchange()) ++failures;
+            if (!p.Exchange()) ++failures;
+        });
+        const auto cpu0 = CpuMicros();
+        const auto t0 = Clock::now();
+        tick.start(500);
+        QTimer::singleShot(pollSeconds * 1000, &app, &QCoreApplication::quit);
+        app.exec();
+        tick.stop();
+        const double wall = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+        const double cpu = 100.0 * static_cast<double>(CpuMicros() - cpu0) / wall;
+        p.Close();
+        std::printf("polling %d s: %d failed exchanges\n", pollSeconds, failures);
+        std::printf("figure: dispatcher_polling_cpu %.3f %%\n", cpu);
+    }
+    close(slave);
+    close(slave);
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    return 0;
+}
