@@ -24,3 +24,12 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target tsan_tests
 echo "== threaded tests (thread sanitizer)"
 ctest --test-dir build/tsan -L threaded --output-on-failure --timeout 300
+
+echo "== fuzzing the packet framer (30 s)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+mkdir -p build/fuzz/corpus
+build/fuzz/bin/fuzz_framer -max_total_time=30 -print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus 2>&1 |
+    grep -E "^(stat::number_of_executed_units|Done|==.*ERROR)" || true
+test "${PIPESTATUS[0]}" -eq 0
+echo "all tests passed"

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <vector>
 
@@ -231,6 +232,31 @@ bool CallBlocking(QObject* target, std::function<void()> fn, CallCancel* cancel,
     CallBlockingAccess::End(cancel);
     if (error) std::rethrow_exception(error);
     return ran;
+}
+
+namespace {
+std::function<void(const std::string&)>& Display() {
+    static std::function<void(const std::string&)> display;
+    return display;
+}
+} // namespace
+
+void SetExceptionDisplay(std::function<void(const std::string& message)> display) {
+    Display() = std::move(display);
+}
+
+void DisplayException(std::exception_ptr error) {
+    std::string message = "Unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+    }
+    if (Display())
+        Display()(message);
+    else
+        std::fprintf(stderr, "vg57: %s\n", message.c_str());
 }
 
 bool IsRunningCallFrom(std::thread::id caller) {

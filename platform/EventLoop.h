@@ -5,9 +5,11 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class QObject;
@@ -68,6 +70,11 @@ private:
 // (ms, -1 for none) the caller stops waiting after it; fn, if it had started, finishes alone.
 bool CallBlocking(QObject* target, std::function<void()> fn, CallCancel* cancel,
                   std::int64_t timeoutMs = -1);
+
+// The runtime's standard exception display: shows an error that escaped an event handler,
+// and the program goes on. The program installs a message box; the default writes to stderr.
+void SetExceptionDisplay(std::function<void(const std::string& message)> display);
+void DisplayException(std::exception_ptr error);
 
 // True while the calling thread is running a call that `caller` handed over with CallBlocking:
 // `caller` is then blocked until we return and must not be waited for.

@@ -109,14 +109,14 @@ void TBaseDispatcher::ThreadStarted() {
 }
 
 void TBaseDispatcher::ThreadEnded() {
+    // Safe after the count reached zero: the destructor joins this thread before members go.
+    const bool last = running_.fetch_sub(1) == 1;
     std::function<void()> callback;
-    {
+    if (last) {
         std::lock_guard lock(lock_);
-        if (running_.load() == 1) callback = threadsEndedCallback_;
+        callback = threadsEndedCallback_;
     }
     if (callback) callback();
-    running_.fetch_sub(1);
-    // Safe after the count reached zero: the destructor joins this thread before members go.
     threadsEnded_.Wake();
 }
 
@@ -512,6 +512,13 @@ std::vector<TBaseDispatcher::TTimerSlotCopy> TBaseDispatcher::TimerSlots() const
     for (const auto& s : timerSlots_)
         copy.push_back({s.handle, s.length});
     return copy;
+}
+
+void TBaseDispatcher::RestoreTimer(const TTimerSlotCopy& slot) {
+    std::lock_guard lock(lock_);
+    std::erase_if(timerSlots_, [&](const TimerSlot& s) { return s.handle == slot.handle; });
+    timerSlots_.push_back(TimerSlot{slot.handle, {}, slot.length, false});
+    nextTimerHandle_ = std::max(nextTimerHandle_, slot.handle + 8);
 }
 
 void TBaseDispatcher::RemoveTimerSlots() {

@@ -120,6 +120,10 @@ public:
 
     void SetAvailThreshold(std::uint32_t n);
 
+    // For handlers that hand a notification to another thread and block: closing cancels the
+    // hand-overs that have not started, since their input is discarded anyway.
+    platform::CallCancel& HandoverCancel() { return handoverCancel_; }
+
     // Timer slots.
     int AllocTimer();
     int ArmTimer(int handle, std::int32_t ticks, bool on);
@@ -129,6 +133,8 @@ public:
         std::int32_t length;
     };
     std::vector<TTimerSlotCopy> TimerSlots() const;
+    // Registers a slot copied from an earlier dispatcher again, under its old handle.
+    void RestoreTimer(const TTimerSlotCopy& slot);
 
     // Worker threads.
     bool Active() const { return running_.load() > 0; }

@@ -1,0 +1,395 @@
+#include "ComPort.h"
+
+#include "PortMap.h"
+#include "SerialCodes.h"
+#include "SerialExcept.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QPointer>
+
+namespace vg57 {
+
+namespace {
+
+TPortPrompt& Prompt() {
+    static TPortPrompt prompt;
+    return prompt;
+}
+
+// Runs fn on the application's thread later, if the port still exists then.
+void PostToPort(const std::weak_ptr<TComPort*>& alive, std::function<void(TComPort&)> fn) {
+    auto* app = QCoreApplication::instance();
+    if (!app) return;
+    QMetaObject::invokeMethod(
+        app,
+        [alive, fn = std::move(fn)] {
+            if (auto p = alive.lock()) fn(**p);
+        },
+        Qt::QueuedConnection);
+}
+
+// The port's hidden window: registered with the dispatcher as its window handler.
+class TComPortWindow : public QObject {};
+
+} // namespace
+
+TComPort::TComPort() : alive_(std::make_shared<TComPort*>(this)) {}
+
+TComPort::~TComPort() {
+    alive_.reset();
+    if (state_ == TOpenState::open) DoClose();
+    Notify(portDestroying);
+    // A close still deferred: the dispatcher waits for its threads when destroyed.
+    dispatcher_.reset();
+    delete window_;
+}
+
+void TComPort::SetPortPrompt(TPortPrompt prompt) {
+    Prompt() = std::move(prompt);
+}
+
+std::string TComPort::PortLabel() const {
+    const std::string device = device_.empty() ? DevicePath() : device_;
+    return "COM" + std::to_string(comNumber_) + (device.empty() ? "" : " (" + device + ")");
+}
+
+std::string TComPort::DevicePath() const {
+    return platform::PortDevice(comNumber_);
+}
+
+bool TComPort::DeviceLost() const {
+    return dispatcher_ && dispatcher_->DeviceLost();
+}
+
+std::string TComPort::DeviceLossText() const {
+    return dispatcher_ ? dispatcher_->DeviceLossText() : std::string();
+}
+
+// ---- open and close ----
+
+void TComPort::SetOpen(bool v) {
+    if (v && state_ == TOpenState::closed)
+        DoOpen();
+    else if (!v && state_ == TOpenState::open)
+        DoClose();
+    // While a close is deferred, Open reads true and setting it does nothing.
+}
+
+void TComPort::DoOpen() {
+    if (comNumber_ == 0) {
+        if (!promptForPort_ || !Prompt()) RaiseSerialError(ecNoPortSelected);
+        const int chosen = Prompt()();
+        if (chosen <= 0) RaiseSerialError(ecNoPortSelected);
+        comNumber_ = static_cast<std::uint16_t>(chosen);
+    }
+    if (DeviceLayer != dlWin32) RaiseSerialError(ecNullApi);
+
+    dispatcher_ = std::make_unique<TSerialDispatcher>();
+    device_ = DevicePath();
+    const std::string label = PortLabel();
+    try {
+        int code = ecNotFound;
+        if (!device_.empty()) {
+            std::uint32_t options = 0;
+            if (dtr_) options |= loDTR;
+            if (rts_) options |= loRTS;
+            if (hwFlow_ & hwfUseDTR) options |= loUseDTR;
+            if (hwFlow_ & hwfUseRTS) options |= loUseRTS;
+            code = dispatcher_->OpenDevice(device_, static_cast<std::uint32_t>(baud_), parity_,
+                                           dataBits_, stopBits_, inSize_, outSize_, options);
+        }
+        if (code == ecAccessDenied)
+            code = ecAlreadyOpen;
+        else if (code == ecNotFound || code == ecNotFoundAlt)
+            code = ecBadId;
+        if (code != 0) RaiseSerialError(code, label);
+
+        state_ = TOpenState::open;
+        ApplyAfterOpen();
+    } catch (...) {
+        state_ = TOpenState::closed;
+        open_ = false;
+        dispatcher_.reset(); // closes the device and ends the threads
+        device_.clear();
+        throw;
+    }
+    open_ = true;
+    lossReported_ = false;
+    window_ = new TComPortWindow;
+    dispatcher_->RegisterWindowHandler(window_);
+    std::weak_ptr<TComPort*> alive = alive_;
+    dispatcher_->SetDeviceLostCallback([alive] {
+        PostToPort(alive, [](TComPort& port) {
+            if (port.lossReported_ || !port.dispatcher_ || !port.dispatcher_->DeviceLost()) return;
+            port.lossReported_ = true;
+            if (port.OnDeviceLost) port.OnDeviceLost(port);
+        });
+    });
+    for (const auto& t : savedTimers_)
+        dispatcher_->RestoreTimer(t);
+    savedTimers_.clear();
+    Notify(portOpened);
+    if (OnPortOpen) OnPortOpen(*this);
+}
+
+void TComPort::ApplyAfterOpen() {
+    // Every setting once more, each even if unchanged, in this order.
+    ApplyHandshake();
+    ApplySoftwareHandshake();
+    CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
+                                               static_cast<std::uint8_t>(xoffChar_)),
+                PortLabel());
+    dispatcher_->SetAvailThreshold(1);
+    CheckSerial(dispatcher_->SetDTRLine(dtr_), PortLabel());
+    CheckSerial(dispatcher_->SetRTSLine(rts_), PortLabel());
+    ApplyRS485();
+}
+
+void TComPort::DoClose() {
+    state_ = TOpenState::closing;
+    Notify(portClosing);
+    savedTimers_ = dispatcher_->TimerSlots();
+
+    std::weak_ptr<TComPort*> alive = alive_;
+    dispatcher_->SetThreadsEndedCallback([alive] {
+        PostToPort(alive, [](TComPort& port) {
+            if (port.releaseDeferred_ && port.dispatcher_ &&
+                port.dispatcher_->RunningThreads() == 0)
+                port.FinishRelease();
+        });
+    });
+    dispatcher_->CloseDevice();
+    // Closed from inside a packet handed over by the dispatch thread: that thread ends when we
+    // return, and the queued call above completes the release then.
+    if (dispatcher_->RunningThreads() == 0)
+        FinishRelease();
+    else
+        releaseDeferred_ = true;
+
+    Notify(portClosed);
+    if (OnPortClose) OnPortClose(*this);
+}
+
+void TComPort::FinishRelease() {
+    if (dispatcher_ && window_) dispatcher_->UnregisterWindowHandler(window_);
+    delete window_;
+    window_ = nullptr;
+    dispatcher_.reset();
+    device_.clear();
+    state_ = TOpenState::closed;
+    open_ = false;
+    releaseDeferred_ = false;
+}
+
+void TComPort::Notify(TPortEvent e) {
+    // Users are told in reverse order of registration; a user may unregister meanwhile.
+    const auto users = users_;
+    for (auto it = users.rbegin(); it != users.rend(); ++it)
+        it->callback(*this, e);
+}
+
+void TComPort::RegisterPortUser(TPortCallback callback, const void* object) {
+    users_.push_back({std::move(callback), object});
+}
+
+void TComPort::UnregisterPortUser(const void* object) {
+    std::erase_if(users_, [object](const User& u) { return u.object == object; });
+}
+
+TSerialDispatcher& TComPort::Dispatcher() {
+    if (state_ == TOpenState::closed && autoOpen_) DoOpen();
+    if (!dispatcher_) RaiseSerialError(ecCommNotOpen, PortLabel());
+    return *dispatcher_;
+}
+
+void TComPort::WriteText(const std::string& text) {
+    if (text.empty() || state_ == TOpenState::closing) return;
+    if (state_ == TOpenState::closed && autoOpen_) DoOpen();
+    if (!dispatcher_) RaiseSerialError(ecCommNotOpen, PortLabel());
+    CheckSerial(dispatcher_->QueueOutput(text.data(), static_cast<std::uint32_t>(text.size())),
+                PortLabel());
+}
+
+// ---- settings ----
+
+bool TComPort::RequireOpenForChange() {
+    return state_ == TOpenState::open && dispatcher_;
+}
+
+void TComPort::SetComNumber(std::uint16_t v) {
+    if (v == comNumber_) return;
+    if (RequireOpenForChange()) {
+        DoClose();
+        comNumber_ = v;
+        DoOpen();
+    } else {
+        comNumber_ = v;
+    }
+}
+
+void TComPort::ApplyLine() {
+    if (!RequireOpenForChange()) return;
+    CheckSerial(dispatcher_->ApplyLineSettings(static_cast<std::uint32_t>(baud_), parity_,
+                                               dataBits_, stopBits_),
+                PortLabel());
+}
+
+void TComPort::SetBaud(std::int32_t v) {
+    if (v == baud_) return;
+    baud_ = v;
+    ApplyLine();
+}
+
+void TComPort::SetParity(TParity v) {
+    if (v == parity_) return;
+    parity_ = v;
+    ApplyLine();
+}
+
+void TComPort::SetDataBits(std::uint16_t v) {
+    if (v == dataBits_) return;
+    dataBits_ = v;
+    ApplyLine();
+}
+
+void TComPort::SetStopBits(std::uint16_t v) {
+    if (v == stopBits_) return;
+    stopBits_ = v;
+    ApplyLine();
+}
+
+void TComPort::SetInSize(std::uint16_t v) {
+    if (v == inSize_) return;
+    inSize_ = v;
+    if (RequireOpenForChange())
+        CheckSerial(dispatcher_->SetQueueSizes(inSize_, outSize_), PortLabel());
+}
+
+void TComPort::SetOutSize(std::uint16_t v) {
+    if (v == outSize_) return;
+    outSize_ = v;
+    // The dispatcher's output ring keeps its size until the next open.
+    if (RequireOpenForChange())
+        CheckSerial(dispatcher_->SetQueueSizes(inSize_, outSize_), PortLabel());
+}
+
+void TComPort::SetDTR(bool v) {
+    if (v == dtr_) return;
+    if (RequireOpenForChange()) {
+        // While the driver drives the line the request is ignored and the value kept.
+        if (CheckSerial(dispatcher_->SetDTRLine(v), PortLabel()) == 1) return;
+    }
+    dtr_ = v;
+}
+
+void TComPort::SetRTS(bool v) {
+    if (v == rts_) return;
+    if (RequireOpenForChange()) {
+        if (CheckSerial(dispatcher_->SetRTSLine(v), PortLabel()) == 1) return;
+    }
+    rts_ = v;
+}
+
+std::uint16_t TComPort::EffectiveFull(bool software) const {
+    const int share = software ? 75 : 90;
+    if (bufferFull_ == 0 || bufferFull_ > inSize_)
+        return static_cast<std::uint16_t>((inSize_ * share + 50) / 100);
+    return bufferFull_;
+}
+
+std::uint16_t TComPort::EffectiveResume(bool software) const {
+    const int share = software ? 25 : 10;
+    if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+        return static_cast<std::uint16_t>((inSize_ * share + 50) / 100);
+    return bufferResume_;
+}
+
+void TComPort::ApplyHandshake() {
+    if (hwFlow_ != 0) {
+        bufferFull_ = EffectiveFull(false);
+        bufferResume_ = EffectiveResume(false);
+    }
+    if (!RequireOpenForChange()) return;
+    CheckSerial(dispatcher_->SetHandshake(bufferFull_, bufferResume_, hwFlow_), PortLabel());
+}
+
+void TComPort::ApplySoftwareHandshake() {
+    if (swFlow_ != swfNone) {
+        bufferFull_ = EffectiveFull(true);
+        bufferResume_ = EffectiveResume(true);
+    }
+    if (!RequireOpenForChange()) return;
+    CheckSerial(dispatcher_->SetSoftwareHandshake(swFlow_, bufferFull_, bufferResume_),
+                PortLabel());
+}
+
+void TComPort::ApplyRS485() {
+    if (!RequireOpenForChange()) return;
+    CheckSerial(dispatcher_->SetRS485(rs485_), PortLabel());
+    if (rs485_) {
+        // Applying the handshake again hands RTS to the direction control.
+        CheckSerial(dispatcher_->SetHandshake(bufferFull_, bufferResume_,
+                                              hwFlow_ & ~(hwfUseRTS | hwfRequireCTS)),
+                    PortLabel());
+        dispatcher_->SetRTSLine(false); // ignored while the direction control drives RTS
+        rts_ = false;
+    }
+}
+
+void TComPort::SetHWFlowOptions(THWFlowOptions v) {
+    if (v == hwFlow_) return;
+    hwFlow_ = v;
+    if (v & (hwfUseRTS | hwfRequireCTS)) rs485_ = false;
+    ApplyHandshake();
+    if (RequireOpenForChange() && !rs485_) CheckSerial(dispatcher_->SetRS485(false), PortLabel());
+}
+
+void TComPort::SetSWFlowOptions(TSWFlowOptions v) {
+    if (v == swFlow_) return;
+    swFlow_ = v;
+    ApplySoftwareHandshake();
+}
+
+void TComPort::SetXOnChar(char v) {
+    if (v == xonChar_) return;
+    xonChar_ = v;
+    if (RequireOpenForChange())
+        CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
+                                                   static_cast<std::uint8_t>(xoffChar_)),
+                    PortLabel());
+}
+
+void TComPort::SetXOffChar(char v) {
+    if (v == xoffChar_) return;
+    xoffChar_ = v;
+    if (RequireOpenForChange())
+        CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
+                                                   static_cast<std::uint8_t>(xoffChar_)),
+                    PortLabel());
+}
+
+void TComPort::SetBufferFull(std::uint16_t v) {
+    if (v == bufferFull_) return;
+    bufferFull_ = v;
+    ApplyHandshake();
+}
+
+void TComPort::SetBufferResume(std::uint16_t v) {
+    if (v == bufferResume_) return;
+    bufferResume_ = v;
+    ApplyHandshake();
+}
+
+void TComPort::SetRS485Mode(bool v) {
+    if (v == rs485_) return;
+    rs485_ = v;
+    if (v) {
+        hwFlow_ &= ~(hwfUseRTS | hwfRequireCTS);
+        rts_ = false;
+    }
+    ApplyRS485();
+    if (!v && RequireOpenForChange()) ApplyHandshake();
+}
+
+} // namespace vg57

@@ -1,0 +1,153 @@
+// The packet framer: cuts packets out of the bytes a port receives, from a start string to an
+// end string (or after a size). All framers of one port share one collector that holds the
+// received bytes and offers each byte to them.
+//
+// The framer and its collector are plain objects fed with bytes (Receive) and timer expiries
+// (TimerExpired); TDataPacketPort binds a collector to a serial port, its dispatcher and the
+// user-interface thread. Delivery runs through the collector's TDeliver, which the port binding
+// makes a blocking hand-over to the user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vg57 {
+
+class TComPort;
+class TDataPacketManager;
+
+enum TStartCond : int { scString, scAnyData };
+enum TEndCondFlag : unsigned { ecString = 1, ecPacketSize = 2 };
+using TEndCond = unsigned; // set of TEndCondFlag
+enum class TPacketState { idle, waitingForStart, collecting };
+
+class TDataPacket {
+public:
+    TDataPacket();
+    ~TDataPacket();
+    TDataPacket(const TDataPacket&) = delete;
+    TDataPacket& operator=(const TDataPacket&) = delete;
+
+    bool Enabled() const;
+    void SetEnabled(bool v);
+    bool AutoEnable = true;
+    TStartCond StartCond = scString;
+    TEndCond EndCond() const { return endCond_; }
+    void SetEndCond(TEndCond v);
+    std::string StartString;
+    const std::string& EndString() const { return endString_; }
+    void SetEndString(const std::string& v);
+    bool IgnoreCase = true;
+    std::int32_t PacketSize = 0;
+    bool IncludeStrings = true;
+    std::int32_t TimeOut = 2184; // ticks of 55 ms; 0: no time-out
+
+    std::function<void(TDataPacket& sender, const std::uint8_t* data, std::size_t size)> OnPacket;
+    std::function<void(TDataPacket& sender, const std::string& data)> OnStringPacket;
+    std::function<void(TDataPacket& sender)> OnTimeout;
+
+    // Binds the framer to a port's collector (created with the first framer of the port).
+    TComPort* ComPort() const { return port_; }
+    void SetComPort(TComPort* port);
+    // Binds the framer to a collector directly (tests and the fuzzer drive it with bytes).
+    void SetManager(TDataPacketManager* manager);
+    TDataPacketManager* Manager() const { return manager_; }
+
+    TPacketState State() const;
+
+private:
+    friend class TDataPacketManager;
+    // Lets the port binding release a port's collector when a bound framer is destroyed.
+    friend struct TDataPacketPortHook;
+    static void (*sReleasePort)(TDataPacket&);
+    struct Pattern {
+        std::string bytes;
+        std::vector<bool> wildcard;
+        std::size_t size() const { return bytes.size(); }
+    };
+    static Pattern Prepare(const std::string& text, bool ignoreCase);
+    bool MatchStart(std::uint8_t b, std::size_t at) const;
+    bool MatchEnd(std::uint8_t b, std::size_t at) const;
+
+    bool enabled_ = false;
+    TEndCond endCond_ = 0;
+    std::string endString_;
+    TComPort* port_ = nullptr;
+    TDataPacketManager* manager_ = nullptr;
+
+    // Framing state, guarded by the manager's lock.
+    TPacketState state_ = TPacketState::idle;
+    long startPos_ = -1;
+    std::size_t startIndex_ = 1, endIndex_ = 1;
+    long endStart_ = -1; // first byte of the partial end match
+    Pattern start_, end_;
+    bool enablePending_ = false;
+    bool enabledTouched_ = false; // Enabled set by a handler during a time-out
+};
+
+class TDataPacketManager {
+public:
+    // Runs the packet or time-out events of a delivery; returns when they have run.
+    using TDeliver = std::function<void(std::function<void()> events)>;
+    // Starts (ticks > 0) or stops (ticks 0) the collector's timer slot.
+    using TArmTimer = std::function<void(std::int32_t ticks)>;
+    static constexpr std::size_t kGrowStep = 8192;
+
+    TDataPacketManager();
+    ~TDataPacketManager();
+
+    void Bind(TDataPacket& framer);
+    void Unbind(TDataPacket& framer);
+    const std::vector<TDataPacket*>& Framers() const { return framers_; }
+
+    // Installed while the port is open: framers are armed; removing disarms them and frees the
+    // buffer (a packet cut off is lost without an event).
+    void Install(TArmTimer armTimer, TDeliver deliver);
+    void Uninstall();
+    bool Installed() const;
+
+    // On the dispatch thread: bytes received, and the timer slot's expiry.
+    void Receive(const std::uint8_t* bytes, std::size_t n);
+    void TimerExpired();
+
+    bool Busy() const;
+    std::size_t Held() const;     // bytes in the collection buffer
+    std::size_t Capacity() const; // its allocated size (0 when freed)
+
+    // Called by the framer's setters.
+    void Arm(TDataPacket& f);
+    void Disarm(TDataPacket& f);
+
+private:
+    void ArmLocked(TDataPacket& f);
+    void DisarmLocked(TDataPacket& f);
+    void EnterCollecting(TDataPacket& f);
+    void LeaveCollecting();
+    void Scan(long from);
+    void Offer(TDataPacket& f, long i);
+    void OfferWaiting(TDataPacket& f, long i, std::uint8_t b);
+    void OfferCollecting(TDataPacket& f, long i, std::uint8_t b);
+    void Deliver(TDataPacket& f, long endAt, bool byEndString);
+    void EndBusy();
+    void FreeIfEmpty();
+    bool PrefixMatches(const TDataPacket& f, bool endPattern, long from, long to) const;
+
+    mutable std::mutex lock_; // released while the events of a delivery run
+    std::vector<TDataPacket*> framers_;
+    std::vector<std::uint8_t> buffer_; // its capacity grows in steps of kGrowStep
+    long scanIndex_ = -1;
+    TDataPacket* collecting_ = nullptr;
+    bool busy_ = false;
+    long deferredScan_ = -1;
+    bool scanning_ = false;
+    bool installed_ = false;
+    std::uint64_t generation_ = 0; // changes with every install and uninstall
+    TArmTimer armTimer_;
+    TDeliver deliver_;
+};
+
+} // namespace vg57

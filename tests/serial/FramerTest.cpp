@@ -1,0 +1,375 @@
+// The framer alone, fed with bytes: the behaviour the gauge's replies depend on.
+#include "DataPacket.h"
+#include "SerialExcept.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace vg57;
+
+namespace {
+
+// A collector installed as on an open port, delivering inline; its timer slot is recorded.
+struct Bench {
+    TDataPacketManager manager;
+    TDataPacket framer;
+    std::vector<std::string> packets;
+    std::vector<std::string> rawPackets;
+    int timeouts = 0;
+    std::vector<std::int32_t> timerArms; // ticks asked of the slot; 0 = stopped
+
+    explicit Bench(bool mainWindow = true) {
+        if (mainWindow) {
+            framer.StartString = "\x02";
+            framer.SetEndString("\r");
+            framer.SetEndCond(ecString);
+            framer.IgnoreCase = false;
+            framer.IncludeStrings = false;
+        }
+        framer.OnStringPacket = [this](TDataPacket&, const std::string& s) {
+            packets.push_back(s);
+        };
+        framer.OnPacket = [this](TDataPacket&, const std::uint8_t* d, std::size_t n) {
+            rawPackets.emplace_back(reinterpret_cast<const char*>(d), n);
+        };
+        framer.SetManager(&manager);
+    }
+    void Open() {
+        manager.Install([this](std::int32_t t) { timerArms.push_back(t); },
+                        [](std::function<void()> events) { events(); });
+    }
+    void Start() {
+        Open();
+        framer.SetEnabled(true);
+    }
+    void Feed(const std::string& bytes) {
+        manager.Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+};
+
+} // namespace
+
+// ---- the main window's framer: 0x02 ... 0x0D ----
+
+TEST(FramerStartEnd, aPacketBetweenStartAndEndIsDeliveredWithoutThem) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "AB\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"AB"});
+    EXPECT_EQ(b.rawPackets, std::vector<std::string>{"AB"}) << "OnPacket gets the same bytes";
+}
+
+TEST(FramerStartEnd, anEmptyPacketIsDelivered) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{""});
+}
+
+TEST(FramerStartEnd, bytesBeforeTheStartNeverAppear) {
+    Bench b;
+    b.Start();
+    b.Feed("xy\x02"
+           "A\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"A"});
+    EXPECT_EQ(b.manager.Held(), 0u);
+}
+
+TEST(FramerStartEnd, aSecondStartByteInsideAPacketIsData) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "A\x02"
+           "B\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"A\x02"
+                                                  "B"});
+}
+
+TEST(FramerStartEnd, twoPacketsInOneReadComeInOrder) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "A\r\x02"
+           "B\r");
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(FramerStartEnd, aPacketSplitOverReadsIsJoined) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "A");
+    EXPECT_TRUE(b.packets.empty());
+    b.Feed("B\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"AB"});
+}
+
+TEST(FramerStartEnd, aByteAtATimeStillFrames) {
+    Bench b;
+    b.Start();
+    for (char c : std::string("zz\x02"
+                              "0R0002\r\r\x02"
+                              "0S1203\r"))
+        b.Feed(std::string(1, c));
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"0R0002", "0S1203"}));
+}
+
+TEST(FramerStartEnd, anEndWithoutStartOrBytesWithoutStartGiveNothing) {
+    Bench b;
+    b.Start();
+    b.Feed("\r");
+    b.Feed("hello\rworld");
+    EXPECT_TRUE(b.packets.empty());
+    EXPECT_EQ(b.manager.Held(), 0u) << "bytes of no packet are discarded";
+    EXPECT_EQ(b.manager.Capacity(), 0u) << "and the buffer is freed";
+}
+
+TEST(FramerStartEnd, theStartBeginsTheTimeOutAndTheEndStopsIt) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "A");
+    ASSERT_EQ(b.timerArms, std::vector<std::int32_t>{2184});
+    b.Feed("\r");
+    EXPECT_EQ(b.timerArms, (std::vector<std::int32_t>{2184, 0}));
+}
+
+// ---- closing and time-outs ----
+
+TEST(FramerClose, aPacketCutOffByACloseIsLostAndTheNextOpenStartsAfresh) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "AB");
+    b.manager.Uninstall();
+    EXPECT_EQ(b.manager.Held(), 0u);
+    EXPECT_TRUE(b.framer.Enabled()) << "Enabled stays as it was";
+    b.Open();
+    b.Feed("C\r\x02"
+           "D\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"D"});
+}
+
+TEST(FramerTimeout, theCollectedBytesAreDroppedAndTheNextPacketStillArrives) {
+    Bench b;
+    b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
+    b.Start();
+    b.Feed("\x02"
+           "partial");
+    b.manager.TimerExpired();
+    EXPECT_EQ(b.timeouts, 1);
+    EXPECT_TRUE(b.packets.empty());
+    EXPECT_EQ(b.manager.Held(), 0u);
+    // Left disabled, the framer would never deliver again until a restart.
+    EXPECT_TRUE(b.framer.Enabled());
+    b.Feed("\r\x02"
+           "0R0001\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"0R0001"});
+}
+
+TEST(FramerTimeout, withoutAHandlerTheFramerAlsoRearms) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02"
+           "lost");
+    b.manager.TimerExpired();
+    b.Feed("\x02"
+           "next\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"next"});
+}
+
+TEST(FramerTimeout, aHandlerThatDisablesTheFramerIsObeyed) {
+    Bench b;
+    b.framer.OnTimeout = [](TDataPacket& f) {
+        f.SetEnabled(true);
+        f.SetEnabled(false);
+    };
+    b.Start();
+    b.Feed("\x02"
+           "lost");
+    b.manager.TimerExpired();
+    EXPECT_FALSE(b.framer.Enabled());
+    b.Feed("\x02"
+           "next\r");
+    EXPECT_TRUE(b.packets.empty());
+}
+
+TEST(FramerTimeout, anExpiryWithNothingCollectedDoesNothing) {
+    Bench b;
+    b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
+    b.Start();
+    b.manager.TimerExpired();
+    EXPECT_EQ(b.timeouts, 0);
+}
+
+// ---- patterns ----
+
+TEST(FramerPatterns, ignoreCaseComparesLettersWithoutCase) {
+    for (bool ignore : {true, false}) {
+        Bench b(false);
+        b.framer.StartString = "ab";
+        b.framer.SetEndString("!");
+        b.framer.SetEndCond(ecString);
+        b.framer.IgnoreCase = ignore;
+        b.framer.IncludeStrings = true;
+        b.Start();
+        b.Feed("AB-x!");
+        if (ignore)
+            EXPECT_EQ(b.packets, std::vector<std::string>{"AB-x!"});
+        else
+            EXPECT_TRUE(b.packets.empty());
+    }
+}
+
+TEST(FramerPatterns, questionMarkIsAWildcardAndBackslashMakesItLiteral) {
+    Bench wild(false);
+    wild.framer.StartString = "?";
+    wild.framer.SetEndString(";");
+    wild.framer.SetEndCond(ecString);
+    wild.framer.IncludeStrings = true;
+    wild.Start();
+    wild.Feed("k1;");
+    EXPECT_EQ(wild.packets, std::vector<std::string>{"k1;"});
+
+    Bench literal(false);
+    literal.framer.StartString = "\\?";
+    literal.framer.SetEndString(";");
+    literal.framer.SetEndCond(ecString);
+    literal.framer.IncludeStrings = true;
+    literal.Start();
+    literal.Feed("k1;?z;");
+    EXPECT_EQ(literal.packets, std::vector<std::string>{"?z;"});
+}
+
+TEST(FramerPatterns, aFailedPartialStartIsRecheckedFromItsOwnBytes) {
+    Bench b(false);
+    b.framer.StartString = "aab";
+    b.framer.SetEndString(".");
+    b.framer.SetEndCond(ecString);
+    b.framer.IncludeStrings = true;
+    b.Start();
+    b.Feed("aaab.");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"aab."});
+}
+
+TEST(FramerPatterns, aFailedPartialEndIsRecheckedFromItsOwnBytes) {
+    Bench b(false);
+    b.framer.StartString = "<";
+    b.framer.SetEndString("]]>");
+    b.framer.SetEndCond(ecString);
+    b.framer.IncludeStrings = false;
+    b.Start();
+    b.Feed("<x]]]>");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"x]"});
+}
+
+TEST(FramerPatterns, aFinalLoneBackslashIsDropped) {
+    Bench b(false);
+    b.framer.StartString = "#\\";
+    b.framer.SetEndString(";");
+    b.framer.SetEndCond(ecString);
+    b.framer.IncludeStrings = false;
+    b.Start();
+    b.Feed("#1;");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"1"});
+}
+
+// ---- arming ----
+
+TEST(FramerArming, inconsistentSettingsAreRefusedWithTheirCodes) {
+    struct Row {
+        const char* start;
+        TStartCond cond;
+        TEndCond end;
+        const char* endString;
+        int size;
+        int code;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"", scString, ecString, "\r", 0, -5501, "Start string is empty"},
+        {"abc", scString, ecPacketSize, "", 2, -5502,
+         "Packet size cannot be smaller than start string"},
+        {"", scAnyData, 0, "", 0, -5503, "CharCount packets must have an end-condition"},
+        {"\x02", scString, ecString, "", 0, -5504, "End string is empty"},
+        {"", scAnyData, ecPacketSize, "", 0, -5505, "Packet size cannot be zero"},
+    };
+    for (const auto& r : rows) {
+        Bench b(false);
+        b.framer.StartString = r.start;
+        b.framer.StartCond = r.cond;
+        b.framer.SetEndString(r.endString);
+        b.framer.SetEndCond(r.end);
+        b.framer.PacketSize = r.size;
+        b.Open();
+        try {
+            b.framer.SetEnabled(true);
+            ADD_FAILURE() << "no error for " << r.message;
+        } catch (const EInvalidProperty& e) {
+            EXPECT_EQ(e.ErrorCode(), r.code);
+            EXPECT_STREQ(e.what(), r.message);
+        }
+    }
+}
+
+TEST(FramerArming, armingWhileClosedChecksNothingAndWaitsForTheOpen) {
+    Bench b(false); // no start string at all
+    b.framer.SetEnabled(true);
+    EXPECT_EQ(b.framer.State(), TPacketState::idle);
+    b.framer.StartString = "\x02";
+    b.framer.SetEndString("\r");
+    b.framer.SetEndCond(ecString);
+    b.Open();
+    EXPECT_EQ(b.framer.State(), TPacketState::waitingForStart);
+}
+
+TEST(FramerArming, withoutAutoEnableTheFramerStopsAfterOnePacket) {
+    Bench b;
+    b.framer.AutoEnable = false;
+    b.Start();
+    b.Feed("\x02"
+           "A\r\x02"
+           "B\r");
+    EXPECT_EQ(b.packets, std::vector<std::string>{"A"});
+    EXPECT_FALSE(b.framer.Enabled());
+}
+
+TEST(FramerArming, enablingDuringADeliveryTakesEffectWhenItEnds) {
+    Bench b;
+    b.framer.AutoEnable = false;
+    b.framer.OnStringPacket = [&b](TDataPacket& f, const std::string& s) {
+        b.packets.push_back(s);
+        f.SetEnabled(true); // the collector is busy: armed when the delivery ends
+    };
+    b.Start();
+    b.Feed("\x02"
+           "A\r\x02"
+           "B\r");
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(FramerBuffer, growsInSteps) {
+    Bench b;
+    b.Start();
+    b.Feed("\x02" + std::string(10000, 'x'));
+    EXPECT_EQ(b.manager.Capacity() % TDataPacketManager::kGrowStep, 0u);
+    EXPECT_GE(b.manager.Capacity(), 10001u);
+    b.Feed("\r");
+    ASSERT_EQ(b.packets.size(), 1u);
+    EXPECT_EQ(b.packets[0].size(), 10000u) << "no length limit";
+    EXPECT_EQ(b.manager.Capacity(), 0u);
+}
+
+TEST(FramerSizes, aPacketSizeEndsThePacket) {
+    Bench b(false);
+    b.framer.StartString = "S";
+    b.framer.SetEndCond(ecPacketSize);
+    b.framer.PacketSize = 4;
+    b.framer.IncludeStrings = true;
+    b.Start();
+    b.Feed("xxS123S456");
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"S123", "S456"}));
+}
