@@ -1,0 +1,186 @@
+// The cost of the chart per live tick at 1 200, 20 000 and 172 800 points, with the 600 s
+// window and with the whole day in view, linear and logarithmic; the cost of loading a day of
+// points; and the memory they take. Each figure is also given as a ratio to a bare QPainter
+// min/max polyline of the same slice at the same size, measured in the same run.
+#include "ChartModel.h"
+#include "DateTime.h"
+#include "PressureChart.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+using namespace vg57;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kWidth = 640, kHeight = 420;
+constexpr double kStep = 0.5 * kOneSecond;
+const double kStart = MakeDateTime(2026, 12, 7, 0, 0, 0);
+
+double PressureAt(long i) {
+    return 1e-3 * (1.0 + 0.5 * std::sin(i * 0.001)) * (1.0 + 0.02 * std::sin(i * 1.7));
+}
+
+double RssMiB() {
+    std::ifstream in("/proc/self/statm");
+    long pages = 0, resident = 0;
+    in >> pages >> resident;
+    return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+double PeakRssMiB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
+}
+
+// The lower bound: the same visible slice reduced to min and max per pixel column by a plain
+// loop and drawn as one polyline with QPainter into an image of the chart's size.
+class BareDraw {
+public:
+    BareDraw() : image_(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied) {}
+    void Draw(const TPointStore& s, double xmin, double xmax, double ymin, double ymax, bool log) {
+        const std::size_t first = s.LowerBound(xmin), last = s.UpperBound(xmax);
+        poly_.clear();
+        auto py = [&](double y) {
+            if (log)
+                return kHeight - (std::log10(y) - std::log10(ymin)) /
+                                     (std::log10(ymax) - std::log10(ymin)) * kHeight;
+            return kHeight - (y - ymin) / (ymax - ymin) * kHeight;
+        };
+        long column = -1;
+        double lo = 0, hi = 0;
+        for (std::size_t i = first; i < last; ++i) {
+            const long c = static_cast<long>((s.X(i) - xmin) / (xmax - xmin) * (kWidth - 1));
+            const double y = s.Y(i);
+            if (log && y <= 0) continue;
+            if (c != column) {
+                if (column >= 0) {
+                    poly_.append(QPointF(column, py(lo)));
+                    poly_.append(QPointF(column, py(hi)));
+                }
+                column = c;
+                lo = hi = y;
+            }
+            lo = std::min(lo, y);
+            hi = std::max(hi, y);
+        }
+        if (column >= 0) poly_.append(QPointF(column, py(lo)));
+        image_.fill(Qt::white);
+        QPainter p(&image_);
+        p.setPen(QPen(QColor(0, 128, 0), 1));
+        p.drawPolyline(poly_.constData(), static_cast<int>(poly_.size()));
+    }
+
+private:
+    QImage image_;
+    QVector<QPointF> poly_;
+};
+
+struct Scenario {
+    long points;
+    bool wholeDay;
+    bool log;
+};
+
+// Milliseconds per live tick (trim + add + repaint) for the chart, and for the bare drawing.
+std::pair<double, double> MeasureTick(const Scenario& sc) {
+    TChartModel model(kStart);
+    model.TWindow = sc.points * kStep;
+    for (long i = 0; i < sc.points; ++i)
+        model.Points().Add(kStart + i * kStep, PressureAt(i));
+    if (sc.wholeDay) model.TrackSpan = -(sc.points * kStep); // the track stands for all points
+    model.timeSlider = {610, 0, 610};
+    model.ViewEnd = kStart + sc.points * kStep;
+    model.ApplyTimeSlider();
+    model.UpdateAutomaticRange();
+    model.SetLogarithmic(sc.log);
+    TPressureChart chart(model);
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    chart.Refresh(true);
+    BareDraw bare;
+
+    const int ticks = sc.points >= 100000 ? 30 : 60;
+    long next = sc.points;
+    auto t0 = Clock::now();
+    for (int k = 0; k < ticks; ++k, ++next) {
+        const double now = kStart + next * kStep;
+        model.TrimOldPoints(now);
+        model.AddMeasurementPoint(now, PressureAt(next));
+        chart.Refresh(true);
+    }
+    const double chartMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / ticks;
+    t0 = Clock::now();
+    for (int k = 0; k < ticks; ++k) {
+        const auto& t = model.TimeAxis();
+        bare.Draw(model.Points(), t.Min(), t.Max(), 1e-4, 2e-3, sc.log);
+    }
+    const double bareMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / ticks;
+    return {chartMs, bareMs};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    for (bool wholeDay : {false, true}) {
+        for (bool log : {false, true}) {
+            for (long n : {1200L, 20000L, 172800L}) {
+                const auto [chart, bare] = MeasureTick({n, wholeDay, log});
+                const char* view = wholeDay ? "day" : "live";
+                std::printf("%-4s %-3s %6ld points: chart %.3f ms, bare %.3f ms per tick\n", view,
+                            log ? "log" : "lin", n, chart, bare);
+                std::printf("figure: chart_%s_%s_%ld_ms %.3f ms\n", view, log ? "log" : "lin", n,
+                            chart);
+                std::printf("figure: chart_%s_%s_%ld_ratio %.2f x\n", view, log ? "log" : "lin", n,
+                            chart / bare);
+                if (log && n == 172800)
+                    std::printf("figure: chart_%s_172800_ratio %.2f x\n", view, chart / bare);
+            }
+        }
+    }
+
+    // Loading a day of points and drawing them; memory above an empty chart.
+    TChartModel model(kStart);
+    TPressureChart chart(model);
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    chart.Refresh(true);
+    const double emptyMiB = RssMiB();
+    std::vector<double> xs(172800), ys(172800);
+    for (long i = 0; i < 172800; ++i) {
+        xs[i] = kStart + i * kStep;
+        ys[i] = PressureAt(i);
+    }
+    const auto t0 = Clock::now();
+    model.Points().Assign(xs, ys);
+    model.LoadedView = true;
+    model.ViewStart = xs.front();
+    model.ViewEnd = xs.back();
+    model.ApplyTimeSlider();
+    model.UpdateAutomaticRange();
+    chart.Refresh(true);
+    const double loadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    xs = {};
+    ys = {};
+    std::printf("figure: chart_load_172800_ms %.1f ms\n", loadMs);
+    std::printf("figure: chart_mem_172800_mib %.1f MiB\n", RssMiB() - emptyMiB);
+    std::printf("figure: chart_peak_rss_mib %.1f MiB\n", PeakRssMiB());
+    return 0;
+}

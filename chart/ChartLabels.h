@@ -1,0 +1,16 @@
+// Axis label texts: time of day "HH:MM:SS", pressure "#.###E-0".
+#pragma once
+
+#include <string>
+
+namespace vg57 {
+
+// The time of day of a date-time (days since 30 December 1899): "HH:MM:SS", hours 00-23.
+std::string FormatTimeLabel(double days);
+
+// Scientific notation with one digit before the point and up to three after it (trailing zeros
+// and a bare point dropped), "E", a "-" only for a negative exponent, no leading zeros:
+// 120000 -> "1.2E5", 0.00125 -> "1.25E-3", 1000 -> "1E3", 0 -> "0E0".
+std::string FormatPressureLabel(double value);
+
+} // namespace vg57

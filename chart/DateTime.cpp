@@ -1,0 +1,42 @@
+#include "DateTime.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace vg57 {
+
+namespace {
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+long long DaysFromCivil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+constexpr long long kEpochOffset = 25569; // 1899-12-30 to 1970-01-01
+} // namespace
+
+double MakeDateTime(int year, int month, int day, int hour, int minute, int second,
+                    int millisecond) {
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+        kEpochOffset;
+    return static_cast<double>(days) +
+           (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
+}
+
+double CurrentDateTime() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t t = system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    const int ms =
+        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    return MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec, ms);
+}
+
+} // namespace vg57

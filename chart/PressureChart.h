@@ -1,0 +1,41 @@
+// The pressure-against-time chart: draws what TChartModel holds, fed with the visible slice only.
+#pragma once
+
+#include "ChartModel.h"
+
+#include <qcustomplot.h>
+
+#include <vector>
+
+namespace vg57 {
+
+class TPressureChart : public QCustomPlot {
+    Q_OBJECT
+public:
+    explicit TPressureChart(TChartModel& model, QWidget* parent = nullptr);
+
+    // Feeds the plot the visible slice and the axis limits, and asks for a repaint (at once with
+    // immediate, else at the next event-loop pass).
+    void Refresh(bool immediate = false);
+    // Refreshes once at the next event-loop pass, however often it is asked before then.
+    void RequestRefresh();
+    // Every scroll request of the user is refused: the sliders are the only way to move.
+    bool Chart1AllowScroll() const { return false; }
+    QAction* DisplaySettingsAction() const { return displaySettings_; }
+    QMenu* PopupMenu() const { return popup_; }
+    std::size_t PointsFed() const { return keys_.size(); }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    TChartModel& model_;
+    QCPGraph* series_;
+    QSharedPointer<QCPAxisTicker> linearTicker_, logTicker_;
+    QMenu* popup_;
+    QAction* displaySettings_;
+    std::vector<double> keys_, values_;
+    bool refreshPending_ = false;
+};
+
+} // namespace vg57

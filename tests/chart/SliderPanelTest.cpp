@@ -1,0 +1,212 @@
+// The slider panels and their handlers with real widgets (offscreen).
+#include "CapPanel.h"
+#include "ChartArea.h"
+#include "DateTime.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace vg57;
+
+namespace {
+
+const double kNow = MakeDateTime(2026, 12, 7, 10, 0, 0);
+
+void Send(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButton button,
+          Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(at), QPointF(w->mapToGlobal(at)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+void Press(QWidget* w, QPoint at, Qt::MouseButton b = Qt::LeftButton) {
+    Send(w, QEvent::MouseButtonPress, at, b, b);
+}
+void Move(QWidget* w, QPoint at, Qt::MouseButtons held = Qt::LeftButton) {
+    Send(w, QEvent::MouseMove, at, Qt::NoButton, held);
+}
+void Release(QWidget* w, QPoint at, Qt::MouseButton b = Qt::LeftButton) {
+    Send(w, QEvent::MouseButtonRelease, at, b, Qt::NoButton);
+}
+
+struct Area : ::testing::Test {
+    Area() : model(kNow), area(model) {
+        model.FormCreate(kNow);
+        area.show();
+    }
+    TChartModel model;
+    TChartArea area;
+};
+
+} // namespace
+
+// ---- edge zones ----
+
+TEST(PanelHitTest, theLeftAndTopZonesAreDeltaPlusOnePixelsTheOthersDelta) {
+    THitTestInput in{0, 50, 100, 100, 5, false, true, true};
+    auto at = [&](int x, int y) {
+        in.x = x;
+        in.y = y;
+        return PanelHitTest(in);
+    };
+    EXPECT_EQ(at(5, 50), THitZone::Left);
+    EXPECT_EQ(at(6, 50), THitZone::Client);
+    EXPECT_EQ(at(95, 50), THitZone::Right);
+    EXPECT_EQ(at(94, 50), THitZone::Client);
+    EXPECT_EQ(at(50, 5), THitZone::Top);
+    EXPECT_EQ(at(50, 95), THitZone::Bottom);
+    EXPECT_EQ(at(2, 2), THitZone::TopLeft);
+    EXPECT_EQ(at(98, 98), THitZone::BottomRight);
+    EXPECT_EQ(at(98, 2), THitZone::TopRight);
+    EXPECT_EQ(at(2, 98), THitZone::BottomLeft);
+}
+
+TEST(PanelHitTest, onlyTheSizingAxesAndTheAlignmentRulesGiveZones) {
+    // A vertical slider: top and bottom only; the later edge test wins where zones overlap.
+    THitTestInput y{3, 3, 25, 152, 5, false, false, true};
+    EXPECT_EQ(PanelHitTest(y), THitZone::Top);
+    y.x = 24;
+    y.y = 80;
+    EXPECT_EQ(PanelHitTest(y), THitZone::Client);
+    THitTestInput tiny{1, 1, 4, 4, 5, false, true, false}; // every pixel is in both zones
+    EXPECT_EQ(PanelHitTest(tiny), THitZone::Left);
+    THitTestInput aligned{99, 50, 100, 100, 5, true, true, true, TPanelAlign::Left};
+    EXPECT_EQ(PanelHitTest(aligned), THitZone::Right) << "a left-aligned panel sizes at its right";
+    aligned.x = 1;
+    EXPECT_EQ(PanelHitTest(aligned), THitZone::Client)
+        << "but not at its left; moving has no effect";
+    aligned.align = TPanelAlign::Client;
+    EXPECT_EQ(PanelHitTest(aligned), THitZone::Client);
+    THitTestInput moving{50, 50, 100, 100, 5, true, false, false};
+    EXPECT_EQ(PanelHitTest(moving), THitZone::Caption);
+}
+
+TEST_F(Area, theSizingPointerMatchesTheZone) {
+    TFreePanel* x = area.XPanel();
+    Move(x, QPoint(2, 10), Qt::NoButton);
+    EXPECT_EQ(x->cursor().shape(), Qt::SizeHorCursor);
+    Move(x, QPoint(100, 10), Qt::NoButton);
+    EXPECT_EQ(x->cursor().shape(), Qt::ArrowCursor);
+    Move(area.YPanel(), QPoint(10, 150), Qt::NoButton);
+    EXPECT_EQ(area.YPanel()->cursor().shape(), Qt::SizeVerCursor);
+}
+
+TEST_F(Area, draggingAnEdgeSizesThePanelAndTheRangeFollows) {
+    area.SetAutoScale(false);
+    TFreePanel* y = area.YPanel();
+    const double pminBefore = model.Pmin();
+    Press(y, QPoint(10, 150)); // bottom zone
+    Move(y, QPoint(10, 200));
+    EXPECT_EQ(y->height(), 202);
+    EXPECT_LT(model.Pmin(), pminBefore) << "the chart follows the edge while it is dragged";
+    Move(y, QPoint(10, -500));
+    EXPECT_EQ(y->height(), 2) << "never below the 2 x 2 constraint";
+    Release(y, QPoint(10, -500));
+    EXPECT_FALSE(area.YDragging);
+}
+
+// ---- dragging ----
+
+TEST_F(Area, aDragBeyondTheTrackStopsAtItsEnd) {
+    area.SetAutoScale(false);
+    TFreePanel* y = area.YPanel();
+    Press(y, QPoint(10, 60));
+    EXPECT_TRUE(area.YDragging);
+    Move(y, QPoint(10, 1060));
+    Release(y, QPoint(10, 1060));
+    EXPECT_FALSE(area.YDragging);
+    EXPECT_EQ(y->y(), area.Panel5()->height() - y->height());
+    const double R = 120000.0 - 1e-9;
+    EXPECT_NEAR(model.Pmin(), 0, 1e-9);
+    EXPECT_NEAR(model.Pmax(), R * y->height() / area.Panel5()->height(), 1e-6);
+
+    TFreePanel* x = area.XPanel();
+    Press(x, QPoint(100, 10));
+    Move(x, QPoint(5000, 10));
+    Release(x, QPoint(5000, 10));
+    EXPECT_EQ(x->x() + x->width(), area.Panel6()->width());
+    EXPECT_EQ(model.Tmax(), 0);
+}
+
+TEST_F(Area, aPressInTheTopSixPixelsStartsNoDrag) {
+    area.SetAutoScale(false);
+    for (int y = 0; y <= 5; ++y) {
+        Press(area.YPanel(), QPoint(10, y));
+        EXPECT_FALSE(area.YDragging) << "pixel " << y;
+        Release(area.YPanel(), QPoint(10, y));
+    }
+    Press(area.XPanel(), QPoint(5, 10));
+    EXPECT_FALSE(area.XDragging);
+}
+
+TEST_F(Area, aReleaseWithinTheTopZoneLeavesTheDragInProgress) {
+    area.SetAutoScale(false);
+    TFreePanel* y = area.YPanel();
+    Press(y, QPoint(10, 100));
+    Move(y, QPoint(10, 120));
+    const int top = y->y();
+    const double pmax = model.Pmax();
+    Release(y, QPoint(10, 3));
+    EXPECT_TRUE(area.YDragging);
+    EXPECT_EQ(y->y(), top);
+    EXPECT_EQ(model.Pmax(), pmax) << "nothing applied";
+}
+
+TEST_F(Area, automaticScalingMakesThePressureSliderInert) {
+    TFreePanel* y = area.YPanel();
+    const int top = y->y();
+    Press(y, QPoint(10, 60));
+    Move(y, QPoint(10, 160));
+    Release(y, QPoint(10, 160));
+    EXPECT_FALSE(area.YDragging);
+    EXPECT_EQ(y->y(), top);
+    y->resize(y->width(), 200);
+    EXPECT_TRUE(model.PressureAxis().Automatic()) << "resizing changes no limits";
+    area.SetAutoScale(true);
+    EXPECT_FALSE(y->isEnabled());
+}
+
+TEST_F(Area, onlyTheLeftButtonMovesDuringADrag) {
+    TFreePanel* x = area.XPanel();
+    const int left = x->x();
+    Press(x, QPoint(100, 10), Qt::RightButton);
+    EXPECT_TRUE(area.XDragging);
+    Move(x, QPoint(60, 10), Qt::RightButton);
+    EXPECT_EQ(x->x(), left);
+    Release(x, QPoint(60, 10), Qt::RightButton);
+    EXPECT_EQ(x->x(), left - 40) << "moved by the whole displacement at the release";
+}
+
+TEST_F(Area, wideningTheAreaWidensTheTimeSliderAndReappliesTheWindow) {
+    model.AddMeasurementPoint(kNow + kOneSecond, 1);
+    const int width = area.XPanel()->width();
+    const int gapLeft = area.XPanel()->x();
+    area.resize(TChartArea::kDesignWidth + 100, TChartArea::kDesignHeight);
+    EXPECT_EQ(area.XPanel()->width(), width + 100);
+    EXPECT_EQ(area.XPanel()->x(), gapLeft);
+    EXPECT_EQ(area.Panel6()->width(), 710);
+    const double shown = (model.TimeAxis().Max() - model.TimeAxis().Min()) / kOneSecond;
+    EXPECT_NEAR(shown, 600.0 * (710 - gapLeft) / 710, 1e-3);
+    EXPECT_EQ(area.YPanel()->height(), 152) << "the pressure slider keeps its size";
+}
+
+TEST_F(Area, theChartRefusesScrollingAndOffersTheDisplaySettings) {
+    EXPECT_FALSE(area.Chart1()->Chart1AllowScroll());
+    EXPECT_EQ(area.Chart1()->interactions(), QCP::Interactions());
+    ASSERT_EQ(area.Chart1()->PopupMenu()->actions().size(), 1);
+    EXPECT_EQ(area.Chart1()->DisplaySettingsAction()->text(),
+              QStringLiteral("&Параметры отображения"));
+    EXPECT_FALSE(area.Chart1()->legend->visible());
+}
+
+TEST_F(Area, aDayOfReadingsIsFedAsAThinnedSlice) {
+    for (int i = 0; i < 172800; ++i)
+        model.Points().Add(kNow + i * 0.5 * kOneSecond, 1 + i % 100);
+    model.LoadedView = true;
+    model.ViewStart = kNow;
+    model.ViewEnd = kNow + 1.0;
+    model.ApplyTimeSlider();
+    area.Chart1()->Refresh(true);
+    EXPECT_LE(area.Chart1()->PointsFed(), 2u * area.Chart1()->axisRect()->width() + 4);
+    EXPECT_GT(area.Chart1()->PointsFed(), 100u);
+}
