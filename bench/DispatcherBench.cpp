@@ -18,9 +18,11 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -113,6 +115,61 @@ double BareRoundTrip(int fd) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
+// The least any design with separate writer and reader threads can do: the waiting thread
+// wakes a writer thread, a reader thread wakes the waiting thread when the reply is in; plain
+// eventfds, no queue, no framing, no event loop.
+std::vector<double> ThreadedFloor(const std::string& path, int exchanges) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    const int go = eventfd(0, 0), done = eventfd(0, 0), quit = eventfd(0, 0);
+    std::thread writer([&] {
+        for (;;) {
+            pollfd p[2] = {{go, POLLIN, 0}, {quit, POLLIN, 0}};
+            poll(p, 2, -1);
+            if (p[1].revents) return;
+            std::uint64_t v;
+            if (read(go, &v, 8) == 8 && write(fd, kRequest, 5) != 5) return;
+        }
+    });
+    std::thread reader([&] {
+        std::size_t got = 0;
+        char buf[64];
+        for (;;) {
+            pollfd p[2] = {{fd, POLLIN, 0}, {quit, POLLIN, 0}};
+            poll(p, 2, -1);
+            if (p[1].revents) return;
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n > 0 && (got += static_cast<std::size_t>(n)) >= 8) {
+                got -= 8;
+                const std::uint64_t one = 1;
+                if (write(done, &one, 8) != 8) return;
+            }
+        }
+    });
+    std::vector<double> times;
+    for (int i = 0; i < exchanges + 50; ++i) {
+        const auto start = Clock::now();
+        std::uint64_t v = 1;
+        if (write(go, &v, 8) != 8) break;
+        pollfd p{done, POLLIN, 0};
+        poll(&p, 1, 2000);
+        if (read(done, &v, 8) != 8) break;
+        if (i >= 50)
+            times.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    const std::uint64_t one = 1;
+    if (write(quit, &one, 8) != 8) std::abort();
+    writer.join();
+    reader.join();
+    for (int f : {go, done, quit, fd})
+        close(f);
+    return times;
+}
+
 std::int64_t CpuMicros() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -167,14 +224,21 @@ int main(int argc, char** argv) {
             bare.push_back(BareRoundTrip(fd));
         close(fd);
     }
+    // (c) the floor of any design with separate writer and reader threads.
+    const std::vector<double> floor = ThreadedFloor(path, kExchanges);
     const double uiMedian = Percentile(ui, 0.5), bareMedian = Percentile(bare, 0.5);
+    const double floorMedian = Percentile(floor, 0.5);
     std::printf("dispatcher path: median %.1f us, p99 %.1f us\n", uiMedian, Percentile(ui, 0.99));
     std::printf("bare poll():     median %.1f us, p99 %.1f us\n", bareMedian,
                 Percentile(bare, 0.99));
     std::printf("figure: dispatcher_roundtrip_median_us %.1f us\n", uiMedian);
     std::printf("figure: dispatcher_roundtrip_p99_us %.1f us\n", Percentile(ui, 0.99));
     std::printf("figure: bare_roundtrip_median_us %.1f us\n", bareMedian);
+    std::printf("two-thread floor: median %.1f us, p99 %.1f us\n", floorMedian,
+                Percentile(floor, 0.99));
     std::printf("figure: dispatcher_roundtrip_ratio %.2f x\n", uiMedian / bareMedian);
+    std::printf("figure: threaded_floor_roundtrip_ratio %.2f x\n", floorMedian / bareMedian);
+    std::printf("figure: dispatcher_to_threaded_floor_ratio %.2f x\n", uiMedian / floorMedian);
 
     // Polling as the program does: two exchanges every 0.5 s.
     {
