@@ -137,9 +137,7 @@ void TComPort::ApplyAfterOpen() {
     // Every setting once more, each even if unchanged, in this order.
     ApplyHandshake();
     ApplySoftwareHandshake();
-    CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
-                                               static_cast<std::uint8_t>(xoffChar_)),
-                PortLabel());
+    ApplyHandshakeChars();
     dispatcher_->SetAvailThreshold(1);
     CheckSerial(dispatcher_->SetDTRLine(dtr_), PortLabel());
     CheckSerial(dispatcher_->SetRTSLine(rts_), PortLabel());
@@ -213,6 +211,15 @@ void TComPort::WriteText(const std::string& text) {
 
 // ---- settings ----
 
+namespace {
+// Stores v; false when the setting already had that value (which then does nothing).
+template <typename T> bool Changed(T& field, T v) {
+    if (field == v) return false;
+    field = v;
+    return true;
+}
+} // namespace
+
 bool TComPort::RequireOpenForChange() {
     return state_ == TOpenState::open && dispatcher_;
 }
@@ -236,27 +243,19 @@ void TComPort::ApplyLine() {
 }
 
 void TComPort::SetBaud(std::int32_t v) {
-    if (v == baud_) return;
-    baud_ = v;
-    ApplyLine();
+    if (Changed(baud_, v)) ApplyLine();
 }
 
 void TComPort::SetParity(TParity v) {
-    if (v == parity_) return;
-    parity_ = v;
-    ApplyLine();
+    if (Changed(parity_, v)) ApplyLine();
 }
 
 void TComPort::SetDataBits(std::uint16_t v) {
-    if (v == dataBits_) return;
-    dataBits_ = v;
-    ApplyLine();
+    if (Changed(dataBits_, v)) ApplyLine();
 }
 
 void TComPort::SetStopBits(std::uint16_t v) {
-    if (v == stopBits_) return;
-    stopBits_ = v;
-    ApplyLine();
+    if (Changed(stopBits_, v)) ApplyLine();
 }
 
 void TComPort::SetInSize(std::uint16_t v) {
@@ -346,39 +345,30 @@ void TComPort::SetHWFlowOptions(THWFlowOptions v) {
 }
 
 void TComPort::SetSWFlowOptions(TSWFlowOptions v) {
-    if (v == swFlow_) return;
-    swFlow_ = v;
-    ApplySoftwareHandshake();
+    if (Changed(swFlow_, v)) ApplySoftwareHandshake();
+}
+
+void TComPort::ApplyHandshakeChars() {
+    if (!RequireOpenForChange()) return;
+    CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
+                                               static_cast<std::uint8_t>(xoffChar_)),
+                PortLabel());
 }
 
 void TComPort::SetXOnChar(char v) {
-    if (v == xonChar_) return;
-    xonChar_ = v;
-    if (RequireOpenForChange())
-        CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
-                                                   static_cast<std::uint8_t>(xoffChar_)),
-                    PortLabel());
+    if (Changed(xonChar_, v)) ApplyHandshakeChars();
 }
 
 void TComPort::SetXOffChar(char v) {
-    if (v == xoffChar_) return;
-    xoffChar_ = v;
-    if (RequireOpenForChange())
-        CheckSerial(dispatcher_->SetHandshakeChars(static_cast<std::uint8_t>(xonChar_),
-                                                   static_cast<std::uint8_t>(xoffChar_)),
-                    PortLabel());
+    if (Changed(xoffChar_, v)) ApplyHandshakeChars();
 }
 
 void TComPort::SetBufferFull(std::uint16_t v) {
-    if (v == bufferFull_) return;
-    bufferFull_ = v;
-    ApplyHandshake();
+    if (Changed(bufferFull_, v)) ApplyHandshake();
 }
 
 void TComPort::SetBufferResume(std::uint16_t v) {
-    if (v == bufferResume_) return;
-    bufferResume_ = v;
-    ApplyHandshake();
+    if (Changed(bufferResume_, v)) ApplyHandshake();
 }
 
 void TComPort::SetRS485Mode(bool v) {

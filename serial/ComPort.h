@@ -128,6 +128,7 @@ private:
     void ApplyHandshake();
     void ApplySoftwareHandshake();
     void ApplyRS485();
+    void ApplyHandshakeChars();
     void ApplyLine();
     void Notify(TPortEvent e);
     bool RequireOpenForChange();

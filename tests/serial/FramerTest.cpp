@@ -207,75 +207,54 @@ TEST(FramerTimeout, anExpiryWithNothingCollectedDoesNothing) {
 
 // ---- patterns ----
 
-TEST(FramerPatterns, ignoreCaseComparesLettersWithoutCase) {
-    for (bool ignore : {true, false}) {
-        Bench b(false);
-        b.framer.StartString = "ab";
-        b.framer.SetEndString("!");
-        b.framer.SetEndCond(ecString);
-        b.framer.IgnoreCase = ignore;
-        b.framer.IncludeStrings = true;
-        b.Start();
-        b.Feed("AB-x!");
-        if (ignore)
-            EXPECT_EQ(b.packets, std::vector<std::string>{"AB-x!"});
-        else
-            EXPECT_TRUE(b.packets.empty());
-    }
-}
+struct PatternRow {
+    const char* what;
+    const char* start;
+    const char* end;
+    bool includeStrings;
+    bool ignoreCase;
+    const char* input;
+    std::vector<std::string> packets;
+};
 
-TEST(FramerPatterns, questionMarkIsAWildcardAndBackslashMakesItLiteral) {
-    Bench wild(false);
-    wild.framer.StartString = "?";
-    wild.framer.SetEndString(";");
-    wild.framer.SetEndCond(ecString);
-    wild.framer.IncludeStrings = true;
-    wild.Start();
-    wild.Feed("k1;");
-    EXPECT_EQ(wild.packets, std::vector<std::string>{"k1;"});
+class FramerPatterns : public ::testing::TestWithParam<PatternRow> {};
 
-    Bench literal(false);
-    literal.framer.StartString = "\\?";
-    literal.framer.SetEndString(";");
-    literal.framer.SetEndCond(ecString);
-    literal.framer.IncludeStrings = true;
-    literal.Start();
-    literal.Feed("k1;?z;");
-    EXPECT_EQ(literal.packets, std::vector<std::string>{"?z;"});
-}
-
-TEST(FramerPatterns, aFailedPartialStartIsRecheckedFromItsOwnBytes) {
+TEST_P(FramerPatterns, cutTheExpectedPackets) {
+    const PatternRow& r = GetParam();
     Bench b(false);
-    b.framer.StartString = "aab";
-    b.framer.SetEndString(".");
+    b.framer.StartString = r.start;
+    b.framer.SetEndString(r.end);
     b.framer.SetEndCond(ecString);
-    b.framer.IncludeStrings = true;
+    b.framer.IncludeStrings = r.includeStrings;
+    b.framer.IgnoreCase = r.ignoreCase;
     b.Start();
-    b.Feed("aaab.");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"aab."});
+    b.Feed(r.input);
+    EXPECT_EQ(b.packets, r.packets) << r.what;
 }
 
-TEST(FramerPatterns, aFailedPartialEndIsRecheckedFromItsOwnBytes) {
-    Bench b(false);
-    b.framer.StartString = "<";
-    b.framer.SetEndString("]]>");
-    b.framer.SetEndCond(ecString);
-    b.framer.IncludeStrings = false;
-    b.Start();
-    b.Feed("<x]]]>");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"x]"});
-}
-
-TEST(FramerPatterns, aFinalLoneBackslashIsDropped) {
-    Bench b(false);
-    b.framer.StartString = "#\\";
-    b.framer.SetEndString(";");
-    b.framer.SetEndCond(ecString);
-    b.framer.IncludeStrings = false;
-    b.Start();
-    b.Feed("#1;");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"1"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FramerPatterns,
+    ::testing::Values(
+        PatternRow{
+            "ignoring case, AB matches the start ab", "ab", "!", true, true, "AB-x!", {"AB-x!"}},
+        PatternRow{"with case, AB does not match ab", "ab", "!", true, false, "AB-x!", {}},
+        PatternRow{"? is a wildcard", "?", ";", true, false, "k1;", {"k1;"}},
+        PatternRow{"\\? is a question mark", "\\?", ";", true, false, "k1;?z;", {"?z;"}},
+        PatternRow{"a failed partial start is re-checked from its own bytes",
+                   "aab",
+                   ".",
+                   true,
+                   false,
+                   "aaab.",
+                   {"aab."}},
+        PatternRow{"a failed partial end is re-checked from its own bytes",
+                   "<",
+                   "]]>",
+                   false,
+                   false,
+                   "<x]]]>",
+                   {"x]"}},
+        PatternRow{"a final lone backslash is dropped", "#\\", ";", false, false, "#1;", {"1"}}));
 
 // ---- arming ----
 
