@@ -2,6 +2,7 @@
 // thread wait, against a bare poll() client on the same pseudo-terminal; then the CPU cost of
 // polling the gauge twice every 0.5 s for 30 s. The responder runs in a child process so that
 // getrusage() counts only our threads.
+#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "MonotonicClock.h"
 #include "SerialDispatcher.h"

@@ -1,6 +1,5 @@
 // The user-interface thread's message queue on Qt: one pass over pending events, waits that
-// block in the event dispatcher instead of spinning, the application's quit request, and calls
-// handed from a worker thread to an object living on the user-interface thread.
+// block in the event dispatcher instead of spinning, and the application's quit request.
 #pragma once
 
 #include <condition_variable>
@@ -50,34 +49,9 @@ private:
     QAbstractEventDispatcher* waiter_ = nullptr; // guarded by mutex_
 };
 
-// Lets the thread that blocks in CallBlocking give up when its owner shuts down.
-class CallCancel {
-public:
-    void Cancel();
-    bool Cancelled() const;
-    void Reset();
-
-private:
-    friend class CallBlockingAccess;
-    mutable std::mutex mutex_;
-    bool cancelled_ = false;                   // guarded by mutex_
-    std::shared_ptr<struct CallState> active_; // guarded by mutex_
-};
-
-// Runs fn on target's thread and blocks the calling thread until it has returned; an exception
-// from fn is raised again here. Returns false without fn having run when target is destroyed
-// first, or when cancel is signalled before fn has started (fn then never runs). With a timeout
-// (ms, -1 for none) the caller stops waiting after it; fn, if it had started, finishes alone.
-bool CallBlocking(QObject* target, std::function<void()> fn, CallCancel* cancel,
-                  std::int64_t timeoutMs = -1);
-
 // The runtime's standard exception display: shows an error that escaped an event handler,
 // and the program goes on. The program installs a message box; the default writes to stderr.
 void SetExceptionDisplay(std::function<void(const std::string& message)> display);
 void DisplayException(std::exception_ptr error);
-
-// True while the calling thread is running a call that `caller` handed over with CallBlocking:
-// `caller` is then blocked until we return and must not be waited for.
-bool IsRunningCallFrom(std::thread::id caller);
 
 } // namespace vg57::platform

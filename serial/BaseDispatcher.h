@@ -3,6 +3,7 @@
 // the process-wide table of dispatchers.
 #pragma once
 
+#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "IOQueue.h"
 #include "SerialMisc.h"

@@ -1,5 +1,6 @@
 #include "ComPort.h"
 
+#include "CrossThreadCall.h"
 #include "PortMap.h"
 #include "SerialCodes.h"
 #include "SerialExcept.h"
@@ -19,14 +20,9 @@ TPortPrompt& Prompt() {
 
 // Runs fn on the application's thread later, if the port still exists then.
 void PostToPort(const std::weak_ptr<TComPort*>& alive, std::function<void(TComPort&)> fn) {
-    auto* app = QCoreApplication::instance();
-    if (!app) return;
-    QMetaObject::invokeMethod(
-        app,
-        [alive, fn = std::move(fn)] {
-            if (auto p = alive.lock()) fn(**p);
-        },
-        Qt::QueuedConnection);
+    platform::PostCall(QCoreApplication::instance(), [alive, fn = std::move(fn)] {
+        if (auto p = alive.lock()) fn(**p);
+    });
 }
 
 // The port's hidden window: registered with the dispatcher as its window handler.

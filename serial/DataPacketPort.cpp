@@ -1,6 +1,7 @@
 // Binds packet collectors to serial ports: one collector per port, installed on the port's
 // dispatcher while the port is open, delivering on the user-interface thread.
 #include "ComPort.h"
+#include "CrossThreadCall.h"
 #include "DataPacket.h"
 #include "EventLoop.h"
 

@@ -3,6 +3,7 @@
 // stop eventfd so that it costs nothing while idle and ends at once when asked.
 #include "SerialDispatcher.h"
 
+#include "CrossThreadCall.h"
 #include "MonotonicClock.h"
 #include "SerialCodes.h"
 

@@ -1,5 +1,6 @@
 // Shutdown while a reply is being handed to the user-interface thread: a blocking hand-over to a
 // thread that waits for the dispatch thread to end would hang forever.
+#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "SerialDispatcher.h"
 #include "SerialMisc.h"

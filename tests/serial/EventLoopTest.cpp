@@ -1,3 +1,4 @@
+#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "MonotonicClock.h"
 #include "SerialMisc.h"
