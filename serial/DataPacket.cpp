@@ -56,14 +56,13 @@ bool TDataPacket::Enabled() const {
 }
 
 void TDataPacket::SetEnabled(bool v) {
+    if (manager_) {
+        manager_->SetEnabled(*this, v); // decided under the lock the dispatch thread frames under
+        return;
+    }
     if (v == enabled_) return;
     enabled_ = v;
     enabledTouched_ = true;
-    if (!manager_) return;
-    if (v)
-        manager_->Arm(*this);
-    else
-        manager_->Disarm(*this);
 }
 
 void TDataPacket::SetEndCond(TEndCond v) {
@@ -129,6 +128,8 @@ void TDataPacketManager::Uninstall() {
         DisarmLocked(*f);
     installed_ = false;
     ++generation_;
+    // A delivery still running finds the generation changed and leaves everything alone.
+    busy_ = false;
     armTimer_ = nullptr;
     buffer_.clear();
     buffer_.shrink_to_fit();
@@ -155,6 +156,17 @@ std::size_t TDataPacketManager::Held() const {
 std::size_t TDataPacketManager::Capacity() const {
     std::lock_guard lock(lock_);
     return buffer_.capacity();
+}
+
+void TDataPacketManager::SetEnabled(TDataPacket& f, bool v) {
+    std::lock_guard lock(lock_);
+    if (v == f.enabled_) return;
+    f.enabled_ = v;
+    f.enabledTouched_ = true;
+    if (v)
+        ArmLocked(f);
+    else
+        DisarmLocked(f);
 }
 
 void TDataPacketManager::Arm(TDataPacket& f) {
@@ -379,7 +391,12 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
         }
         lock_.lock();
     }
-    if (generation != generation_) return; // the port closed meanwhile: nothing is left
+    if (generation != generation_) {
+        // The port closed during the events (and may have opened again): the bytes are gone,
+        // but the framer re-arms as after any delivery.
+        AfterClosedDuringEvents(f);
+        return;
+    }
     if (std::find(framers_.begin(), framers_.end(), &f) == framers_.end()) {
         EndBusy(); // the framer left during its own event
         return;
@@ -415,6 +432,12 @@ void TDataPacketManager::EndBusy() {
     if (deferred >= 0 && !scanning_) Scan(deferred);
 }
 
+void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f) {
+    if (std::find(framers_.begin(), framers_.end(), &f) == framers_.end()) return;
+    if (f.AutoEnable && !f.enabledTouched_) f.enabled_ = true;
+    if (installed_ && !busy_ && f.enabled_) ArmLocked(f);
+}
+
 void TDataPacketManager::FreeIfEmpty() {
     if (buffer_.empty()) buffer_.shrink_to_fit();
 }
@@ -441,7 +464,10 @@ void TDataPacketManager::TimerExpired() {
         }
         lock_.lock();
     }
-    if (generation != generation_) return;
+    if (generation != generation_) {
+        AfterClosedDuringEvents(f);
+        return;
+    }
     buffer_.clear();
     buffer_.shrink_to_fit();
     scanIndex_ = -1;

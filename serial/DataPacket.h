@@ -8,6 +8,7 @@
 // makes a blocking hand-over to the user-interface thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,20 +74,21 @@ private:
     bool MatchStart(std::uint8_t b, std::size_t at) const;
     bool MatchEnd(std::uint8_t b, std::size_t at) const;
 
-    bool enabled_ = false;
+    // Read and written under the manager's lock, and read by Enabled()/State() without it.
+    std::atomic<bool> enabled_{false};
     TEndCond endCond_ = 0;
     std::string endString_;
     TComPort* port_ = nullptr;
     TDataPacketManager* manager_ = nullptr;
 
     // Framing state, guarded by the manager's lock.
-    TPacketState state_ = TPacketState::idle;
+    std::atomic<TPacketState> state_{TPacketState::idle};
     long startPos_ = -1;
     std::size_t startIndex_ = 1, endIndex_ = 1;
     long endStart_ = -1; // first byte of the partial end match
     Pattern start_, end_;
     bool enablePending_ = false;
-    bool enabledTouched_ = false; // Enabled set by a handler during a time-out
+    std::atomic<bool> enabledTouched_{false}; // Enabled set by a handler during the events
 };
 
 class TDataPacketManager {
@@ -119,6 +121,7 @@ public:
     std::size_t Capacity() const; // its allocated size (0 when freed)
 
     // Called by the framer's setters.
+    void SetEnabled(TDataPacket& f, bool v);
     void Arm(TDataPacket& f);
     void Disarm(TDataPacket& f);
 
@@ -133,6 +136,7 @@ private:
     void OfferCollecting(TDataPacket& f, long i, std::uint8_t b);
     void Deliver(TDataPacket& f, long endAt, bool byEndString);
     void EndBusy();
+    void AfterClosedDuringEvents(TDataPacket& f);
     void FreeIfEmpty();
     bool PrefixMatches(const TDataPacket& f, bool endPattern, long from, long to) const;
 

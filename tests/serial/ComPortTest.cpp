@@ -406,8 +406,14 @@ TEST_F(PortAndFramer, closingFromInsideAPacketHandlerIsDeferredUntilTheDispatchT
     EXPECT_TRUE(stillOpenAfterSecondSet);
     ASSERT_TRUE(PumpUntil([&] { return !port.Open(); }));
     EXPECT_EQ(port.CurrentDispatcher(), nullptr);
-    port.SetOpen(true); // and it opens again normally
+    // It opens again normally, and the framer delivers again.
+    framer.OnStringPacket = [&](TDataPacket&, const std::string& s) { packets.push_back(s); };
+    port.SetOpen(true);
     EXPECT_TRUE(port.Open());
+    pty.Write("\x02"
+              "again\r");
+    ASSERT_TRUE(PumpUntil([&] { return packets.size() == 2; }));
+    EXPECT_EQ(packets.back(), "again");
 }
 
 TEST_F(PortAndFramer, aPulledDeviceIsReportedOnceAndWritesDoNotFail) {

@@ -1,5 +1,5 @@
-#include "CrossThreadCall.h"
 #include "EventLoop.h"
+#include "CrossThreadCall.h"
 #include "MonotonicClock.h"
 #include "SerialMisc.h"
 

@@ -153,6 +153,24 @@ TEST(FramerClose, aPacketCutOffByACloseIsLostAndTheNextOpenStartsAfresh) {
     EXPECT_EQ(b.packets, std::vector<std::string>{"D"});
 }
 
+TEST(FramerClose, aCloseAndReopenFromInsideThePacketEventLeavesTheFramerWorking) {
+    Bench b;
+    b.framer.OnStringPacket = [&b](TDataPacket&, const std::string& s) {
+        b.packets.push_back(s);
+        if (b.packets.size() == 1) {
+            b.manager.Uninstall(); // the port closes inside the handler ...
+            b.Open();              // ... and opens again
+        }
+    };
+    b.Start();
+    b.Feed("\x02"
+           "A\r\x02"
+           "lost with the close\r");
+    b.Feed("\x02"
+           "B\r");
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
+}
+
 TEST(FramerTimeout, theCollectedBytesAreDroppedAndTheNextPacketStillArrives) {
     Bench b;
     b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
