@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,6 +85,24 @@ TEST(DispatcherOpen, aDeviceHeldByAnotherOpenIsAccessDenied) {
     EXPECT_EQ(second.RunningThreads(), 0);
     first.CloseDevice();
     EXPECT_EQ(Open(second, pty), 0) << "the lock goes with the close";
+}
+
+TEST(DispatcherOpen, noRightToTheDeviceStaysDistinguishable) {
+    // Tests run as root, which may open anything: a child that has become "nobody" may not
+    // open a pseudo-terminal of root's (mode 0620, group tty).
+    PtyPair pty;
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+        TSerialDispatcher d;
+        const int code = d.OpenDevice(pty.SlavePath(), 9600, 0, 8, 1, 4096, 4096, 0);
+        _exit(code == ecPermissionDenied ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 99) GTEST_SKIP() << "cannot drop privileges here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "EACCES must not look like a missing or busy device";
 }
 
 TEST(DispatcherOpen, startsFourWorkersAndTakesATableSlot) {
