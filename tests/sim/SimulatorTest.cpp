@@ -243,7 +243,7 @@ TEST(Simulator, theLogHoldsEveryRequestAndReply) {
         lines.push_back(l);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_NE(lines[0].find(" RX 02 30 52 31 0D"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find(" TX 02 30 52 30 30 30 31 0D"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find(" TX 02 30 52 30 30 30 31 0D  \".0R0001.\""), std::string::npos) << lines[1];
     EXPECT_EQ(lines[0][4], '-') << "a time stamp leads each line";
 }
 

@@ -281,7 +281,10 @@ private:
 
     void Log(const char* dir, const std::string& bytes) {
         if (!log_) return;
-        log_ << WallStamp() << ' ' << dir << ' ' << Hex(bytes) << '\n';
+        // Hex for exactness, then the text for reading (other bytes as '.').
+        std::string text;
+        for (unsigned char c : bytes) text += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
+        log_ << WallStamp() << ' ' << dir << ' ' << Hex(bytes) << "  \"" << text << "\"\n";
         log_.flush();
     }
 
