@@ -381,16 +381,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
                              data->size());
         if (framer->OnStringPacket) framer->OnStringPacket(*framer, *data);
     };
-    if (deliver_) {
-        lock_.unlock();
-        try {
-            deliver_(events);
-        } catch (...) {
-            lock_.lock();
-            throw;
-        }
-        lock_.lock();
-    }
+    RunEventsUnlocked(events);
     if (generation != generation_) {
         // The port closed during the events (and may have opened again): the bytes are gone,
         // but the framer re-arms as after any delivery.
@@ -420,6 +411,19 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     // 6-7. Re-armed, and the scan goes on.
     if (f.AutoEnable && !f.enabledTouched_) f.enabled_ = true;
     EndBusy();
+}
+
+void TDataPacketManager::RunEventsUnlocked(const std::function<void()>& events) {
+    if (!deliver_) return;
+    // Handlers may arm, disarm, close the port or feed bytes: the lock is theirs meanwhile.
+    lock_.unlock();
+    try {
+        deliver_(events);
+    } catch (...) {
+        // An error a handler let escape is shown, and framing goes on.
+        if (onError) onError(std::current_exception());
+    }
+    lock_.lock();
 }
 
 void TDataPacketManager::EndBusy() {
@@ -453,16 +457,9 @@ void TDataPacketManager::TimerExpired() {
     f.enabledTouched_ = false;
 
     const auto generation = generation_;
-    if (f.OnTimeout && deliver_) {
+    if (f.OnTimeout) {
         TDataPacket* framer = &f;
-        lock_.unlock();
-        try {
-            deliver_([framer] { framer->OnTimeout(*framer); });
-        } catch (...) {
-            lock_.lock();
-            throw;
-        }
-        lock_.lock();
+        RunEventsUnlocked([framer] { framer->OnTimeout(*framer); });
     }
     if (generation != generation_) {
         AfterClosedDuringEvents(f);

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -112,6 +113,9 @@ public:
     void Uninstall();
     bool Installed() const;
 
+    // Shows an error that a packet or time-out handler let escape (framing goes on).
+    std::function<void(std::exception_ptr)> onError;
+
     // On the dispatch thread: bytes received, and the timer slot's expiry.
     void Receive(const std::uint8_t* bytes, std::size_t n);
     void TimerExpired();
@@ -135,6 +139,7 @@ private:
     void OfferWaiting(TDataPacket& f, long i, std::uint8_t b);
     void OfferCollecting(TDataPacket& f, long i, std::uint8_t b);
     void Deliver(TDataPacket& f, long endAt, bool byEndString);
+    void RunEventsUnlocked(const std::function<void()>& events);
     void EndBusy();
     void AfterClosedDuringEvents(TDataPacket& f);
     void FreeIfEmpty();

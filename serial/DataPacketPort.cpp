@@ -91,6 +91,7 @@ std::shared_ptr<TPortCollector> CollectorFor(TComPort* port) {
     auto c = std::make_shared<TPortCollector>();
     c->port = port;
     c->ui = new QObject;
+    c->manager.onError = platform::DisplayException;
     list[port] = c;
     TPortCollector* raw = c.get();
     port->RegisterPortUser(

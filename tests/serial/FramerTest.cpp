@@ -323,6 +323,28 @@ TEST(FramerArming, armingWhileClosedChecksNothingAndWaitsForTheOpen) {
     EXPECT_EQ(b.framer.State(), TPacketState::waitingForStart);
 }
 
+TEST(FramerArming, anErrorEscapingAHandlerIsShownAndFramingGoesOn) {
+    Bench b;
+    std::vector<std::string> shown;
+    b.manager.onError = [&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            shown.push_back(x.what());
+        }
+    };
+    b.framer.OnStringPacket = [&b](TDataPacket&, const std::string& s) {
+        b.packets.push_back(s);
+        if (s == "bad") throw std::runtime_error("handler failed");
+    };
+    b.Start();
+    b.Feed("\x02"
+           "bad\r\x02"
+           "good\r");
+    EXPECT_EQ(b.packets, (std::vector<std::string>{"bad", "good"}));
+    EXPECT_EQ(shown, std::vector<std::string>{"handler failed"});
+}
+
 TEST(FramerArming, withoutAutoEnableTheFramerStopsAfterOnePacket) {
     Bench b;
     b.framer.AutoEnable = false;
