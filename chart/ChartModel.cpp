@@ -30,7 +30,9 @@ void TChartModel::TrimOldPoints(double now) {
         points_.RemoveFirst();
         trimmed = true;
     }
-    if (trimmed) UpdateAutomaticRange();
+    if (!trimmed) return;
+    UpdateAutomaticRange();
+    Changed();
 }
 
 void TChartModel::AddMeasurementPoint(double now, double pressure) {
