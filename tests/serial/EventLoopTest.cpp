@@ -94,7 +94,9 @@ TEST(WaitForEventOrExpiry, aCallHandedOverEndsTheWaitWithinAMillisecond) {
     const auto seen = platform::MonotonicMs();
     worker.join();
     ASSERT_TRUE(done);
-    EXPECT_LE(seen - handedAt, 5);
+    // Well under a millisecond here; the bound leaves room for sanitizers on a busy machine,
+    // while a wait that did not wake would take the full 2.2 s.
+    EXPECT_LE(seen - handedAt, 20);
 }
 
 TEST(CallBlocking, runsOnTheTargetThreadAndRaisesItsErrorsInTheCaller) {
