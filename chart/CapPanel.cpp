@@ -1,6 +1,7 @@
 #include "CapPanel.h"
 
 #include <QMouseEvent>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -117,7 +118,8 @@ void TPanelCaption::mouseReleaseEvent(QMouseEvent* e) {
 
 void TPanelCaption::resizeEvent(QResizeEvent* e) {
     QFrame::resizeEvent(e);
-    emit resized();
+    // The first layout of a new panel is no change of its size.
+    if (e->oldSize().isValid() && e->oldSize() != e->size()) emit resized();
 }
 
 } // namespace vg57

@@ -105,6 +105,13 @@ TEST_F(Area, draggingAnEdgeSizesThePanelAndTheRangeFollows) {
     EXPECT_FALSE(area.YDragging);
 }
 
+TEST_F(Area, startingUpKeepsTheOneSecondTimeAxisOnDayZero) {
+    QApplication::processEvents();
+    EXPECT_NEAR(model.TimeAxis().Min(), 10.0 / 24, 1e-9) << "showing the sliders applies nothing";
+    EXPECT_NEAR(model.TimeAxis().Max() - model.TimeAxis().Min(), kOneSecond, 1e-12);
+    EXPECT_TRUE(model.PressureAxis().Automatic());
+}
+
 // ---- dragging ----
 
 TEST_F(Area, aDragBeyondTheTrackStopsAtItsEnd) {
