@@ -136,6 +136,12 @@ std::vector<PortEntry> ScanPortMap(const PortMapSources& sources) {
     return entries;
 }
 
+std::vector<std::string> PortNames(const PortMapSources& sources) {
+    std::vector<std::string> names;
+    for (const auto& e : ScanPortMap(sources)) names.push_back(e.Name());
+    return names;
+}
+
 std::string PortDevice(int number, const PortMapSources& sources) {
     for (const auto& e : ScanPortMap(sources))
         if (e.number == number) return e.device;

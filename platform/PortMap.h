@@ -32,6 +32,10 @@ std::string PortMapDir();
 // Every entry, sorted by number.
 std::vector<PortEntry> ScanPortMap(const PortMapSources& sources = {});
 
+// The port names ("COM1", "COM2", "COM10", ...), sorted by number: the list the operator
+// chooses from.
+std::vector<std::string> PortNames(const PortMapSources& sources = {});
+
 // The device of COM<number>, or empty when the number maps to nothing.
 std::string PortDevice(int number, const PortMapSources& sources = {});
 

@@ -60,6 +60,14 @@ TEST(PortMap, realSerialDevicesAreNumberedByFamilyThenIndex) {
                                                                  {4, dev + "/ttyACM0"}}));
 }
 
+TEST(PortMap, namesAreSortedByNumberNotAsText) {
+    FakeSystem s;
+    s.Override("COM10", "/dev/null");
+    s.Override("COM2", "/dev/zero");
+    s.Tty("ttyUSB0", "188:0");
+    EXPECT_EQ(PortNames(s.sources), (std::vector<std::string>{"COM1", "COM2", "COM10"}));
+}
+
 TEST(PortMap, placeholdersAndVirtualTerminalsAreLeftOut) {
     FakeSystem s;
     s.Tty("ttyS0", "4:64", true, "4");
