@@ -19,6 +19,8 @@ public:
     // Ends the simulator with a signal and waits for it; returns its exit status.
     int Terminate(int signal);
     const std::string& PortsDir() const { return portsDir_; }
+    // The XDG_CONFIG_HOME the simulator publishes its port in.
+    const std::string& ConfigHome() const { return home_.Path(); }
     std::string LinkPath(int com = 3) const { return portsDir_ + "/COM" + std::to_string(com); }
     std::string ReadLine(int timeoutMs = 3000);
 
