@@ -4,6 +4,7 @@
 #include "DataPacket.h"
 #include "SerialMisc.h"
 
+#include "MainWindowLink.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -11,33 +12,17 @@
 #include <cstdlib>
 
 using namespace vg57;
+using vg57::test::PumpUntil;
 using vg57::test::SimProcess;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-    TTickTimer t;
-    StartTickTimer(t, timeoutMs / 55 + 1);
-    while (!done() && !TickTimerExpired(t))
-        if (YieldOnce() == 0) WaitForEventOrExpiry(t);
-    return done();
-}
 
 // The program's side: COM3 with the main window's line and framer.
 struct Program {
     explicit Program(const std::string& configHome) {
         setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-        port.SetComNumber(3);
-        port.SetBaud(9600);
-        port.SetParity(pOdd);
-        port.SetRTS(false);
-        port.SetRS485Mode(true);
-        framer.StartString = "\x02";
-        framer.SetEndString("\r");
-        framer.SetEndCond(ecString);
-        framer.IgnoreCase = false;
-        framer.IncludeStrings = false;
-        framer.SetEnabled(true);
+        test::MainWindowPort(port, 3);
+        test::MainWindowFramer(framer);
         framer.OnStringPacket = [this](TDataPacket&, const std::string& s) {
             replies.push_back(s);
         };

@@ -6,6 +6,7 @@
 #include "SerialExcept.h"
 #include "SerialMisc.h"
 
+#include "MainWindowLink.h"
 #include "Pty.h"
 #include "TempDir.h"
 
@@ -17,33 +18,17 @@
 
 using namespace vg57;
 using vg57::test::PtyPair;
+using vg57::test::PumpUntil;
 using vg57::test::TempPortMap;
 
 namespace {
 
 constexpr int kCom = 31;
 
-// Pumps the user-interface thread's events until done() or the timeout.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
-    TTickTimer t;
-    StartTickTimer(t, timeoutMs / 55 + 1);
-    while (!done() && !TickTimerExpired(t))
-        if (YieldOnce() == 0) WaitForEventOrExpiry(t);
-    return done();
-}
-
 class ComPortTest : public ::testing::Test {
 protected:
     ComPortTest() { map.Link(kCom, pty.SlavePath()); }
-    // The main window's port: 9600 baud, odd parity, one stop bit, RS-485 with RTS dropped.
-    void MainWindowSettings(TComPort& p) {
-        p.SetComNumber(kCom);
-        p.SetBaud(9600);
-        p.SetParity(pOdd);
-        p.SetStopBits(1);
-        p.SetRTS(false);
-        p.SetRS485Mode(true);
-    }
+    void MainWindowSettings(TComPort& p) { test::MainWindowPort(p, kCom); }
     TempPortMap map;
     PtyPair pty;
 };
@@ -320,12 +305,7 @@ class PortAndFramer : public ComPortTest {
 protected:
     PortAndFramer() {
         MainWindowSettings(port);
-        framer.StartString = "\x02";
-        framer.SetEndString("\r");
-        framer.SetEndCond(ecString);
-        framer.IgnoreCase = false;
-        framer.IncludeStrings = false;
-        framer.SetEnabled(true);
+        test::MainWindowFramer(framer);
         framer.OnStringPacket = [this](TDataPacket&, const std::string& s) {
             onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
             packets.push_back(s);
