@@ -27,8 +27,6 @@ public:
     std::size_t LowerBound(double x) const;
     std::size_t UpperBound(double x) const;
 
-    std::size_t CapacityBytes() const { return (x_.capacity() + y_.capacity()) * sizeof(double); }
-
 private:
     void Compact();
     std::vector<double> x_, y_;

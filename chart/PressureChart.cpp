@@ -98,8 +98,12 @@ void TPressureChart::Refresh(bool immediate) {
     o.logarithmic = log;
     o.keyScale = kSecondsPerDay;
     ThinVisible(model_.Points(), o, keys_, values_);
-    series_->setData(QVector<double>(keys_.begin(), keys_.end()),
-                     QVector<double>(values_.begin(), values_.end()), true);
+    // One copy into the plot's own container, already sorted by time.
+    QVector<QCPGraphData> slice;
+    slice.reserve(static_cast<qsizetype>(keys_.size()));
+    for (std::size_t i = 0; i < keys_.size(); ++i)
+        slice.append(QCPGraphData(keys_[i], values_[i]));
+    series_->data()->set(slice, true);
     replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
 }
 

@@ -237,11 +237,6 @@ void TBaseDispatcher::DiscardOutput() {
     outputDrained_.notify_all();
 }
 
-void TBaseDispatcher::SignalOutputDrained() {
-    std::lock_guard lock(outputLock_);
-    outputDrained_.notify_all();
-}
-
 bool TBaseDispatcher::WaitOutputDrained(std::int64_t timeoutMs) {
     std::unique_lock lock(outputLock_);
     return outputDrained_.wait_for(lock, std::chrono::milliseconds(timeoutMs),

@@ -167,7 +167,6 @@ protected:
     void DiscardOutput();
     void DiscardInput();
     std::uint32_t TakeOutput(std::vector<std::uint8_t>& block);
-    void SignalOutputDrained();
     bool WaitOutputDrained(std::int64_t timeoutMs);
 
     // Thread start-up and stop.

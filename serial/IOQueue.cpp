@@ -38,10 +38,7 @@ bool TIOQueue::Empty() const {
 
 void TIOQueue::Clear() {
     std::lock_guard lock(mutex_);
-    std::deque<std::unique_ptr<TIOBuffer>> kept;
-    for (auto& e : entries_)
-        if (e->inUse) kept.push_back(std::move(e));
-    entries_.swap(kept);
+    entries_.clear();
 }
 
 } // namespace vg57

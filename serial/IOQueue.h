@@ -11,7 +11,6 @@ namespace vg57 {
 
 struct TIOBuffer {
     virtual ~TIOBuffer() = default;
-    bool inUse = false; // the dispatch thread is taking bytes from it
 };
 
 // A chunk of received bytes.
@@ -39,7 +38,7 @@ public:
     bool Wait(std::int64_t deadlineMs, bool newOnly = false);
     void Kick();
     bool Empty() const;
-    // Drops every entry except one the dispatch thread is using.
+    // Drops every entry (the dispatch thread takes bytes only under the queue's lock).
     void Clear();
 
     // Runs f(std::deque<...>&) under the queue's lock.

@@ -106,7 +106,6 @@ private:
     bool savedRs485Taken_ = false;
     std::uint32_t lastRate_ = 115200;
     std::uint32_t inSize_ = 4096, outSize_ = 4096;
-    std::uint32_t xoffLimit_ = 0, xonLimit_ = 0;
     std::uint32_t hwOptions_ = 0;
     int swOptions_ = swfNone;
     std::uint8_t xonChar_ = 17, xoffChar_ = 19;

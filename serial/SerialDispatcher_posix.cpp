@@ -251,8 +251,6 @@ int TSerialDispatcher::SetHandshake(std::uint32_t bufferFull, std::uint32_t buff
     dtrAuto_ = (options & hwfUseDTR) != 0;
     // While RS-485 direction control is on, RTS belongs to it.
     rtsAuto_ = (options & hwfUseRTS) != 0 || rs485_;
-    xoffLimit_ = inSize_ - bufferFull;
-    xonLimit_ = bufferResume;
     return RewriteHandshake();
 }
 
@@ -263,8 +261,6 @@ int TSerialDispatcher::SetSoftwareHandshake(int swOptions, std::uint32_t bufferF
     if (swOptions != swfNone && (bufferFull < bufferResume || bufferFull > inSize_))
         return ecBadArgument;
     swOptions_ = swOptions;
-    xoffLimit_ = inSize_ - bufferFull;
-    xonLimit_ = bufferResume;
     return RewriteHandshake();
 }
 

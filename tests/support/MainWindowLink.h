@@ -31,7 +31,7 @@ inline void MainWindowPort(TComPort& p, int comNumber) {
 
 // The main window's framer: 0x02 ... 0x0D, without the start and end bytes, enabled.
 inline void MainWindowFramer(TDataPacket& f) {
-    f.StartString = "\x02";
+    f.StartString = std::string(1, 0x02); // (a literal trips a false GCC 12 -Wrestrict)
     f.SetEndString("\r");
     f.SetEndCond(ecString);
     f.IgnoreCase = false;
