@@ -1,0 +1,192 @@
+// The connection parameters dialog, offscreen, over a port map of our own: links COM<n> in a
+// temporary XDG_CONFIG_HOME, and no /sys/class/tty devices, so the machine's ports stay out.
+#include "ConnParamsForm.h"
+
+#include "ComPort.h"
+#include "TempDir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace vg57;
+using vg57::test::TempDir;
+using vg57::test::TempPortMap;
+
+namespace {
+
+QStringList Entries(const QComboBox* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->itemText(i);
+    return out;
+}
+
+struct Fixture {
+    TempPortMap map;
+    TempDir noTtys;
+    platform::PortMapSources sources;
+    TSettings settings;
+    TComPort port;
+    std::vector<platform::PortEntry> portNames;
+
+    explicit Fixture(std::initializer_list<int> ports) {
+        sources.sysClassTty = noTtys.Path();
+        for (int n : ports)
+            map.Link(n, "/dev/null");
+    }
+    // Opens the dialog, lets `act` work on it, and returns what RunConnectionDialog returned.
+    bool Run(const std::function<int(TSetupCommForm&)>& act) {
+        return RunConnectionDialog(nullptr, settings, port, portNames, sources, act);
+    }
+};
+
+} // namespace
+
+TEST(ConnectionDialog, listsAndSelectionFollowTheSettings) {
+    Fixture f{10, 3, 1, 2};
+    f.settings.ComPort = "com3"; // the name is matched whatever the case
+    f.Run([](TSetupCommForm& d) {
+        EXPECT_EQ(d.windowTitle(), "Настройка параметров соединения");
+        QStringList ports;
+        for (int i = 0; i < d.PortList->count(); ++i)
+            ports << d.PortList->itemData(i).toString();
+        EXPECT_EQ(ports, QStringList({"COM1", "COM2", "COM3", "COM10"}));
+        EXPECT_EQ(d.PortList->itemText(2), "COM3    /dev/null") << "the device beside the name";
+        EXPECT_EQ(d.PortList->currentIndex(), 2);
+        EXPECT_EQ(Entries(d.BaudRateList), QStringList({"1200", "4800", "9600", "19200", "38400"}));
+        EXPECT_EQ(Entries(d.ParityList), QStringList({"Нет", "Нечетн", "Четн"}));
+        EXPECT_EQ(Entries(d.StopBitList), QStringList({"1", "2"}));
+        EXPECT_EQ(Entries(d.DevAddressList).join(""), "0123456789ABCDEF");
+        EXPECT_FALSE(d.PortList->isEditable());
+        return int(QDialog::Rejected);
+    });
+    EXPECT_EQ(f.portNames.size(), 4u);
+}
+
+TEST(ConnectionDialog, withoutTheConfiguredPortNoPortIsSelected) {
+    Fixture f{1, 4};
+    f.Run([](TSetupCommForm& d) {
+        EXPECT_EQ(d.PortList->count(), 2);
+        EXPECT_EQ(d.PortList->currentIndex(), -1);
+        EXPECT_EQ(d.BaudRateList->currentText(), "9600");
+        EXPECT_EQ(d.ParityList->currentText(), "Нечетн");
+        EXPECT_EQ(d.StopBitList->currentText(), "1");
+        EXPECT_EQ(d.DevAddressList->currentText(), "0");
+        return int(QDialog::Rejected);
+    });
+}
+
+TEST(ConnectionDialog, numbersAboveTheLastPortNumberAreNotPorts) {
+    Fixture f{65535, 65536, 100000};
+    f.Run([](TSetupCommForm& d) {
+        EXPECT_EQ(d.PortList->count(), 1);
+        EXPECT_EQ(d.PortList->itemData(0).toString(), "COM65535");
+        return int(QDialog::Rejected);
+    });
+    ASSERT_EQ(f.portNames.size(), 1u);
+}
+
+TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
+    struct Row {
+        int portIndex, baud, parity, stop, address;
+        TSettings expected;
+        TParity portParity;
+    };
+    const Row rows[] = {
+        {1, 4, 2, 1, 10, {"COM4", 38400, 2, 2, 'A'}, pEven},
+        {0, 0, 0, 0, 15, {"COM1", 1200, 0, 1, 'F'}, pNone},
+    };
+    for (const Row& r : rows) {
+        Fixture f{1, 4};
+        const bool ok = f.Run([&](TSetupCommForm& d) {
+            d.PortList->setCurrentIndex(r.portIndex);
+            d.BaudRateList->setCurrentIndex(r.baud);
+            d.ParityList->setCurrentIndex(r.parity);
+            d.StopBitList->setCurrentIndex(r.stop);
+            d.DevAddressList->setCurrentIndex(r.address);
+            return int(QDialog::Accepted);
+        });
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(f.settings, r.expected) << r.expected.ComPort;
+        EXPECT_EQ(f.port.ComNumber(), platform::PortNumberOf(r.expected.ComPort));
+        EXPECT_EQ(f.port.Baud(), r.expected.BaudRate);
+        EXPECT_EQ(f.port.Parity(), r.portParity);
+        EXPECT_EQ(f.port.StopBits(), r.expected.StopBits);
+    }
+}
+
+TEST(ConnectionDialog, cancelChangesNothing) {
+    Fixture f{1, 3};
+    const TSettings before = f.settings;
+    const TParity parityBefore = f.port.Parity();
+    const bool ok = f.Run([](TSetupCommForm& d) {
+        d.PortList->setCurrentIndex(0);
+        d.BaudRateList->setCurrentIndex(0);
+        d.ParityList->setCurrentIndex(2);
+        d.DevAddressList->setCurrentIndex(5);
+        return int(QDialog::Rejected);
+    });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(f.settings, before);
+    EXPECT_EQ(f.port.Parity(), parityBefore);
+    EXPECT_NE(f.port.Baud(), 1200);
+}
+
+TEST(ConnectionDialog, okWithNoPortIsRefusedAndKeepsThePortName) {
+    for (std::initializer_list<int> ports : {std::initializer_list<int>{}, {1, 4}}) {
+        Fixture f{ports};
+        const std::uint16_t numberBefore = f.port.ComNumber();
+        EXPECT_THROW(f.Run([](TSetupCommForm& d) {
+            d.DevAddressList->setCurrentIndex(7);
+            d.BaudRateList->setCurrentIndex(0);
+            return int(QDialog::Accepted);
+        }),
+                     ENoPortChosen);
+        EXPECT_EQ(f.settings, TSettings{}) << "COM3 still named, nothing else applied";
+        EXPECT_EQ(f.port.ComNumber(), numberBefore);
+    }
+}
+
+TEST(ConnectionDialog, aPortPluggedInSinceTheLastOpeningIsOffered) {
+    Fixture f{1};
+    auto count = [](TSetupCommForm& d) {
+        EXPECT_GE(d.PortList->count(), 1);
+        return int(QDialog::Rejected);
+    };
+    f.Run(count);
+    EXPECT_EQ(f.portNames.size(), 1u);
+    f.map.Link(3, "/dev/zero");
+    f.Run(count);
+    ASSERT_EQ(f.portNames.size(), 2u);
+    EXPECT_EQ(f.portNames[1].Name(), "COM3");
+}
+
+// The real modal run: focus starts on "Ok", Enter confirms, Escape cancels, and the dialog is
+// gone afterwards on both paths.
+TEST(ConnectionDialog, keyboardFocusStartsOnOkEnterConfirmsEscapeCancels) {
+    for (const auto& [key, expected] : {std::pair{Qt::Key_Return, true}, {Qt::Key_Escape, false}}) {
+        Fixture f{3};
+        QWidget owner;
+        QPointer<QWidget> seen;
+        QTimer::singleShot(0, [&, key = key] {
+            auto* d = qobject_cast<TSetupCommForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            seen = d;
+            EXPECT_EQ(d->focusWidget(), d->OkButton);
+            EXPECT_EQ(d->OkButton->nextInFocusChain(), d->CancelButton);
+            EXPECT_EQ(d->CancelButton->nextInFocusChain(), d->PortList);
+            EXPECT_EQ(d->StopBitList->nextInFocusChain(), d->DevAddressList);
+            QTest::keyClick(d, key);
+        });
+        f.settings.DevAddress = '7';
+        const bool ok = RunConnectionDialog(&owner, f.settings, f.port, f.portNames, f.sources);
+        EXPECT_EQ(ok, expected);
+        EXPECT_TRUE(seen.isNull()) << "the dialog is destroyed";
+        EXPECT_EQ(f.settings.DevAddress, '7');
+        EXPECT_TRUE(owner.findChildren<TSetupCommForm*>().isEmpty());
+    }
+}
