@@ -1,0 +1,147 @@
+// The set point dialog's checks, offscreen: which texts pass, and what the operator is told.
+#include "SPSetup.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace vg57;
+
+namespace {
+
+// A dialog with every field valid, whose input errors are recorded instead of shown.
+struct Form {
+    TSPSetupForm form;
+    QStringList shown;
+    Form() {
+        for (QLineEdit* f : form.Fields())
+            f->setText("1");
+        form.ShowInputError = [this](const QString& text) { shown << text; };
+    }
+    // Presses "Ok"; returns the message shown, or "accepted".
+    QString PressOk() {
+        shown.clear();
+        QTest::mouseClick(form.Button1, Qt::LeftButton);
+        if (form.result() == QDialog::Accepted) return shown.isEmpty() ? "accepted" : "both?";
+        return shown.size() == 1 ? shown[0] : QString("%1 messages").arg(shown.size());
+    }
+};
+
+QString Range(const char* name) {
+    return QString("Значение %1 вне диапазона 1.0E-9 … 9.9E+9 (или 0)").arg(name);
+}
+// The next widget that Tab reaches (labels hold no focus).
+const QWidget* NextTabStop(const QWidget* w) {
+    do
+        w = w->nextInFocusChain();
+    while (!(w->focusPolicy() & Qt::TabFocus));
+    return w;
+}
+
+QString Bad(const char* name) {
+    return QString("Ошибка в записи числа %1").arg(name);
+}
+
+} // namespace
+
+TEST(SetPointDialog, eachTextIsAcceptedOrNamedWithItsFault) {
+    struct Row {
+        int field;
+        const char* text;
+        QString expected;
+    };
+    const Row rows[] = {
+        {0, "1.5E-3", "accepted"},     {1, "+7", "accepted"},
+        {2, "1e2", "accepted"},        {3, "  12", "accepted"},
+        {4, "0", "accepted"},          {5, "9.94E9", "accepted"}, // rounds to 9.9E9
+        {0, "9.96E-10", "accepted"},                              // rounds to 1.0E-9
+        {5, "1,5", Bad("SP3H")},                                  // ',' is never a decimal point
+        {0, "12 ", Bad("SP1L")},                                  // nothing may follow
+        {2, "", Bad("SP2L")},          {3, "abc", Bad("SP2H")},
+        {4, "1e5000", Bad("SP3L")},                                  // no number type holds it
+        {1, "-2", Range("SP1H")},                                    // the gauge carries no sign
+        {1, "-0.5", Range("SP1H")},    {5, "9.96E9", Range("SP3H")}, // rounds to 1.0E10
+        {4, "9.4E-10", Range("SP3L")}, {3, "5E20", Range("SP2H")},
+        {0, "1e-5000", Range("SP1L")}, // no zero, however small it reads
+    };
+    for (const Row& r : rows) {
+        Form f;
+        QLineEdit* field = f.form.Fields()[std::size_t(r.field)];
+        field->setText(r.text);
+        EXPECT_EQ(f.PressOk(), r.expected) << '"' << r.text << '"';
+        EXPECT_EQ(field->text(), r.text) << "texts stay as typed";
+    }
+}
+
+TEST(SetPointDialog, onlyTheFirstBadFieldIsReportedUntilItIsMended) {
+    Form f;
+    f.form.SP1L->setText("");
+    f.form.SP2H->setText("abc");
+    EXPECT_EQ(f.PressOk(), Bad("SP1L"));
+    f.form.SP1L->setText("2");
+    EXPECT_EQ(f.PressOk(), Bad("SP2H"));
+    f.form.SP2H->setText("-1");
+    EXPECT_EQ(f.PressOk(), Range("SP2H"));
+}
+
+TEST(SetPointDialog, aLowValueAboveItsHighValueAndAChangedUnitPass) {
+    Form f;
+    f.form.SP1L->setText("5E3");
+    f.form.SP1H->setText("1E-3");
+    f.form.UnitMeasure->setCurrentIndex(2);
+    EXPECT_EQ(f.PressOk(), "accepted");
+    EXPECT_EQ(f.form.Texts()[0], "5E3");
+}
+
+TEST(SetPointDialog, layoutAndTabOrder) {
+    TSPSetupForm d;
+    EXPECT_EQ(d.windowTitle(), "Установка граничных значений");
+    EXPECT_EQ(d.size(), QSize(321, 188));
+    EXPECT_EQ(d.minimumSize(), d.maximumSize()) << "a fixed frame";
+    EXPECT_FALSE(d.UnitMeasure->isEditable());
+    QStringList units;
+    for (int i = 0; i < d.UnitMeasure->count(); ++i)
+        units << d.UnitMeasure->itemText(i);
+    EXPECT_EQ(units, QStringList({"Па", "Torr", "mBar"}));
+    const QWidget* order[] = {d.SP1L, d.SP1H,        d.SP2L,    d.SP2H,   d.SP3L,
+                              d.SP3H, d.UnitMeasure, d.Button1, d.Button2};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        EXPECT_EQ(NextTabStop(order[i - 1]), order[i]) << i;
+    EXPECT_TRUE(d.Button1->isDefault());
+}
+
+// The real message box: owned by the dialog, error icon, one OK button, caption "Ошибка!"; after
+// it the dialog is still open, its texts and focus unchanged.
+TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndTheDialogStaysAsItWas) {
+    TSPSetupForm d;
+    for (QLineEdit* f : d.Fields())
+        f->setText("1");
+    d.SP1L->setText("1,5");
+    d.show();
+    QApplication::setActiveWindow(&d);
+    d.SP3L->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    bool boxSeen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        boxSeen = true;
+        EXPECT_EQ(box->parent(), &d);
+        EXPECT_EQ(box->windowTitle(), "Ошибка!");
+        EXPECT_EQ(box->text(), Bad("SP1L"));
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        box->button(QMessageBox::Ok)->click();
+    });
+    QTest::keyClick(d.SP3L, Qt::Key_Return);
+    EXPECT_TRUE(boxSeen);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.SP1L->text(), "1,5");
+    EXPECT_EQ(d.focusWidget(), d.SP3L);
+}
