@@ -1,0 +1,123 @@
+#include "GaugeRig.h"
+
+#include "EventLoop.h"
+#include "MainWindowLink.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace vg57::test {
+
+namespace {
+
+// Request payloads out of a byte stream: what lies between 0x02 and 0x0D.
+std::vector<std::string> Frames(const std::string& bytes) {
+    std::vector<std::string> frames;
+    std::string current;
+    bool in = false;
+    for (char c : bytes) {
+        if (c == '\x02') {
+            in = true;
+            current.clear();
+        } else if (in && c == '\r') {
+            frames.push_back(current);
+            in = false;
+        } else if (in) {
+            current += c;
+        }
+    }
+    return frames;
+}
+
+} // namespace
+
+LinkRig::LinkRig(int com) {
+    MainWindowPort(port, com);
+    MainWindowFramer(framer);
+    framer.OnStringPacket = [this](TDataPacket& s, const std::string& d) {
+        link.DataPacket1StringPacket(s, d);
+    };
+    framer.SetComPort(&port);
+    link.DevAddress = '0';
+    view.link = &link;
+}
+
+LinkRig::~LinkRig() {
+    port.SetOpen(false);
+}
+
+SimRig::SimRig() : sim({"--log", logDir.Path() + "/sim.log"}) {
+    // The port looks COM3 up when it opens, at the first request.
+    setenv("XDG_CONFIG_HOME", sim.ConfigHome().c_str(), 1);
+    sim.Command("hold");
+    sim.Command("noise off");
+}
+
+std::string SimRig::Received() const {
+    // Lines "<time> RX 02 30 52 31 0D  "..."": the hex is exact.
+    std::ifstream log(logDir.Path() + "/sim.log");
+    std::string bytes;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string stamp, dir, hex;
+        fields >> stamp >> dir;
+        if (dir != "RX") continue;
+        while (fields >> hex && hex.size() == 2)
+            bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+    }
+    return bytes;
+}
+
+std::vector<std::string> SimRig::Requests() const {
+    return Frames(Received());
+}
+
+ScriptedGauge::ScriptedGauge(std::map<std::string, std::string> replies)
+    : replies_(std::move(replies)) {
+    map_.Link(kCom, pty_.SlavePath());
+    thread_ = std::thread([this] { Serve(); });
+}
+
+ScriptedGauge::~ScriptedGauge() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<std::string> ScriptedGauge::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void ScriptedGauge::Serve() {
+    std::string pending;
+    while (!stop_) {
+        pollfd p{pty_.Master(), POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        char buf[256];
+        const ssize_t n = read(pty_.Master(), buf, sizeof buf);
+        if (n <= 0) continue; // no opener on the slave yet, or between opens
+        pending.append(buf, static_cast<std::size_t>(n));
+        const auto end = pending.rfind('\r');
+        if (end == std::string::npos) continue;
+        for (const auto& frame : Frames(pending.substr(0, end + 1))) {
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back(frame);
+            }
+            if (frame.size() < 3) continue;
+            const auto reply = replies_.find(frame.substr(1, 2));
+            if (reply != replies_.end()) pty_.Write("\x02" + reply->second + "\r");
+        }
+        pending.erase(0, end + 1);
+    }
+}
+
+void DrainEvents() {
+    while (platform::PumpOnce()) {
+    }
+}
+
+} // namespace vg57::test
