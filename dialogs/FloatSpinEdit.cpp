@@ -1,0 +1,140 @@
+#include "FloatSpinEdit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace vg57 {
+
+namespace {
+
+// The value keeps this many decimals (QDoubleSpinBox rounds its value to its decimals); the
+// display shows ShownDecimals() of them.
+constexpr int kKeptDecimals = 12;
+
+bool IsExponentLetter(char c) {
+    return c == 'E' || c == 'e';
+}
+
+} // namespace
+
+bool IsSpinText(std::string_view text) {
+    int points = 0, exponents = 0;
+    for (const char c : text) {
+        if (c == '.')
+            ++points;
+        else if (IsExponentLetter(c))
+            ++exponents;
+        else if (!(c >= '0' && c <= '9') && c != '+' && c != '-')
+            return false;
+    }
+    return points <= 1 && exponents <= 1;
+}
+
+double ParseSpinText(std::string_view text, double fallback) {
+    if (text.empty() || !IsSpinText(text)) return fallback;
+    // from_chars takes a '-' but no '+'; a "+-1" stays refused.
+    if (text.front() == '+' && text.size() > 1 && text[1] != '-' && text[1] != '+')
+        text.remove_prefix(1);
+    double v = 0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return fallback;
+    return v;
+}
+
+std::string FormatSpinValue(double value, int decimals) {
+    decimals = std::clamp(decimals, 0, 100);
+    // The shortest text that reads back as the value, then rounded half away from zero as
+    // decimals: 1.25 shows "1.3" and 4.35 "4.4", as typed, although 4.35 is 4.3499... in binary.
+    std::array<char, 800> buf{}; // fixed notation of a double needs at most 767 characters
+    const auto [end, ec] =
+        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed);
+    if (ec != std::errc()) return {};
+    std::string digits(buf.data(), end);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (negative) digits.erase(0, 1);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) {
+            return c == '.' || std::isdigit(static_cast<unsigned char>(c));
+        }))
+        return std::string(buf.data(), end); // inf or nan
+    std::size_t point = digits.find('.');
+    if (point == std::string::npos) {
+        point = digits.size();
+        digits += '.';
+    }
+    digits.append(decimals + 1, '0'); // one more than shown, to round on
+    const bool roundUp = digits[point + 1 + decimals] >= '5';
+    digits.resize(point + 1 + decimals);
+    if (roundUp) {
+        std::size_t i = digits.size();
+        while (i-- > 0) {
+            if (digits[i] == '.') continue;
+            if (digits[i] != '9') {
+                ++digits[i];
+                break;
+            }
+            digits[i] = '0';
+            if (i == 0) digits.insert(digits.begin(), '1');
+        }
+    }
+    if (decimals == 0) digits.pop_back(); // the point
+    const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+    return (negative && !zero ? "-" : "") + digits;
+}
+
+TFloatSpinEdit::TFloatSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
+    setDecimals(kKeptDecimals);
+    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+}
+
+void TFloatSpinEdit::SetShownDecimals(int n) {
+    shownDecimals_ = std::clamp(n, 0, kKeptDecimals);
+    lineEdit()->setText(textFromValue(value()));
+}
+
+QValidator::State TFloatSpinEdit::validate(QString& input, int&) const {
+    return IsSpinText(input.toStdString()) ? QValidator::Acceptable : QValidator::Invalid;
+}
+
+QString TFloatSpinEdit::textFromValue(double v) const {
+    return QString::fromStdString(FormatSpinValue(v, shownDecimals_));
+}
+
+double TFloatSpinEdit::valueFromText(const QString& text) const {
+    const double current = value();
+    if (text == textFromValue(current)) return current;
+    return ParseSpinText(text.toStdString(), minimum());
+}
+
+void TFloatSpinEdit::keyPressEvent(QKeyEvent* e) {
+    const QString typed = e->text();
+    const bool printable =
+        !typed.isEmpty() && !(e->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) &&
+        std::all_of(typed.begin(), typed.end(), [](QChar c) { return c.isPrint(); });
+    if (printable) {
+        // Judge the text as it would be after the key: a '.' typed over a selected '.' is fine.
+        QLineEdit* edit = lineEdit();
+        QString after = edit->text();
+        if (edit->hasSelectedText())
+            after.replace(edit->selectionStart(), edit->selectionLength(), typed);
+        else
+            after.insert(edit->cursorPosition(), typed);
+        if (!IsSpinText(after.toStdString())) {
+            QApplication::beep();
+            emit keyRefused();
+            e->accept();
+            return;
+        }
+    }
+    // Enter and Escape are not taken here: they go on to the dialog's default and cancel buttons.
+    QDoubleSpinBox::keyPressEvent(e);
+}
+
+} // namespace vg57
