@@ -1,0 +1,69 @@
+#include "GaugeActions.h"
+
+#include "GaugeLink.h"
+#include "NumberFormat.h"
+#include "SPSetup.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScopeGuard>
+
+#include <charconv>
+
+namespace vg57 {
+
+EUnitCodeNotNumber::EUnitCodeNotNumber(const std::string& code)
+    : std::runtime_error("Код единицы измерения \"" + code + "\" от прибора не является числом") {}
+
+void ActionCalibrAtmExecute(TGaugeLink& link) {
+    link.CalibrateAtmosphere();
+}
+
+void ActionCalibrZeroExecute(TGaugeLink& link) {
+    link.CalibrateZero();
+}
+
+int UnitIndexOf(const std::string& unitCode) {
+    int code = 0;
+    const char* first = unitCode.data();
+    const char* last = first + unitCode.size();
+    const auto [end, ec] = std::from_chars(first, last, code);
+    if (ec != std::errc() || end != last || first == last) throw EUnitCodeNotNumber(unitCode);
+    return code >= 1 && code <= 3 ? code - 1 : -1;
+}
+
+void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetupExec& exec) {
+    if (!link.ReadSetPoints() || !link.ReadUnit()) return;
+    const int unitIndex = UnitIndexOf(link.UnitCode);
+
+    // Owned by the window, yet freed here on every path; the guard copes with the window having
+    // taken it down first.
+    QPointer<TSPSetupForm> form = new TSPSetupForm(owner);
+    const auto destroy = qScopeGuard([&form] { delete form.data(); });
+    const auto fields = form->Fields();
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        fields[i]->setText(QString::fromStdString(FormatGeneral(link.SetPoints[i])));
+    form->UnitMeasure->setCurrentIndex(unitIndex);
+
+    const int result = exec ? exec(*form) : form->exec();
+    if (!form || result != QDialog::Accepted) return;
+
+    const auto texts = form->Texts();
+    // The dialog accepts only good texts; checked again so that nothing else can reach the gauge.
+    if (const std::string error = CheckSetPointTexts(texts); !error.empty())
+        throw std::runtime_error(error);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        link.SetPoints[i] = *ParseNumber(texts[i]);
+    // An unknown unit read from the gauge leaves the list without a choice: unless the operator
+    // picks one, the gauge keeps its unit rather than being sent a code it doesn't know.
+    const int chosen = form->UnitMeasure->currentIndex();
+    if (chosen >= 0) link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+
+    link.WriteSetPoints();
+    if (chosen >= 0) link.WriteUnit();
+    // Read back, so the panel shows what the gauge holds now, also after a write failed midway.
+    if (link.ReadSetPoints()) link.ReadUnit();
+}
+
+} // namespace vg57

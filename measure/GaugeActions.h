@@ -1,0 +1,42 @@
+// The operator's actions on the gauge outside the polling cycle: the two calibrations and the
+// device settings (set points and pressure unit). Whether an action is available is the
+// window's business; these only carry it out.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+class QWidget;
+
+namespace vg57 {
+
+class TGaugeLink;
+class TSPSetupForm;
+
+// A unit code read from the gauge that is not a number.
+class EUnitCodeNotNumber : public std::runtime_error {
+public:
+    explicit EUnitCodeNotNumber(const std::string& code);
+};
+
+// Sends "C1" / "C2"; the link shows the result through its view when a well-formed reply came.
+void ActionCalibrAtmExecute(TGaugeLink& link);
+void ActionCalibrZeroExecute(TGaugeLink& link);
+
+// The unit list's position of a unit code ("0002" -> 1), or -1 for a number outside the three
+// codes. Raises EUnitCodeNotNumber when the code is not a number.
+int UnitIndexOf(const std::string& unitCode);
+
+// Shows the set point dialog; the default runs it modally with exec(). Tests fill its fields and
+// return a result instead.
+using TSPSetupExec = std::function<int(TSPSetupForm&)>;
+
+// Reads the set points and the unit, lets the operator edit them and, on OK, writes the set
+// points ("W2", "W3", "W4") and the unit ("W1"), then reads both back so the panel shows what the
+// gauge now holds. An unknown unit the operator left unchosen is not written. Nothing is sent
+// after Cancel. Runs event loops (the command waits and the modal dialog): call it from an
+// action handler, never from inside a packet event. The dialog is destroyed on every path.
+void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetupExec& exec = {});
+
+} // namespace vg57
