@@ -163,18 +163,6 @@ TEST(DeviceSettings, cancelSendsNothingAndKeepsTheValuesRead) {
     EXPECT_FALSE(rig.program.DialogsLeft());
 }
 
-TEST(DeviceSettings, aFailedReadShowsNoDialog) {
-    SimRig rig;
-    rig.sim.Command("length 1"); // every reply one character too long
-    bool shown = false;
-    ActionDeviceSettingsExecute(&rig.program.owner, rig.program.link, [&](TSPSetupForm&) {
-        shown = true;
-        return int(QDialog::Accepted);
-    });
-    EXPECT_FALSE(shown);
-    EXPECT_EQ(Requests(rig.log), (std::vector<std::string>{"S3", "R2"}));
-}
-
 namespace {
 
 // A gauge that answers from a table, on the master side of a pseudo-terminal published as COM3.
