@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sys/wait.h>
 #include <thread>
 
@@ -197,7 +199,7 @@ TEST_F(HeldGauge, noEndSendsAStartWithoutItsEnd) {
                                              "0R0001");
 }
 
-TEST(Simulator, unplugHangsUpTheLineAndReplugPublishesANewOne) {
+TEST(Simulator, unplugHangsUpTheLineAndRemovesItsNameAndReplugPublishesANewOne) {
     SimProcess sim;
     {
         LineClient line(sim.LinkPath());
@@ -208,6 +210,8 @@ TEST(Simulator, unplugHangsUpTheLineAndReplugPublishesANewOne) {
         const ssize_t n = read(line.Fd(), &b, 1);
         EXPECT_TRUE(n == 0 || (n < 0 && errno == EIO)) << "the client sees the device gone";
     }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sim.LinkPath())))
+        << "no name left on a freed pseudo-terminal that another process may get";
     const std::string answer = sim.Command("replug");
     ASSERT_EQ(answer.rfind("ok replugged /dev/pts/", 0), 0u) << answer;
     EXPECT_EQ(fs::read_symlink(sim.LinkPath()).string(), answer.substr(13));
@@ -228,28 +232,38 @@ TEST(Simulator, theLinkIsCreatedAndRemovedOnSignals) {
     }
 }
 
-TEST(Simulator, theLogHoldsEveryRequestAndReply) {
+TEST(Simulator, theLogHoldsEveryRequestAndReplyAsSoonAsTheyPass) {
     vg57::test::TempDir dir;
     const std::string log = dir.Path() + "/sim.log";
-    {
-        SimProcess sim({"--log", log});
-        LineClient line(sim.LinkPath());
-        line.Ask("R1");
-        line.Ask("S1");
-    }
+    SimProcess sim({"--log", log});
+    LineClient line(sim.LinkPath());
+    line.WriteRaw("\x02"
+                  "0W2120350"); // a request in two writes is one REQ line
+    line.Read(50);
+    line.WriteRaw("14\r");
+    line.Read(500);
+    line.Ask("R1");
+    // Read while the simulator still runs: every line is on disk already.
     std::ifstream in(log);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);)
+    std::vector<std::string> lines, requests;
+    for (std::string l; std::getline(in, l);) {
         lines.push_back(l);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_NE(lines[0].find(" RX 02 30 52 31 0D"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find(" TX 02 30 52 30 30 30 31 0D  \".0R0001.\""), std::string::npos) << lines[1];
+        if (const auto at = l.find(" REQ "); at != std::string::npos)
+            requests.push_back(l.substr(at + 5));
+    }
+    EXPECT_EQ(requests, (std::vector<std::string>{"0W212035014", "0R1"}));
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_NE(lines[lines.size() - 3].find(" RX 02 30 52 31 0D"), std::string::npos);
+    EXPECT_NE(lines.back().find(" TX 02 30 52 30 30 30 31 0D  \".0R0001.\""), std::string::npos)
+        << lines.back();
     EXPECT_EQ(lines[0][4], '-') << "a time stamp leads each line";
 }
 
 TEST(Simulator, badCommandLinesAreRefusedWithAReason) {
     auto run = [](const std::string& env, const std::string& args) {
-        const std::string cmd = env + " " + VG57_SIM_PATH + " " + args + " </dev/null 2>&1";
+        // A simulator that wrongly starts would run on: the time limit ends it.
+        const std::string cmd =
+            env + " timeout 10 " + VG57_SIM_PATH + " " + args + " </dev/null 2>&1";
         FILE* p = popen(cmd.c_str(), "r");
         std::string out;
         char buf[256];
@@ -267,6 +281,14 @@ TEST(Simulator, badCommandLinesAreRefusedWithAReason) {
     std::tie(rc, out) = run("", "--bogus");
     EXPECT_EQ(rc, 2);
     EXPECT_NE(out.find("unknown option '--bogus'"), std::string::npos) << out;
+    for (const char* speed : {"1e20", "nan", "inf", "0", "-1", "abc", "2x", ""}) {
+        std::tie(rc, out) = run("", std::string("--speed '") + speed + "'");
+        EXPECT_EQ(rc, 2) << speed;
+        EXPECT_NE(out.find(std::string("invalid --speed '") + speed + "'"), std::string::npos)
+            << out;
+    }
+    std::tie(rc, out) = run("", "--pressure abc");
+    EXPECT_NE(out.find("invalid --pressure 'abc'"), std::string::npos) << out;
     std::tie(rc, out) = run("", "--help");
     EXPECT_EQ(rc, 0);
     EXPECT_NE(out.find("C2 (zero calibration"), std::string::npos);
@@ -292,6 +314,39 @@ TEST(Simulator, neverReplacesTheLinkOfARealAdapter) {
     EXPECT_EQ(WEXITSTATUS(pclose(p)), 2);
     EXPECT_NE(out.find("already maps COM3 to /dev/ttyUSB0"), std::string::npos) << out;
     EXPECT_EQ(fs::read_symlink(home.Path() + "/vg57/ports/COM3"), "/dev/ttyUSB0");
+}
+
+TEST_F(HeldGauge, controlCommandsWithBadNumbersAreRefusedAndChangeNothing) {
+    ASSERT_EQ(sim.Command("pressure 0.0025"), "ok pressure 0.0025");
+    for (const char* bad : {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan",
+                            "pressure", "delay x", "delay -5", "length 2x", "split two 10",
+                            "split 2", "noise maybe", "echo XY", "address G"}) {
+        const std::string answer = sim.Command(bad);
+        EXPECT_EQ(answer.rfind(std::string("error: '") + bad + "' refused: ", 0), 0u) << answer;
+    }
+    EXPECT_EQ(line.Ask("S1"), "0S2503") << "the pressure is as it was";
+    EXPECT_EQ(line.Exchange('0', "R1", 200), "\x02"
+                                             "0R0001\r")
+        << "no delay, no change of length, no pieces";
+}
+
+TEST(SimulatorModel, anyStretchOfTimeAdvancesInOneStepAndEndsAtTheUltimatePressure) {
+    // Before, the chamber was integrated second by second: 1e20 s never ended (1e20 - 1 is 1e20).
+    EXPECT_EXIT(
+        {
+            alarm(5);
+            vg57sim::GaugeModel g(1.0e5);
+            g.SetNoise(false);
+            g.Advance(1.0e20);
+            const bool ultimate = g.PressurePa() > 0.99e-5 && g.PressurePa() < 1.01e-5;
+            g.Advance(std::numeric_limits<double>::infinity());
+            std::exit(ultimate && g.PressurePa() > 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    vg57sim::GaugeModel g(1.0e5);
+    g.SetNoise(false);
+    g.Advance(60); // 41 s to 100 Pa at 6 s, then 19 s at 25 s
+    EXPECT_NEAR(g.PressurePa(), 100 * std::exp(-(60 - 6 * std::log(1e5 / 100)) / 25), 0.01);
 }
 
 TEST(SimulatorNumbers, encodingRoundsAndClamps) {

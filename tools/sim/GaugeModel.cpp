@@ -21,20 +21,31 @@ double PumpTimeConstant(double pa) {
 
 GaugeModel::GaugeModel(double startPa, std::uint32_t seed) : pressure_(startPa), rng_(seed) {}
 
+void GaugeModel::Pump(double dt) {
+    // Exact within each band of constant time constant, so that the cost is the same for a
+    // millisecond and for a year: at most one step per band crossed.
+    static constexpr double kBands[] = {100.0, 1.0e-2};
+    for (double band : kBands) {
+        if (!(pressure_ > band) || !(dt > 0)) continue;
+        const double tau = PumpTimeConstant(pressure_);
+        const double toBand = tau * std::log((pressure_ - kUltimate) / (band - kUltimate));
+        if (toBand >= dt) break;
+        pressure_ = band;
+        dt -= toBand;
+    }
+    if (dt > 0)
+        pressure_ =
+            kUltimate + (pressure_ - kUltimate) * std::exp(-dt / PumpTimeConstant(pressure_));
+}
+
 void GaugeModel::Advance(double dt) {
-    if (dt <= 0) return;
+    if (!(dt > 0)) return;
     switch (state_) {
     case Chamber::Holding:
         return;
-    case Chamber::Pumping: {
-        // Integrate in small steps: the time constant changes with the pressure.
-        for (double left = dt; left > 0; left -= 1.0) {
-            const double step = std::min(left, 1.0);
-            pressure_ =
-                kUltimate + (pressure_ - kUltimate) * std::exp(-step / PumpTimeConstant(pressure_));
-        }
+    case Chamber::Pumping:
+        Pump(dt);
         break;
-    }
     case Chamber::Venting:
         pressure_ = kAtmosphere + (pressure_ - kAtmosphere) * std::exp(-dt / 3.0);
         break;

@@ -19,7 +19,8 @@ class GaugeModel {
 public:
     explicit GaugeModel(double startPa = 1.0e5, std::uint32_t seed = 57);
 
-    // Advances the chamber by dt seconds (already scaled by the simulation speed).
+    // Advances the chamber by dt seconds (already scaled by the simulation speed), in constant
+    // time however long dt is.
     void Advance(double dtSeconds);
 
     double PressurePa() const { return pressure_; }
@@ -46,6 +47,7 @@ public:
     bool CalibrateZero() const { return pressure_ <= kZeroCalibrationMax; }
 
 private:
+    void Pump(double dtSeconds);
     double pressure_;
     Chamber state_ = Chamber::Pumping;
     bool noise_ = true;

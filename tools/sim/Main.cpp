@@ -3,7 +3,9 @@
 #include "Protocol.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <poll.h>
 #include <pty.h>
 #include <random>
@@ -35,8 +38,10 @@ Usage: vg57-sim [--com N] [--address C] [--log FILE] [--speed X] [--pressure PA]
                  $XDG_CONFIG_HOME/vg57/ports (default ~/.config/vg57/ports); a COM<N> link
                  there to a real device is never replaced
   --address C    RS-485 address, one of 0123456789ABCDEF (default 0)
-  --log FILE     append every request received and reply sent, with time stamps
-  --speed X      run the chamber X times faster than real time (default 1)
+  --log FILE     append every request received and reply sent, one line each with a time
+                 stamp, flushed at once: "RX" and "TX" lines give the raw bytes in hex and as
+                 text, and a "REQ" line gives each whole request's text, e.g. "REQ 0W10002"
+  --speed X      run the chamber X times faster than real time (above 0, up to 1E6; default 1)
   --pressure PA  start pressure in pascals (default 1.0E5, atmosphere); the chamber pumps down
                  towards about 1E-5 Pa
   --help         this text
@@ -48,7 +53,7 @@ Frames for other addresses and bytes outside frames get no answer.
 
 Commands on standard input, one per line (each answered on standard output):
   pump | vent | hold          start pumping, let air in, or freeze the pressure
-  pressure PA                 set the pressure (pascals)
+  pressure PA                 set the pressure (pascals, 0 or more)
   noise on|off                1 % noise on the pressure while pumping or venting
   silent on|off               answer nothing
   echo C | echo off           reply with the echo letter C instead of the right one
@@ -56,10 +61,12 @@ Commands on standard input, one per line (each answered on standard output):
   garbage on|off              send random bytes (never 0x02) before each reply
   split N MS | split off      send each reply in N pieces, MS milliseconds apart
   delay MS | delay off        wait MS milliseconds before replying (2200+ times the program out)
+                              (a command with a malformed number is refused and changes nothing)
   noend on|off                send replies without their end byte 0x0D
   address C                   answer to another address from now on
-  unplug                      close the pseudo-terminal, as a pulled USB adapter
-  replug                      a new pseudo-terminal; the COM link is re-pointed atomically
+  unplug                      close the pseudo-terminal and remove the COM link, as a pulled
+                              USB adapter
+  replug                      a new pseudo-terminal, published again under the COM link
   status                      print the state
   quit                        end (also on SIGINT and SIGTERM); the COM link is removed
 )";
@@ -91,6 +98,32 @@ std::string Hex(const std::string& bytes) {
     if (!out.empty()) out.pop_back();
     return out;
 }
+
+// Numbers as the C locale writes them, whatever the environment says; the whole text must be
+// the number.
+std::optional<double> ParseReal(const std::string& text) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<int> ParseInt(const std::string& text) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return v;
+}
+
+std::string FormatReal(double v) {
+    char buf[32];
+    return std::string(
+        buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 3).ptr);
+}
+
+// Beyond this a second of real time is more than eleven days of chamber time: nothing to see.
+constexpr double kMaxSpeed = 1.0e6;
 
 struct Options {
     int com = 3;
@@ -133,11 +166,9 @@ Options Parse(int argc, char** argv) {
             std::exit(0);
         } else if (a == "--com") {
             const std::string v = value();
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end || n < 1 || n > 255)
-                Fail("invalid COM number '" + v + "': use 1..255");
-            o.com = static_cast<int>(n);
+            const auto n = ParseInt(v);
+            if (!n || *n < 1 || *n > 255) Fail("invalid COM number '" + v + "': use 1..255");
+            o.com = *n;
         } else if (a == "--address") {
             const std::string v = value();
             if (v.size() != 1 || !ValidAddress(v[0]))
@@ -146,11 +177,16 @@ Options Parse(int argc, char** argv) {
         } else if (a == "--log") {
             o.logPath = value();
         } else if (a == "--speed") {
-            o.speed = std::atof(value().c_str());
-            if (!(o.speed > 0)) Fail("--speed needs a positive number");
+            const std::string v = value();
+            const auto speed = ParseReal(v);
+            if (!speed || !(*speed > 0) || *speed > kMaxSpeed)
+                Fail("invalid --speed '" + v + "': use a number above 0 and up to 1E6");
+            o.speed = *speed;
         } else if (a == "--pressure") {
-            o.startPa = std::atof(value().c_str());
-            if (!(o.startPa >= 0)) Fail("--pressure needs a number of pascals");
+            const std::string v = value();
+            const auto pa = ParseReal(v);
+            if (!pa || *pa < 0) Fail("invalid --pressure '" + v + "': use pascals, 0 or more");
+            o.startPa = *pa;
         } else {
             Fail("unknown option '" + a + "' (see --help)");
         }
@@ -171,13 +207,7 @@ public:
         if (ec)
             Fail("cannot create the port map folder " + linkDir_.string() + ": " + ec.message());
         link_ = linkDir_ / ("COM" + std::to_string(o.com));
-        // Never take the name of a real adapter; a pseudo-terminal link is an earlier simulator.
-        if (fs::is_symlink(fs::symlink_status(link_, ec))) {
-            const std::string target = fs::read_symlink(link_, ec).string();
-            if (target.rfind("/dev/pts/", 0) != 0)
-                Fail(link_.string() + " already maps COM" + std::to_string(o.com) + " to " +
-                     target + ": choose another --com, or remove the link");
-        }
+        if (const std::string taken = LinkTaken(); !taken.empty()) Fail(taken);
         OpenPty();
         Publish();
         lastAdvance_ = NowMs();
@@ -279,13 +309,51 @@ private:
         if (fs::read_symlink(link_, ec) == fs::path(slavePath_)) fs::remove(link_, ec);
     }
 
-    void Log(const char* dir, const std::string& bytes) {
-        if (!log_) return;
-        // Hex for exactness, then the text for reading (other bytes as '.').
+    // Never take the name of a real adapter; a pseudo-terminal link is an earlier simulator.
+    // Empty when the name is free to take.
+    std::string LinkTaken() const {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(link_, ec))) return {};
+        const std::string target = fs::read_symlink(link_, ec).string();
+        if (target.rfind("/dev/pts/", 0) == 0) return {};
+        return link_.string() + " already maps COM" + std::to_string(opt_.com) + " to " + target +
+               ": choose another --com, or remove the link";
+    }
+
+    // A pulled adapter: its device goes, and so does its name. The kernel may give the freed
+    // /dev/pts/N to another process, so a link left behind would point the program at it.
+    void Unplug() {
+        if (master_ < 0) return;
+        Unpublish();
+        ClosePty();
+    }
+
+    // Empty on success, else why not.
+    std::string Replug() {
+        if (master_ >= 0) return {};
+        if (std::string taken = LinkTaken(); !taken.empty()) return taken;
+        OpenPty();
+        Publish();
+        return {};
+    }
+
+    static std::string Printable(const std::string& bytes) {
         std::string text;
-        for (unsigned char c : bytes) text += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
-        log_ << WallStamp() << ' ' << dir << ' ' << Hex(bytes) << "  \"" << text << "\"\n";
+        for (unsigned char c : bytes)
+            text += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
+        return text;
+    }
+
+    // Flushed per line: a test reads the log while the simulator runs.
+    void LogLine(const std::string& line) {
+        if (!log_) return;
+        log_ << WallStamp() << ' ' << line << '\n';
         log_.flush();
+    }
+
+    // Hex for exactness, then the text for reading (other bytes as '.').
+    void Log(const char* dir, const std::string& bytes) {
+        if (log_) LogLine(std::string(dir) + ' ' + Hex(bytes) + "  \"" + Printable(bytes) + '"');
     }
 
     void Say(const std::string& line) {
@@ -300,6 +368,7 @@ private:
         const std::string bytes(buf, static_cast<std::size_t>(n));
         Log("RX", bytes);
         for (const auto& request : framer_.Feed(bytes)) {
+            LogLine("REQ " + Printable(request));
             gauge_.Advance((NowMs() - lastAdvance_) / 1000.0 * opt_.speed);
             lastAdvance_ = NowMs();
             auto reply = Answer(gauge_, address_, request);
@@ -349,9 +418,78 @@ private:
             const std::string bytes = pending_.front().bytes;
             pending_.pop_front();
             if (master_ < 0) continue;
-            if (write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()))
-                Log("TX", bytes);
+            // Logged before the write, so that the line is there when the reply arrives.
+            Log("TX", bytes);
+            const ssize_t n = write(master_, bytes.data(), bytes.size());
+            if (n != static_cast<ssize_t>(bytes.size()))
+                LogLine("TX failed: " + (n < 0 ? std::string(std::strerror(errno))
+                                               : std::to_string(n) + " bytes written"));
         }
+    }
+
+    // "on" or "off" into a flag; false leaves it as it was.
+    static bool OnOff(const std::string& word, bool& flag) {
+        if (word != "on" && word != "off") return false;
+        flag = word == "on";
+        return true;
+    }
+
+    // Carries out one control command; returns why it was refused, or nothing.
+    std::optional<std::string> Execute(const std::string& cmd, const std::string& a,
+                                       const std::string& b) {
+        const std::string onOff = "use on or off";
+        if (cmd == "pump") {
+            gauge_.SetState(Chamber::Pumping);
+        } else if (cmd == "vent") {
+            gauge_.SetState(Chamber::Venting);
+        } else if (cmd == "hold") {
+            gauge_.SetState(Chamber::Holding);
+        } else if (cmd == "pressure") {
+            const auto pa = ParseReal(a);
+            if (!pa || *pa < 0) return "pascals needed, 0 or more";
+            gauge_.SetPressurePa(*pa);
+        } else if (cmd == "noise") {
+            bool on = false;
+            if (!OnOff(a, on)) return onOff;
+            gauge_.SetNoise(on);
+        } else if (cmd == "silent" || cmd == "garbage" || cmd == "noend") {
+            bool& flag = cmd == "silent"    ? faults_.silent
+                         : cmd == "garbage" ? faults_.garbage
+                                            : faults_.noEnd;
+            if (!OnOff(a, flag)) return onOff;
+        } else if (cmd == "echo") {
+            if (a.size() != 1 && a != "off") return "one letter needed, or off";
+            faults_.echo = a == "off" ? 0 : a[0];
+        } else if (cmd == "length") {
+            const auto n = ParseInt(a);
+            if (a != "off" && (!n || *n < -1000 || *n > 1000))
+                return "a number of characters needed (-1000..1000), or off";
+            faults_.lengthDelta = a == "off" ? 0 : *n;
+        } else if (cmd == "split") {
+            const auto pieces = ParseInt(a), ms = ParseInt(b);
+            if (a == "off") {
+                faults_.splitPieces = 1;
+            } else if (!pieces || *pieces < 1 || !ms || *ms < 0) {
+                return "a number of pieces (1 or more) and of milliseconds needed, or off";
+            } else {
+                faults_.splitPieces = *pieces;
+                faults_.splitDelayMs = *ms;
+            }
+        } else if (cmd == "delay") {
+            const auto ms = ParseInt(a);
+            if (a != "off" && (!ms || *ms < 0)) return "a number of milliseconds needed, or off";
+            faults_.delayMs = a == "off" ? 0 : *ms;
+        } else if (cmd == "address") {
+            if (a.size() != 1 || !ValidAddress(a[0])) return "one of 0123456789ABCDEF needed";
+            address_ = a[0];
+        } else if (cmd == "unplug") {
+            Unplug();
+        } else if (cmd == "quit") {
+            quit_ = true;
+        } else {
+            return "unknown command (see --help)";
+        }
+        return std::nullopt;
     }
 
     void Command(const std::string& line) {
@@ -359,62 +497,20 @@ private:
         std::string cmd, a, b;
         in >> cmd >> a >> b;
         if (cmd.empty()) return;
-        const bool on = a == "on";
-        if (cmd == "pump")
-            gauge_.SetState(Chamber::Pumping);
-        else if (cmd == "vent")
-            gauge_.SetState(Chamber::Venting);
-        else if (cmd == "hold")
-            gauge_.SetState(Chamber::Holding);
-        else if (cmd == "pressure" && !a.empty())
-            gauge_.SetPressurePa(std::atof(a.c_str()));
-        else if (cmd == "noise")
-            gauge_.SetNoise(on);
-        else if (cmd == "silent")
-            faults_.silent = on;
-        else if (cmd == "echo" && !a.empty())
-            faults_.echo = a == "off" ? 0 : a[0];
-        else if (cmd == "length" && !a.empty())
-            faults_.lengthDelta = a == "off" ? 0 : std::atoi(a.c_str());
-        else if (cmd == "garbage")
-            faults_.garbage = on;
-        else if (cmd == "split" && a == "off")
-            faults_.splitPieces = 1;
-        else if (cmd == "split" && !a.empty()) {
-            faults_.splitPieces = std::max(1, std::atoi(a.c_str()));
-            faults_.splitDelayMs = std::max(0, std::atoi(b.c_str()));
-        } else if (cmd == "delay" && !a.empty())
-            faults_.delayMs = a == "off" ? 0 : std::max(0, std::atoi(a.c_str()));
-        else if (cmd == "noend")
-            faults_.noEnd = on;
-        else if (cmd == "address" && a.size() == 1 && ValidAddress(a[0]))
-            address_ = a[0];
-        else if (cmd == "unplug")
-            ClosePty();
-        else if (cmd == "replug") {
-            if (master_ < 0) {
-                OpenPty();
-                Publish();
-            }
-            Say("ok replugged " + slavePath_);
-            return;
+        if (cmd == "replug") {
+            const std::string why = Replug();
+            Say(why.empty() ? "ok replugged " + slavePath_ : "error: " + why);
         } else if (cmd == "status") {
             gauge_.Advance((NowMs() - lastAdvance_) / 1000.0 * opt_.speed);
             lastAdvance_ = NowMs();
-            char buf[200];
-            std::snprintf(buf, sizeof buf,
-                          "ok status pressure %.3e Pa unit %s address %c device %s",
-                          gauge_.PressurePa(), gauge_.UnitCode().c_str(), address_,
-                          master_ >= 0 ? slavePath_.c_str() : "(unplugged)");
-            Say(buf);
-            return;
-        } else if (cmd == "quit")
-            quit_ = true;
-        else {
-            Say("error: unknown command '" + line + "' (see --help)");
-            return;
+            Say("ok status pressure " + FormatReal(gauge_.PressurePa()) + " Pa unit " +
+                gauge_.UnitCode() + " address " + std::string(1, address_) + " device " +
+                (master_ >= 0 ? slavePath_ : "(unplugged)"));
+        } else if (const auto why = Execute(cmd, a, b)) {
+            Say("error: '" + line + "' refused: " + *why);
+        } else {
+            Say("ok " + line);
         }
-        Say("ok " + line);
     }
 
     struct Pending {
