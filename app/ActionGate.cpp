@@ -1,0 +1,52 @@
+#include "ActionGate.h"
+
+#include <algorithm>
+
+namespace vg57 {
+
+TActionGate::TScope::TScope(TActionGate& gate) : gate_(gate) {
+    ++gate_.depth_;
+}
+
+TActionGate::TScope::~TScope() {
+    gate_.Leave();
+}
+
+void TActionGate::Leave() {
+    --depth_;
+    if (depth_ == 0 && !queue_.empty() && !draining_ && scheduleDrain) scheduleDrain();
+}
+
+void TActionGate::RunNow(const TEnabled& enabled, const TRun& run) {
+    if (enabled && !enabled()) return;
+    TScope scope(*this);
+    run();
+}
+
+void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued) {
+    if (depth_ == 0 && queue_.empty()) {
+        RunNow(enabled, run);
+        return;
+    }
+    const bool already =
+        std::any_of(queue_.begin(), queue_.end(), [&](const TPending& p) { return p.key == key; });
+    if (!already) queue_.push_back({key, std::move(enabled), std::move(run)});
+    if (onQueued) onQueued();
+    if (depth_ == 0 && !draining_ && scheduleDrain) scheduleDrain();
+}
+
+void TActionGate::Drain() {
+    if (draining_) return;
+    draining_ = true;
+    struct TReset {
+        bool& flag;
+        ~TReset() { flag = false; }
+    } reset{draining_};
+    while (depth_ == 0 && !queue_.empty()) {
+        TPending next = std::move(queue_.front());
+        queue_.pop_front();
+        RunNow(next.enabled, next.run);
+    }
+}
+
+} // namespace vg57

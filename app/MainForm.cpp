@@ -1,0 +1,313 @@
+#include "MainForm.h"
+
+#include "ChartArea.h"
+#include "DateTime.h"
+#include "EventLoop.h"
+#include "Pictures.h"
+#include "ValuePanel.h"
+#include "WebLink.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace vg57 {
+
+namespace {
+
+struct TActionDesign {
+    TActionId id;
+    const char* caption;
+    QKeySequence shortcut;
+    int image; // in the tool bar's picture list; -1: none
+};
+const TActionDesign kActions[kActionCount] = {
+    {TActionId::Start, "Начать измерения", Qt::Key_F5, 0},
+    {TActionId::Stop, "Стоп", Qt::Key_F6, 1},
+    {TActionId::LoadfromFile, "Загрузить из файла", {}, -1},
+    {TActionId::Exit, "В&ыход", {}, 6},
+    {TActionId::DeviceSettings, "&Параметры прибора...", {}, 4},
+    {TActionId::CalibrAtm, "&Калибровка по атмосфере", {}, 3},
+    {TActionId::CalibrZero, "Калибровка &нуля", {}, -1},
+    {TActionId::ProgramSettings, "&Настройки программы", {}, -1},
+    {TActionId::ConnectionSetup, "Настройка параметров подключения...", {}, 2},
+};
+
+const char* const kTitle = "Программа управления прибором Baromax VG-57";
+
+} // namespace
+
+TVG57Form::TVG57Form(QWidget* parent)
+    : QMainWindow(parent), chart_(CurrentDateTime()), link_(Vg57Port, *this),
+      cycle_({Vg57Port, link_, *this, chart_, archive_, actions_, MeasureTimer, *this}) {
+    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowIcon(ProgramIcon());
+
+    // The port and framer as the window's design sets them.
+    Vg57Port.SetComNumber(3);
+    Vg57Port.SetBaud(38400);
+    Vg57Port.SetParity(pOdd);
+    Vg57Port.SetRTS(false);
+    Vg57Port.SetRS485Mode(true);
+    DataPacket1.StartString = std::string(1, '\x02');
+    DataPacket1.SetEndString("\r");
+    DataPacket1.SetEndCond(ecString);
+    DataPacket1.IgnoreCase = false;
+    DataPacket1.IncludeStrings = false;
+    DataPacket1.SetComPort(&Vg57Port);
+    DataPacket1.SetEnabled(true);
+    DataPacket1.OnStringPacket = [this](TDataPacket& sender, const std::string& data) {
+        link_.DataPacket1StringPacket(sender, data);
+    };
+    Vg57Port.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
+    Vg57Port.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
+
+    MeasureTimer.setInterval(500);
+    connect(&MeasureTimer, &QTimer::timeout, this, [this] {
+        // Ticks run inside waits too; they are handlers that may wait themselves.
+        TActionGate::TScope scope(gate_);
+        try {
+            cycle_.MeasureTimerTimer();
+        } catch (...) {
+            platform::DisplayException(std::current_exception());
+        }
+    });
+    cycle_.comPortName = [this] { return Settings.ComPort; };
+    cycle_.handlerRunning = [this] { return gate_.Busy(); };
+    gate_.scheduleDrain = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
+    };
+    archive_.onStatusChanged = [this] { StatusChanged(); };
+    chooseArchive = [this] {
+        const QString file = QFileDialog::getOpenFileName(this, {}, lastArchive_);
+        if (!file.isEmpty()) lastArchive_ = file;
+        return file;
+    };
+    showMessage = [this](const QString& text, const QString& detail) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok,
+                        this);
+        box.setInformativeText(detail);
+        box.exec();
+    };
+
+    // The constructor's start values; the chart's are its model's own.
+    link_.PortConfigured = false;
+    link_.GaugeReady = false;
+    link_.TransferState = tsReady;
+    link_.DevAddress = '1';
+    link_.AcquireDepth = 0;
+
+    BuildActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildClientArea();
+    setMinimumSize(kWidth, kHeight);
+    resize(kWidth, kHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
+}
+
+TVG57Form::~TVG57Form() {
+    // Nothing may reach the gauge or the window from here on.
+    link_.CancelExchanges();
+    MeasureTimer.stop();
+    archive_.Close();
+    PortNames.clear(); // FormDestroy
+}
+
+void TVG57Form::FormCreate() {
+    PortNames = platform::ScanPortMap();
+    Settings.ComPort = "COM3";
+    if (!PortNames.empty()) Vg57Port.SetComNumber(3);
+    Settings.BaudRate = 9600;
+    Settings.Parity = 1;
+    Settings.StopBits = 1;
+    Settings.DevAddress = '0';
+    link_.DevAddress = Settings.DevAddress;
+    Vg57Port.SetBaud(Settings.BaudRate);
+    Vg57Port.SetStopBits(Settings.StopBits);
+    chart_.FormCreate(CurrentDateTime());
+    SetArchiveFolder();
+}
+
+void TVG57Form::BuildActions() {
+    for (const TActionDesign& d : kActions) {
+        auto* a = new QAction(QString::fromUtf8(d.caption), this);
+        if (!d.shortcut.isEmpty()) a->setShortcut(d.shortcut);
+        if (d.image >= 0) a->setIcon(ToolbarIcon(d.image));
+        a->setEnabled(actions_.Enabled(d.id));
+        actionList_[static_cast<int>(d.id)] = a;
+    }
+    actions_.changed = [this](TActionId id, bool on) { Action(id)->setEnabled(on); };
+
+    auto wire = [this](TActionId id, const char* key, std::function<void()> handler,
+                       std::function<void()> onQueued = {}) {
+        connect(Action(id), &QAction::triggered, this,
+                [=, this] { Operate(key, id, handler, onQueued); });
+    };
+    wire(TActionId::Start, "start", [this] { cycle_.ActionStartExecute(); });
+    // Stop and Exit must not wait behind a long exchange: the running wait ends at once.
+    wire(
+        TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); },
+        [this] { link_.CancelExchanges(); });
+    wire(TActionId::LoadfromFile, "load", [this] { ActionLoadfromFileExecute(); });
+    wire(TActionId::Exit, "exit", [this] { close(); });
+    wire(TActionId::DeviceSettings, "device", [this] { ActionDeviceSettingsExecute(); });
+    wire(TActionId::CalibrAtm, "calibrAtm", [this] { ActionCalibrAtmExecute(); });
+    wire(TActionId::CalibrZero, "calibrZero", [this] { ActionCalibrZeroExecute(); });
+    wire(TActionId::ProgramSettings, "program", [this] { ActionProgramSettingsExecute(); });
+    wire(TActionId::ConnectionSetup, "connection", [this] { ActionConnectionSetupExecute(); });
+
+    about_ = new QAction(QStringLiteral("&О программе"), this);
+    connect(about_, &QAction::triggered, this, [this] {
+        gate_.Trigger("about", {}, [this] {
+            try {
+                N6Click();
+            } catch (...) {
+                platform::DisplayException(std::current_exception());
+            }
+        });
+    });
+}
+
+void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void()> handler,
+                        std::function<void()> onQueued) {
+    gate_.Trigger(
+        key, [this, id] { return actions_.Enabled(id); },
+        [handler] {
+            try {
+                handler();
+            } catch (...) {
+                platform::DisplayException(std::current_exception());
+            }
+        },
+        onQueued ? [this, id, onQueued] {
+            if (actions_.Enabled(id)) onQueued();
+        } : std::function<void()>{});
+}
+
+void TVG57Form::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addAction(Action(TActionId::Start));
+    // The menu names Stop in full; the item follows the action's state and shortcut.
+    auto* stopItem = new QAction(QStringLiteral("Остановить измерения"), this);
+    stopItem->setShortcut(Action(TActionId::Stop)->shortcut());
+    stopItem->setShortcutContext(Qt::WidgetShortcut); // the action's own shortcut acts
+    stopItem->setIcon(Action(TActionId::Stop)->icon());
+    stopItem->setEnabled(false);
+    connect(Action(TActionId::Stop), &QAction::changed, stopItem,
+            [this, stopItem] { stopItem->setEnabled(Action(TActionId::Stop)->isEnabled()); });
+    connect(stopItem, &QAction::triggered, Action(TActionId::Stop), &QAction::trigger);
+    file->addAction(stopItem);
+    file->addSeparator();
+    file->addAction(Action(TActionId::LoadfromFile));
+    file->addSeparator();
+    file->addAction(Action(TActionId::Exit));
+
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("&Настройки"));
+    settings->addAction(Action(TActionId::DeviceSettings));
+    settings->addAction(Action(TActionId::CalibrAtm));
+    settings->addAction(Action(TActionId::CalibrZero));
+    settings->addSeparator();
+    settings->addAction(Action(TActionId::ProgramSettings));
+    settings->addAction(Action(TActionId::ConnectionSetup));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
+    help->addAction(about_);
+}
+
+void TVG57Form::BuildToolBar() {
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setFixedHeight(kToolBarHeight);
+    bar->setIconSize(QSize(32, 32));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, bar);
+    const struct {
+        const char* caption;
+        TActionId id;
+    } buttons[] = {
+        {"Начать", TActionId::Start},          {"Остановить", TActionId::Stop},
+        {"&Калибровка", TActionId::CalibrAtm}, {"&Параметры...", TActionId::DeviceSettings},
+        {"В&ыход", TActionId::Exit},
+    };
+    for (const auto& b : buttons) {
+        auto* button = new QToolButton(bar);
+        button->setDefaultAction(Action(b.id));
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setFixedSize(81, 52);
+        // The button's caption is its own; it still follows the action's state.
+        const QString caption = QString::fromUtf8(b.caption);
+        button->setText(caption);
+        connect(Action(b.id), &QAction::changed, button,
+                [button, caption] { button->setText(caption); });
+        bar->addWidget(button);
+    }
+}
+
+void TVG57Form::BuildClientArea() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    area_ = new TChartArea(chart_, client);
+    panel_ = new TValuePanel(client);
+    panel_->Image1()->setPixmap(GaugePicture(panel_->Image1()->size()));
+    panel_->Image2()->setPixmap(LogoPicture(panel_->Image2()->size()));
+    panel_->StaticText1()->setText(QString::fromLatin1(kDistributorUrl));
+    panel_->StaticText1()->adjustSize();
+    panel_->onLinkClicked = [] { OpenDistributorPage(); };
+    setCentralWidget(client);
+
+    // The chart's context menu runs the program settings.
+    connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
+            Action(TActionId::ProgramSettings), &QAction::trigger);
+
+    statusText_ = new QLabel(this);
+    statusBar()->addWidget(statusText_, 1);
+    statusBar()->setFixedHeight(kStatusBarHeight);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+void TVG57Form::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    LayoutClientArea();
+}
+
+void TVG57Form::LayoutClientArea() {
+    QWidget* client = centralWidget();
+    if (!client || !area_) return;
+    // The chart area follows all four edges; the value panel keeps its size at the right.
+    const int w = client->width(), h = client->height();
+    area_->setGeometry(0, 0, std::max(0, w - TValuePanel::kWidth), h);
+    panel_->move(w - TValuePanel::kWidth, 0);
+}
+
+void TVG57Form::closeEvent(QCloseEvent* event) {
+    if (closeNow_ || !gate_.Busy()) {
+        link_.CancelExchanges();
+        MeasureTimer.stop();
+        event->accept();
+        return;
+    }
+    // A handler is still waiting lower on the stack: end its wait, and close once it returned.
+    event->ignore();
+    link_.CancelExchanges();
+    MeasureTimer.stop();
+    gate_.Trigger("close", {}, [this] {
+        closeNow_ = true;
+        close();
+    });
+}
+
+} // namespace vg57

@@ -1,0 +1,137 @@
+// The main window: owner of every component (the port, its framer, the polling timer, the chart
+// with its sliders, the value panel, the actions, menus and tool bar) and the view of the plain
+// objects that do the work: the gauge link, the measurement cycle and the archive.
+#pragma once
+
+#include "ActionGate.h"
+#include "ActionStates.h"
+#include "AppSettFlow.h"
+#include "ArchiveWriter.h"
+#include "ChartModel.h"
+#include "ComPort.h"
+#include "ConnParamsForm.h"
+#include "DataPacket.h"
+#include "GaugeActions.h"
+#include "GaugeLink.h"
+#include "MeasureCycle.h"
+#include "PortMap.h"
+#include "Settings.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QLabel;
+
+namespace vg57 {
+
+class TAboutForm;
+class TChartArea;
+class TValuePanel;
+
+class TVG57Form : public QMainWindow, public TGaugeView, public TCycleView {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 965, kHeight = 570;
+    static constexpr int kToolBarHeight = 60, kStatusBarHeight = 19;
+
+    explicit TVG57Form(QWidget* parent = nullptr);
+    ~TVG57Form() override;
+
+    // ---- components and state (the window's fields) ----
+    TComPort Vg57Port;
+    TDataPacket DataPacket1; // after the port: destroyed before it
+    QTimer MeasureTimer;
+    TSettings Settings;
+    std::vector<platform::PortEntry> PortNames;
+
+    TGaugeLink& Link() { return link_; }
+    TMeasureCycle& Cycle() { return cycle_; }
+    TChartModel& Chart() { return chart_; }
+    TArchiveWriter& Archive() { return archive_; }
+    TActionStates& ActionStates() { return actions_; }
+    TActionGate& Gate() { return gate_; }
+    TChartArea* ChartArea() const { return area_; }
+    TValuePanel* ValuePanel() const { return panel_; }
+    QAction* Action(TActionId id) const { return actionList_[static_cast<int>(id)]; }
+    QAction* AboutAction() const { return about_; }
+    QLabel* StatusText() const { return statusText_; }
+
+    // ---- handlers ----
+    void FormCreate();
+    void ActionConnectionSetupExecute();
+    void ActionLoadfromFileExecute();
+    void ActionDeviceSettingsExecute();
+    void ActionCalibrAtmExecute();
+    void ActionCalibrZeroExecute();
+    void ActionProgramSettingsExecute();
+    void N6Click();
+
+    // ---- what tests replace: modal dialogs and message boxes ----
+    // Shows a message box (caption, text, detail); the default is a real QMessageBox.
+    std::function<void(const QString& text, const QString& detail)> showMessage;
+    // Asks for an archive to load; empty when cancelled. The default keeps the last file chosen
+    // and starts in the archive folder.
+    std::function<QString()> chooseArchive;
+    // How each dialog is shown; empty: modally with exec(). Tests fill the form and answer.
+    TSetupCommExec connectionExec;
+    TSPSetupExec deviceSettingsExec;
+    TAppSettingsExec programSettingsExec;
+    std::function<int(TAboutForm&)> aboutExec;
+
+    // ---- TGaugeView ----
+    void SetUnitsText(const std::string& text) override;
+    void SetPressureText(const std::string& text) override;
+    void SetTestText(const std::string& text) override;
+    void SetSetPointText(int index, const std::string& text) override;
+    void SetTransferIndicator(TIndicator colour) override;
+    void ShowMessage(const std::string& text) override;
+    bool RunConnectionDialog() override;
+
+    // ---- TCycleView ----
+    void ShowPortOpenError(const std::string& port, const std::string& reason) override;
+    void StatusChanged() override;
+
+    // The text the status bar shows now.
+    QString StatusMessage() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildClientArea();
+    // Runs an operator action through the gate: at once, or after the running handler returns.
+    void Operate(const std::string& key, TActionId id, std::function<void()> handler,
+                 std::function<void()> onQueued = {});
+    // Before an action that needs the gauge while stopped: a port whose adapter dropped out is
+    // closed, so that the action's first write opens it anew.
+    void ReopenIfLost();
+    void SetArchiveFolder();
+    void LayoutClientArea();
+
+    TChartModel chart_;
+    TGaugeLink link_;
+    TArchiveWriter archive_;
+    TActionStates actions_;
+    TActionGate gate_;
+    TMeasureCycle cycle_;
+    std::string archiveFolderProblem_;
+    QString lastArchive_; // the open-file dialog's file name, kept between uses
+    bool closeNow_ = false;
+
+    TChartArea* area_ = nullptr;
+    TValuePanel* panel_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    std::array<QAction*, kActionCount> actionList_{};
+    QAction* about_ = nullptr;
+};
+
+} // namespace vg57

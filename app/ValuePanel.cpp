@@ -1,0 +1,118 @@
+#include "ValuePanel.h"
+
+#include "Fonts.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QMouseEvent>
+
+namespace vg57 {
+
+namespace {
+
+struct TSetPointRow {
+    const char* caption;
+    int labelX, valueX, top;
+};
+// SP1L, SP1H, SP2L, SP2H, SP3L, SP3H: labels and values at their design places.
+constexpr TSetPointRow kRows[kSetPointCount] = {
+    {"SP1L", 683, 715, 320}, {"SP1H", 813, 843, 320}, {"SP2L", 683, 715, 344},
+    {"SP2H", 811, 843, 344}, {"SP3L", 683, 715, 368}, {"SP3H", 811, 843, 368},
+};
+constexpr int kValueWidth = 75, kValueHeight = 17;
+constexpr int kPressureWidth = 282, kPressureHeight = 50;
+
+QColor IndicatorColour(TIndicator c, const QPalette& palette) {
+    switch (c) {
+    case TIndicator::yellow:
+        return QColor(0xFF, 0xFF, 0x00);
+    case TIndicator::green:
+        return QColor(0x00, 0x80, 0x00);
+    case TIndicator::red:
+        return QColor(0xFF, 0x00, 0x00);
+    case TIndicator::face:
+        break;
+    }
+    return palette.color(QPalette::Button);
+}
+
+} // namespace
+
+TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
+    setFixedSize(kWidth, kHeight);
+    image1_ = Place(new QLabel(this), 699, 72, 97, 121);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image2_ = Place(new QLabel(this), 822, 91, 108, 62);
+    image2_->setObjectName(QStringLiteral("Image2"));
+    staticText1_ = Place(new QLabel(this), 838, 160);
+    staticText1_->setObjectName(QStringLiteral("StaticText1"));
+    staticText1_->setFont(LinkFont());
+    staticText1_->setStyleSheet(QStringLiteral("color: blue;"));
+    for (QLabel* link : {image2_, staticText1_}) {
+        link->setCursor(Qt::PointingHandCursor);
+        link->installEventFilter(this);
+    }
+
+    auto* caption = Place(new QLabel(QStringLiteral("Текущее давление"), this), 699, 237);
+    QFont captionFont = WindowFont();
+    captionFont.setPixelSize(13);
+    caption->setFont(captionFont);
+    pressureText_ = Place(new QLabel(this), 680, 253, kPressureWidth, kPressureHeight);
+    pressureText_->setObjectName(QStringLiteral("PressureText"));
+    SetPressureText(QString::fromUtf8(kNoData));
+
+    for (int i = 0; i < kSetPointCount; ++i) {
+        const TSetPointRow& row = kRows[i];
+        Place(new QLabel(QString::fromLatin1(row.caption), this), row.labelX, row.top);
+        setPoints_[i] = Place(new QLabel(QString::fromUtf8(kNoData), this), row.valueX, row.top,
+                              kValueWidth, kValueHeight);
+        setPoints_[i]->setObjectName(QString::fromLatin1(row.caption));
+    }
+    Place(new QLabel(QStringLiteral("Ед. изм."), this), 683, 392);
+    units_ =
+        Place(new QLabel(QString::fromUtf8(kNoData), this), 731, 392, kValueWidth, kValueHeight);
+    units_->setObjectName(QStringLiteral("Units"));
+    staticTextTest_ = Place(new QLabel(QString(9, QLatin1Char(' ')), this), 691, 416);
+    staticTextTest_->setObjectName(QStringLiteral("StaticText_Test"));
+
+    transferIndicator_ = new QWidget(this);
+    transferIndicator_->setObjectName(QStringLiteral("TransferIndicator"));
+    transferIndicator_->setGeometry(707 - kDesignLeft, 445 - kDesignTop, 169, 20);
+    transferIndicator_->setAutoFillBackground(true);
+    SetTransferIndicator(TIndicator::face);
+}
+
+QLabel* TValuePanel::Place(QLabel* label, int x, int y, int w, int h) {
+    label->move(x - kDesignLeft, y - kDesignTop);
+    if (w > 0)
+        label->resize(w, h);
+    else
+        label->adjustSize();
+    return label;
+}
+
+void TValuePanel::SetPressureText(const QString& text) {
+    // A long value ("0.00012 мбар") is made smaller rather than cut off; the box stays.
+    pressureText_->setFont(FitFont(PressureFont(), text, kPressureWidth));
+    pressureText_->setText(text);
+}
+
+void TValuePanel::SetTransferIndicator(TIndicator colour) {
+    indicator_ = colour;
+    QPalette p = transferIndicator_->palette();
+    p.setColor(QPalette::Window, IndicatorColour(colour, palette()));
+    transferIndicator_->setPalette(p);
+    transferIndicator_->repaint();
+}
+
+bool TValuePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+        (watched == image2_ || watched == staticText1_)) {
+        if (onLinkClicked) onLinkClicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace vg57

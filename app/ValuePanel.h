@@ -1,0 +1,60 @@
+// The value panel at the window's right edge: the gauge's picture, the distributor's logo and
+// link, the current pressure in large type, the six set points, the unit, the short error label
+// and the transfer indicator. Fixed size; the window keeps it at its top-right corner.
+#pragma once
+
+#include "GaugeLink.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QLabel;
+
+namespace vg57 {
+
+class TValuePanel : public QWidget {
+    Q_OBJECT
+public:
+    // Where the panel's left edge and top lie in the window's design (client coordinates); the
+    // controls keep their design places relative to it.
+    static constexpr int kDesignLeft = 673, kDesignTop = 60;
+    static constexpr int kWidth = 292, kHeight = 440;
+    static constexpr const char* kNoData = "<Нет данных>";
+
+    explicit TValuePanel(QWidget* parent = nullptr);
+
+    QLabel* Image1() const { return image1_; }
+    QLabel* Image2() const { return image2_; }
+    QLabel* StaticText1() const { return staticText1_; }
+    QLabel* PressureText() const { return pressureText_; }
+    QLabel* Units() const { return units_; }
+    QLabel* StaticTextTest() const { return staticTextTest_; }
+    QLabel* SetPoint(int index) const { return setPoints_[index]; }
+    QWidget* TransferIndicator() const { return transferIndicator_; }
+
+    void SetPressureText(const QString& text);
+    void SetTransferIndicator(TIndicator colour);
+    TIndicator Indicator() const { return indicator_; }
+
+    // Both links open the distributor's page.
+    std::function<void()> onLinkClicked;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLabel* Place(QLabel* label, int x, int y, int w = -1, int h = -1);
+    QLabel* image1_;
+    QLabel* image2_;
+    QLabel* staticText1_;
+    QLabel* pressureText_;
+    QLabel* units_;
+    QLabel* staticTextTest_;
+    std::array<QLabel*, kSetPointCount> setPoints_{};
+    QWidget* transferIndicator_;
+    TIndicator indicator_ = TIndicator::face;
+};
+
+} // namespace vg57

@@ -1,0 +1,136 @@
+// The main window offscreen against the gauge simulator: its start state, its layout, the
+// connection set-up, and operator actions that arrive while a handler waits for the gauge.
+#include "WindowFixture.h"
+
+#include "ChartArea.h"
+#include "ValuePanel.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <chrono>
+#include <filesystem>
+
+using namespace vg57;
+using namespace vg57::test;
+
+namespace {
+
+class MainForm : public WindowFixture {};
+
+QString NoData() {
+    return QString::fromUtf8(TValuePanel::kNoData);
+}
+
+} // namespace
+
+TEST_F(MainForm, startsStoppedWithTheDesignedActionsAndNoReadings) {
+    const struct {
+        TActionId id;
+        bool enabled;
+    } rows[] = {
+        {TActionId::Start, true},           {TActionId::Stop, false},
+        {TActionId::LoadfromFile, true},    {TActionId::Exit, true},
+        {TActionId::DeviceSettings, false}, {TActionId::CalibrAtm, false},
+        {TActionId::CalibrZero, false},     {TActionId::ProgramSettings, true},
+        {TActionId::ConnectionSetup, true},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(Enabled(r.id), r.enabled) << window->Action(r.id)->text().toStdString();
+    EXPECT_TRUE(window->AboutAction()->isEnabled());
+
+    TValuePanel* panel = window->ValuePanel();
+    EXPECT_EQ(panel->PressureText()->text(), NoData());
+    EXPECT_EQ(panel->Units()->text(), NoData());
+    for (int i = 0; i < kSetPointCount; ++i)
+        EXPECT_EQ(panel->SetPoint(i)->text(), NoData());
+    EXPECT_EQ(panel->Indicator(), TIndicator::face);
+    EXPECT_EQ(window->Link().DevAddress, '0');
+    EXPECT_EQ(window->Settings.ComPort, "COM3");
+    EXPECT_EQ(window->Vg57Port.Baud(), 9600);
+    EXPECT_FALSE(window->Vg57Port.Open()) << "nothing is sent at start";
+    EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(MainForm, cannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
+    window->show();
+    EXPECT_EQ(window->minimumSize(), QSize(TVG57Form::kWidth, TVG57Form::kHeight));
+    const QSize chartBefore = window->ChartArea()->size();
+    const QSize panelSize = window->ValuePanel()->size();
+    window->resize(1300, 800);
+    QCoreApplication::processEvents();
+    const QWidget* client = window->centralWidget();
+    EXPECT_EQ(window->ValuePanel()->size(), panelSize);
+    EXPECT_EQ(window->ValuePanel()->geometry().right(), client->width() - 1);
+    EXPECT_EQ(window->ValuePanel()->y(), 0);
+    EXPECT_EQ(window->ChartArea()->width(), chartBefore.width() + 1300 - TVG57Form::kWidth);
+    EXPECT_EQ(window->ChartArea()->height(), chartBefore.height() + 800 - TVG57Form::kHeight);
+    window->resize(100, 100);
+    QCoreApplication::processEvents();
+    EXPECT_GE(window->width(), TVG57Form::kWidth);
+    EXPECT_GE(window->height(), TVG57Form::kHeight);
+}
+
+TEST_F(MainForm, connectionSetUpFillsThePanelFromTheGaugeAndOffersItsActions) {
+    sim->Command("pressure 0.0025");
+    Press(TActionId::ConnectionSetup);
+    EXPECT_TRUE(window->Link().GaugeReady);
+    for (TActionId id : {TActionId::DeviceSettings, TActionId::CalibrAtm, TActionId::CalibrZero})
+        EXPECT_TRUE(Enabled(id));
+    TValuePanel* panel = window->ValuePanel();
+    EXPECT_EQ(panel->Units()->text(), QStringLiteral("Па"));
+    EXPECT_EQ(panel->PressureText()->text(), QStringLiteral("0.0025 Па"));
+    EXPECT_NE(panel->SetPoint(SP1L)->text(), NoData());
+    EXPECT_EQ(panel->Indicator(), TIndicator::green);
+    EXPECT_EQ(window->Chart().Points().Size(), 0u) << "the set-up's reading is not plotted";
+    const std::vector<std::string> expected = {"S3", "R2", "R3", "R4", "R1", "R1", "S1"};
+    EXPECT_EQ(Requests(), expected);
+}
+
+TEST_F(MainForm, shortcutsActOnlyWhileTheirActionIsEnabled) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_FALSE(window->Cycle().Measuring());
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_TRUE(window->Cycle().Measuring());
+    EXPECT_FALSE(Enabled(TActionId::Start));
+    QTest::keyClick(window.get(), Qt::Key_F5); // disabled now: no second run
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_FALSE(window->Cycle().Measuring());
+    EXPECT_TRUE(Enabled(TActionId::Start));
+}
+
+TEST_F(MainForm, anActionPressedDuringAWaitRunsOnceAfterTheHandlerReturned) {
+    sim->Command("delay 400");
+    bool queuedWhileWaiting = false;
+    QTimer::singleShot(150, [&] {
+        Press(TActionId::Start);
+        Press(TActionId::Start); // the same action twice runs once
+        queuedWhileWaiting = window->Gate().Queued() == 1 && !window->Cycle().Measuring();
+    });
+    Press(TActionId::ConnectionSetup);
+    EXPECT_TRUE(queuedWhileWaiting);
+    EXPECT_FALSE(window->Cycle().Measuring()) << "Start must not run inside the set-up's wait";
+    ASSERT_TRUE(Until([&] { return window->Cycle().Measuring(); }, 8000));
+    Until([&] { return !window->Gate().Busy(); }, 8000);
+    EXPECT_EQ(window->Gate().Queued(), 0u);
+}
+
+TEST_F(MainForm, closingDuringAWaitEndsTheWaitAndWritesNothingMore) {
+    sim->Command("silent on");
+    window->show();
+    const auto start = std::chrono::steady_clock::now();
+    QTimer::singleShot(200, [&] { window->close(); });
+    Press(TActionId::ConnectionSetup); // "S3" would wait 2.2 s for the silent gauge
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    ASSERT_TRUE(Until([&] { return !window->isVisible(); }));
+    const std::size_t sent = Requests().size();
+    EXPECT_EQ(sent, 1u) << "only the first S3";
+    window.reset(); // the port and its threads go with the window
+    EXPECT_TRUE(std::filesystem::is_symlink(sim->LinkPath())) << "the simulator's link is kept";
+    EXPECT_EQ(Requests().size(), sent);
+}

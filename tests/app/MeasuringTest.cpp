@@ -1,0 +1,181 @@
+// Measuring with the real window offscreen against the gauge simulator: Start, the ticks, the
+// archive, Stop, a silent gauge, and an adapter that drops out.
+#include "WindowFixture.h"
+
+#include "ValuePanel.h"
+
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace vg57;
+using namespace vg57::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Measuring : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        window->MeasureTimer.setInterval(60);
+    }
+    std::vector<fs::path> ArchiveFiles() const {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(window->Archive().Folder()))
+            if (e.path().extension() == ".txt") files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    static std::vector<std::string> Lines(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::size_t Points() const { return window->Chart().Points().Size(); }
+    std::size_t Count(const std::string& request) const {
+        const auto r = Requests();
+        return static_cast<std::size_t>(std::count(r.begin(), r.end(), request));
+    }
+};
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+TEST_F(Measuring, startReadsSetPointsAndUnitOnceThenAPressureEveryTick) {
+    sim->Command("pressure 0.0025");
+    Press(TActionId::Start);
+    ASSERT_TRUE(window->Cycle().Measuring());
+    EXPECT_FALSE(Enabled(TActionId::Start));
+    EXPECT_TRUE(Enabled(TActionId::Stop));
+    EXPECT_TRUE(Enabled(TActionId::DeviceSettings));
+    for (TActionId id : {TActionId::ConnectionSetup, TActionId::CalibrAtm, TActionId::CalibrZero,
+                         TActionId::LoadfromFile})
+        EXPECT_FALSE(Enabled(id));
+    ASSERT_TRUE(Until([&] { return Points() >= 3; }));
+    Press(TActionId::Stop);
+    EXPECT_EQ(Count("R2"), 1u);
+    EXPECT_GE(Count("S1"), 3u);
+    EXPECT_EQ(window->ValuePanel()->PressureText()->text(), QStringLiteral("0.0025 Па"));
+    const auto files = ArchiveFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const auto lines = Lines(files[0]);
+    EXPECT_EQ(lines.size(), Points());
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.ends_with(" 0.0025 0001\r")) << line;
+    EXPECT_TRUE(Enabled(TActionId::CalibrAtm));
+}
+
+TEST_F(Measuring, aPortInUseIsNamedWithTheSystemsReason) {
+    TComPort other;
+    MainWindowPort(other, 3);
+    other.SetOpen(true);
+    Press(TActionId::Start);
+    EXPECT_FALSE(window->Cycle().Measuring());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], QStringLiteral("Невозможно открыть порт COM3"));
+    EXPECT_FALSE(details[0].isEmpty());
+    EXPECT_TRUE(Enabled(TActionId::Start));
+    EXPECT_FALSE(Enabled(TActionId::Stop));
+}
+
+TEST_F(Measuring, stopAndStartAgainWriteTwoCompleteFiles) {
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return Points() >= 2; }));
+    Press(TActionId::Stop);
+    const std::size_t firstRun = Points();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the next name is a second on
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return Points() >= firstRun + 2; }));
+    Press(TActionId::Stop);
+    const auto files = ArchiveFiles();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(Lines(files[0]).size(), firstRun);
+    EXPECT_EQ(Lines(files[0]).size() + Lines(files[1]).size(), Points());
+}
+
+TEST_F(Measuring, aSetPointReplyThatFailsStillStartsTheTimer) {
+    sim->Command("length 1"); // every reply one character long: only "S3" is not checked
+    Press(TActionId::Start);
+    EXPECT_TRUE(window->Cycle().Measuring());
+    EXPECT_TRUE(window->MeasureTimer.isActive());
+}
+
+TEST_F(Measuring, stopCutsATicksWaitShortAndArchivesNoFailedReading) {
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return Points() >= 2; }));
+    sim->Command("silent on");
+    // The next tick waits for its reply; Stop, pressed during that wait, must not wait behind it.
+    Clock::time_point pressed;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (window->Link().TransferState != tsWaiting) return;
+        watch.stop();
+        pressed = Clock::now();
+        Press(TActionId::Stop);
+    });
+    watch.start(20);
+    ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
+    EXPECT_LT(Clock::now() - pressed, std::chrono::milliseconds(800));
+    const auto files = ArchiveFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(Lines(files[0]).size() + 1, Points()) << "the cut tick is plotted, not archived";
+}
+
+TEST_F(Measuring, aSilentGaugeShowsDemonstrationValuesAndStopCutsStartShort) {
+    sim->Command("silent on");
+    // Stop, pressed during Start's first "S3", runs once Start has unwound (its own "S3" may then
+    // take its time-out: the gauge has never answered).
+    Clock::time_point stopRan;
+    QObject::connect(window->Action(TActionId::Start), &QAction::changed, [&] {
+        if (Enabled(TActionId::Start) && stopRan == Clock::time_point()) stopRan = Clock::now();
+    });
+    const auto pressed = Clock::now();
+    QTimer::singleShot(300, [&] { Press(TActionId::Stop); });
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
+    EXPECT_LT(stopRan - pressed, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(Enabled(TActionId::Start));
+
+    // Started again and left alone: each tick's "S3" times out and shows a demonstration value.
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return window->Cycle().DemoShown(); }, 15000));
+    const QString shown = window->ValuePanel()->PressureText()->text();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^(9(\\.\\d)?E-7|1(\\.\\d+)?E-6)$"))
+                    .match(shown)
+                    .hasMatch())
+        << shown.toStdString() << ": a demonstration value, without a unit";
+    EXPECT_EQ(window->StatusMessage(),
+              QStringLiteral("Прибор не отвечает: показаны демонстрационные значения"));
+    Press(TActionId::Stop);
+    ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
+    EXPECT_TRUE(ArchiveFiles().empty()) << "demonstration values are never archived";
+}
+
+TEST_F(Measuring, anAdapterThatDropsOutIsFoundAgainAndTheRunGoesOn) {
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return Points() >= 2; }));
+    sim->Command("unplug");
+    ASSERT_TRUE(Until([&] { return window->Cycle().AdapterGone(); }));
+    EXPECT_TRUE(window->StatusMessage().contains(QStringLiteral("COM3")));
+    Until([] { return false; }, 300);
+    const std::size_t during = Points();
+    Until([] { return false; }, 400);
+    EXPECT_EQ(Points(), during) << "no point while the adapter is away";
+    sim->Command("replug");
+    ASSERT_TRUE(Until([&] { return !window->Cycle().AdapterGone(); }, 5000));
+    ASSERT_TRUE(Until([&] { return Points() >= during + 2; }));
+    Press(TActionId::Stop);
+    EXPECT_TRUE(messages.isEmpty());
+    const auto files = ArchiveFiles();
+    ASSERT_EQ(files.size(), 1u) << "the same run goes on in the same archive";
+    EXPECT_EQ(Lines(files[0]).size(), Points());
+}
