@@ -1,8 +1,9 @@
 #include "ChartLabels.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace vg57 {
 
@@ -20,16 +21,18 @@ std::string FormatTimeLabel(double days) {
 
 std::string FormatPressureLabel(double value) {
     if (value == 0 || !std::isfinite(value)) return value == 0 ? "0E0" : "";
+    // to_chars never follows the regional settings: d.ddde±xx, rounded as printf rounds.
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3E", value); // d.dddE±xx, rounded as printf rounds
-    std::string s = buf;
-    const auto e = s.find('E');
-    std::string mantissa = s.substr(0, e);
-    const int exponent = std::atoi(s.c_str() + e + 1);
-    while (!mantissa.empty() && mantissa.back() == '0')
+    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 3).ptr;
+    char* e = std::find(buf, end, 'e');
+    int exponent = 0;
+    std::from_chars(e[1] == '+' ? e + 2 : e + 1, end, exponent);
+    std::string mantissa(buf, static_cast<std::size_t>(e - buf));
+    while (mantissa.back() == '0')
         mantissa.pop_back();
-    if (!mantissa.empty() && mantissa.back() == '.') mantissa.pop_back();
-    return mantissa + "E" + std::to_string(exponent);
+    if (mantissa.back() == '.') mantissa.pop_back();
+    char exp[8];
+    return mantissa + "E" + std::string(exp, std::to_chars(exp, exp + sizeof exp, exponent).ptr);
 }
 
 } // namespace vg57
