@@ -71,10 +71,15 @@ void TPanelCaption::UpdateCursor(THitZone zone) {
 void TPanelCaption::mousePressEvent(QMouseEvent* e) {
     const QPoint p = e->position().toPoint();
     const THitZone zone = HitTest(p.x(), p.y());
-    if (zone != THitZone::Client && e->button() == Qt::LeftButton) {
-        sizingZone_ = zone;
-        pressGlobal_ = e->globalPosition().toPoint();
-        startGeometry_ = geometry();
+    // The sizing zones are the panel's frame, not its body: a press there sizes the panel with
+    // the left button and does nothing with another. Only while the panel holds the mouse (a
+    // drag in progress) does every press go to the handlers, wherever it lands.
+    if (zone != THitZone::Client && mouseGrabber() != this) {
+        if (e->button() == Qt::LeftButton) {
+            sizingZone_ = zone;
+            pressGlobal_ = e->globalPosition().toPoint();
+            startGeometry_ = geometry();
+        }
         return;
     }
     emit mousePressed(e->button(), e->buttons(), p.x(), p.y());
@@ -114,6 +119,11 @@ void TPanelCaption::mouseReleaseEvent(QMouseEvent* e) {
         return;
     }
     emit mouseReleased(e->button(), e->buttons(), p.x(), p.y());
+}
+
+void TPanelCaption::moveEvent(QMoveEvent* e) {
+    QFrame::moveEvent(e);
+    emit moved();
 }
 
 void TPanelCaption::resizeEvent(QResizeEvent* e) {

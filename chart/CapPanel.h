@@ -50,17 +50,21 @@ public:
     bool Sizing() const { return sizingZone_ != THitZone::Client; }
 
 signals:
-    // Presses, moves and releases outside the sizing zones, in panel coordinates.
+    // Presses outside the sizing zones (anywhere while the panel holds the mouse), and moves
+    // and releases that are not part of sizing the panel; in panel coordinates.
     void mousePressed(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     void mouseMoved(Qt::MouseButtons buttons, int x, int y);
     void mouseReleased(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     // Every size change, also while an edge is being dragged.
     void resized();
+    // Every change of place, also while the panel is being dragged.
+    void moved();
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:

@@ -59,11 +59,18 @@ TChartArea::TChartArea(TChartModel& model, QWidget* parent) : QWidget(parent), m
             [this](Qt::MouseButton b, Qt::MouseButtons, int x, int y) { XPanelMouseUp(b, x, y); });
     connect(yPanel_, &TPanelCaption::resized, this, &TChartArea::YPanelResize);
     connect(xPanel_, &TPanelCaption::resized, this, &TChartArea::XPanelResize);
+    // The model always knows where the sliders are, also in the middle of a drag: a reading
+    // that moves the time window applies the slider's place of that moment.
+    connect(yPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
+    connect(xPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
     SyncGeometry();
-    // Every change of the model shows at the next pass of the event loop; a reading handles the
-    // pending events before its tick goes on, so the chart repaints within the tick.
+    // Every change of the model shows at the next pass of the event loop. A reading paints the
+    // chart at once, then lets the waiting events run, so that it is on screen within its tick.
     model_.changed = [this] { chart_->RequestRefresh(); };
-    model_.processEvents = [] { QCoreApplication::processEvents(); };
+    model_.processEvents = [this] {
+        chart_->FlushRefresh();
+        QCoreApplication::processEvents();
+    };
 }
 
 TChartArea::~TChartArea() {

@@ -69,10 +69,14 @@ void TChartModel::SetLogarithmic(bool on) {
 void TChartModel::SetAutoScale(bool on) {
     autoScaleY_ = on;
     pressure_.SetAutomatic(on);
-    if (on)
+    if (on) {
         UpdateAutomaticRange();
-    else
+    } else {
         ApplyPressureSlider();
+        // The slider's range may be unchanged since the last time, when it applies nothing: the
+        // axis still has to leave the automatic limits for [Pmin, Pmax].
+        pressure_.SetBoth(pmin_, pmax_);
+    }
     Changed();
 }
 

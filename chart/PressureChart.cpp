@@ -72,10 +72,17 @@ void TPressureChart::RequestRefresh() {
     QMetaObject::invokeMethod(
         this,
         [this] {
+            if (!refreshPending_) return; // flushed already
             refreshPending_ = false;
             Refresh();
         },
         Qt::QueuedConnection);
+}
+
+void TPressureChart::FlushRefresh() {
+    if (!refreshPending_) return;
+    refreshPending_ = false;
+    Refresh(true);
 }
 
 void TPressureChart::Refresh(bool immediate) {

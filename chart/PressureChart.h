@@ -19,6 +19,8 @@ public:
     void Refresh(bool immediate = false);
     // Refreshes once at the next event-loop pass, however often it is asked before then.
     void RequestRefresh();
+    // Carries out a requested refresh now, painting at once (when the chart is visible).
+    void FlushRefresh();
     // Every scroll request of the user is refused: the sliders are the only way to move.
     bool Chart1AllowScroll() const { return false; }
     QAction* DisplaySettingsAction() const { return displaySettings_; }

@@ -255,6 +255,20 @@ TEST(PressureSlider, switchingAutomaticScalingOffAppliesTheSliderAtOnce) {
     EXPECT_TRUE(m.PressureAxis().Automatic());
 }
 
+TEST(PressureSlider, everySwitchOffOfAutomaticScalingPutsTheAxisOnPminPmax) {
+    TChartModel m(kNow);
+    for (int pass = 0; pass < 2; ++pass) {
+        m.SetAutoScale(true);
+        for (int i = 1; i <= 3; ++i)
+            m.AddMeasurementPoint(kNow + (pass * 3 + i) * kSec, i);
+        ASSERT_EQ(m.PressureAxis().Max(), 3) << "pass " << pass;
+        m.SetAutoScale(false);
+        EXPECT_FALSE(m.PressureAxis().Automatic()) << "pass " << pass;
+        EXPECT_EQ(m.PressureAxis().Min(), m.Pmin()) << "pass " << pass;
+        EXPECT_EQ(m.PressureAxis().Max(), m.Pmax()) << "pass " << pass;
+    }
+}
+
 // ---- labels ----
 
 TEST(Labels, timeOfDay) {

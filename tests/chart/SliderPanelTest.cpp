@@ -135,15 +135,41 @@ TEST_F(Area, aDragBeyondTheTrackStopsAtItsEnd) {
     EXPECT_EQ(model.Tmax(), 0);
 }
 
-TEST_F(Area, aPressInTheTopSixPixelsStartsNoDrag) {
+TEST_F(Area, aPressWithAnotherButtonThanTheLeftInASizingZoneStartsNothing) {
     area.SetAutoScale(false);
-    for (int y = 0; y <= 5; ++y) {
-        Press(area.YPanel(), QPoint(10, y));
-        EXPECT_FALSE(area.YDragging) << "pixel " << y;
-        Release(area.YPanel(), QPoint(10, y));
+    struct Zone {
+        TFreePanel* slider;
+        QPoint at;
+    };
+    // The top zone is pixels 0..5 (Delta + 1), the bottom and right zones the last 5.
+    const Zone zones[] = {{area.YPanel(), {10, 0}},   {area.YPanel(), {10, 5}},
+                          {area.YPanel(), {10, 147}}, {area.YPanel(), {10, 151}},
+                          {area.XPanel(), {0, 10}},   {area.XPanel(), {5, 10}},
+                          {area.XPanel(), {309, 10}}, {area.XPanel(), {313, 10}}};
+    for (const Zone& z : zones) {
+        for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton}) {
+            const QRect before = z.slider->geometry();
+            Press(z.slider, z.at, b);
+            Move(z.slider, z.at + QPoint(40, 40), b);
+            EXPECT_FALSE(area.YDragging || area.XDragging) << z.at.x() << "," << z.at.y();
+            Release(z.slider, z.at + QPoint(40, 40), b);
+            EXPECT_EQ(z.slider->geometry(), before) << z.at.x() << "," << z.at.y();
+        }
     }
-    Press(area.XPanel(), QPoint(5, 10));
-    EXPECT_FALSE(area.XDragging);
+}
+
+TEST_F(Area, aReadingDuringATimeSliderDragUsesTheSlidersPlaceOfThatMoment) {
+    TFreePanel* x = area.XPanel();
+    Press(x, QPoint(100, 10));
+    Move(x, QPoint(60, 10)); // the slider's left is now 256
+    ASSERT_EQ(x->x(), 256);
+    const double t = kNow + kOneSecond;
+    model.AddMeasurementPoint(t, 1);
+    EXPECT_TRUE(area.XDragging) << "the drag goes on";
+    const double W = 610, L = 256, w = 314;
+    EXPECT_NEAR((t - model.TimeAxis().Max()) / kOneSecond, 600 * (W - L - w) / W, 1e-6);
+    EXPECT_NEAR((t - model.TimeAxis().Min()) / kOneSecond, 600 * (W - L) / W, 1e-6);
+    Release(x, QPoint(60, 10));
 }
 
 TEST_F(Area, aReleaseWithinTheTopZoneLeavesTheDragInProgress) {
@@ -195,6 +221,29 @@ TEST_F(Area, wideningTheAreaWidensTheTimeSliderAndReappliesTheWindow) {
     const double shown = (model.TimeAxis().Max() - model.TimeAxis().Min()) / kOneSecond;
     EXPECT_NEAR(shown, 600.0 * (710 - gapLeft) / 710, 1e-3);
     EXPECT_EQ(area.YPanel()->height(), 152) << "the pressure slider keeps its size";
+}
+
+// Counts the plot's paints and the points it held at each.
+struct PaintCounter : QObject {
+    explicit PaintCounter(TPressureChart* c) : chart(c) { chart->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) fedAtPaint.push_back(chart->PointsFed());
+        return false;
+    }
+    TPressureChart* chart;
+    std::vector<std::size_t> fedAtPaint;
+};
+
+TEST_F(Area, aReadingIsPaintedBeforeAddingItReturns) {
+    QApplication::processEvents(); // the first paint of the new window
+    PaintCounter paints(area.Chart1());
+    for (int i = 1; i <= 3; ++i) {
+        model.AddMeasurementPoint(kNow + i * kOneSecond, i);
+        ASSERT_FALSE(paints.fedAtPaint.empty()) << "reading " << i;
+        EXPECT_EQ(paints.fedAtPaint.back(), static_cast<std::size_t>(i))
+            << "the paint shows the new reading";
+        paints.fedAtPaint.clear();
+    }
 }
 
 TEST_F(Area, theChartRefusesScrollingAndOffersTheDisplaySettings) {
