@@ -2,11 +2,9 @@
 // thread wait, against a bare poll() client on the same pseudo-terminal; then the CPU cost of
 // polling the gauge twice every 0.5 s for 30 s. The responder runs in a child process so that
 // getrusage() counts only our threads.
-#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "MonotonicClock.h"
-#include "SerialDispatcher.h"
-#include "SerialMisc.h"
+#include "PtyRoundTrip.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -28,79 +26,12 @@
 #include <vector>
 
 using namespace vg57;
+using namespace vg57::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kExchanges = 2000;
-const char kRequest[] = "\x02"
-                        "0S1\r";
-const char kReply[] = "\x02"
-                      "0S1203\r";
-
-// Answers every 5 bytes with 8, at once, until the master is closed.
-[[noreturn]] void Respond(int master) {
-    char buf[256];
-    std::size_t pending = 0;
-    pollfd p{master, POLLIN, 0};
-    for (;;) {
-        if (poll(&p, 1, -1) < 0) continue;
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0) {
-            if (n < 0 && errno == EAGAIN) continue;
-            _exit(0);
-        }
-        pending += static_cast<std::size_t>(n);
-        for (; pending >= 5; pending -= 5)
-            if (write(master, kReply, 8) != 8) _exit(0);
-    }
-}
-
-double Percentile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(q * (v.size() - 1))];
-}
-
-// The path a command takes: QueueOutput, the dispatch thread hands the reply to this thread,
-// which waits as a command wait does (one pass over events, else block until one arrives).
-class UiPath {
-public:
-    explicit UiPath(const std::string& path) {
-        if (int code = d_.OpenDevice(path, 9600, 1, 8, 1, 4096, 4096, loDTR); code != 0) {
-            std::fprintf(stderr, "cannot open %s: %d\n", path.c_str(), code);
-            std::exit(1);
-        }
-        d_.RegisterDataHandler(
-            [this](int kind, std::uint32_t count, std::uint32_t) {
-                if (kind != DataAvailable) return;
-                std::string bytes(count, '\0');
-                d_.ReadBlock(bytes.data(), count);
-                collected_ += count;
-                if (collected_ >= 8) {
-                    collected_ -= 8;
-                    platform::CallBlocking(
-                        &ui_, [this] { answered_ = true; }, nullptr);
-                }
-            },
-            this);
-    }
-    bool Exchange() {
-        answered_ = false;
-        d_.QueueOutput(kRequest, 5);
-        TTickTimer t;
-        StartTickTimer(t, 40);
-        while (!answered_ && !TickTimerExpired(t))
-            if (YieldOnce() == 0) WaitForEventOrExpiry(t);
-        return answered_;
-    }
-    void Close() { d_.CloseDevice(); }
-
-private:
-    TSerialDispatcher d_;
-    QObject ui_;
-    std::uint32_t collected_ = 0; // dispatch thread only
-    bool answered_ = false;       // user-interface thread only
-};
 
 double BareRoundTrip(int fd) {
     const auto start = Clock::now();
@@ -171,27 +102,16 @@ std::vector<double> ThreadedFloor(const std::string& path, int exchanges) {
     return times;
 }
 
-std::int64_t CpuMicros() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL + u.ru_utime.tv_usec +
-           u.ru_stime.tv_usec;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return 1;
-    // Our slave descriptor stays open so that the line never hangs up between the two clients.
-    const pid_t child = fork();
-    if (child == 0) Respond(master);
-    close(master);
+    const ResponderPty responder = StartResponder();
+    const int slave = responder.slave;
+    const pid_t child = responder.child;
 
     QCoreApplication app(argc, argv);
     platform::InstallEventWatch();
-    const std::string path = name;
+    const std::string& path = responder.path;
     int pollSeconds = 30;
     if (const char* s = std::getenv("VG57_BENCH_POLL_SECONDS")) pollSeconds = std::atoi(s);
 

@@ -82,7 +82,7 @@ bool TGaugeLink::ReadSetPoints() {
     TGaugeHold hold(GaugeBusy);
 
     for (int pair = 0; pair < 3; ++pair) {
-        const std::string command = "R" + std::to_string(pair + 2);
+        const std::string command = {'R', static_cast<char>('2' + pair)};
         std::string reply;
         if (!Exchange(command, 10, 'R', reply)) return false;
         for (int half = 0; half < 2; ++half) {
@@ -114,9 +114,9 @@ bool TGaugeLink::WriteSetPoints() {
     TGaugeHold hold(GaugeBusy);
 
     for (int pair = 0; pair < 3; ++pair) {
-        const std::string command = "W" + std::to_string(pair + 2) +
-                                    EncodeNumber(SetPoints[static_cast<std::size_t>(pair * 2)]) +
-                                    EncodeNumber(SetPoints[static_cast<std::size_t>(pair * 2 + 1)]);
+        std::string command = {'W', static_cast<char>('2' + pair)};
+        command += EncodeNumber(SetPoints[static_cast<std::size_t>(pair * 2)]);
+        command += EncodeNumber(SetPoints[static_cast<std::size_t>(pair * 2 + 1)]);
         std::string reply;
         if (!Exchange(command, 2, 'W', reply)) return false;
     }
