@@ -78,7 +78,8 @@ public:
     // The framer's string-packet handler: stores the payload and marks the exchange answered.
     void DataPacket1StringPacket(TDataPacket& sender, const std::string& data);
     // The guard. False at once while another guard waits or a sequence holds the gauge (that
-    // holder is suspended lower on this very call stack, so waiting could never succeed).
+    // holder is suspended lower on this very call stack, so waiting could never succeed), and
+    // while exchanges are cancelled or the program is closing (no dialog, nothing sent).
     bool AcquireGauge();
     bool EnsureConfigured();
     bool EnsureGaugeReady();
