@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 namespace vg57 {
 
@@ -264,7 +265,8 @@ void TVG57Form::BuildClientArea() {
     panel_ = new TValuePanel(client);
     panel_->Image1()->setPixmap(GaugePicture(panel_->Image1()->size()));
     panel_->Image2()->setPixmap(LogoPicture(panel_->Image2()->size()));
-    panel_->StaticText1()->setText(QString::fromLatin1(kDistributorUrl));
+    // The address as people write it: the link opens the full one.
+    panel_->StaticText1()->setText(QUrl(QString::fromLatin1(kDistributorUrl)).host());
     panel_->StaticText1()->adjustSize();
     panel_->onLinkClicked = [] { OpenDistributorPage(); };
     setCentralWidget(client);

@@ -53,10 +53,11 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
         link->installEventFilter(this);
     }
 
-    auto* caption = Place(new QLabel(QStringLiteral("Текущее давление"), this), 699, 237);
+    auto* caption = new QLabel(QStringLiteral("Текущее давление"), this);
     QFont captionFont = WindowFont();
     captionFont.setPixelSize(13);
     caption->setFont(captionFont);
+    Place(caption, 699, 237);
     pressureText_ = Place(new QLabel(this), 680, 253, kPressureWidth, kPressureHeight);
     pressureText_->setObjectName(QStringLiteral("PressureText"));
     SetPressureText(QString::fromUtf8(kNoData));

@@ -130,23 +130,29 @@ TEST_F(Measuring, stopCutsATicksWaitShortAndArchivesNoFailedReading) {
     EXPECT_EQ(Lines(files[0]).size() + 1, Points()) << "the cut tick is plotted, not archived";
 }
 
-TEST_F(Measuring, aSilentGaugeShowsDemonstrationValuesAndStopCutsStartShort) {
+TEST_F(Measuring, aSilentGaugeShowsDemonstrationValuesAndStopAndStartNeverInterleave) {
     sim->Command("silent on");
-    // Stop, pressed during Start's first "S3", runs once Start has unwound (its own "S3" may then
-    // take its time-out: the gauge has never answered).
+    // Stop, pressed during Start's first "S3", runs once Start has unwound. Its own "S3" then
+    // takes its time-out (the gauge never answered); Start, pressed during that wait, runs after
+    // Stop has returned, as an outermost handler.
     Clock::time_point stopRan;
+    std::vector<int> depthWhenStartRan;
     QObject::connect(window->Action(TActionId::Start), &QAction::changed, [&] {
-        if (Enabled(TActionId::Start) && stopRan == Clock::time_point()) stopRan = Clock::now();
+        if (!Enabled(TActionId::Start)) {
+            depthWhenStartRan.push_back(window->Gate().Depth());
+        } else if (stopRan == Clock::time_point()) {
+            stopRan = Clock::now();
+            QTimer::singleShot(100, [&] { Press(TActionId::Start); });
+        }
     });
     const auto pressed = Clock::now();
     QTimer::singleShot(300, [&] { Press(TActionId::Stop); });
     Press(TActionId::Start);
-    ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
+    ASSERT_TRUE(Until([&] { return depthWhenStartRan.size() == 2; }, 8000));
     EXPECT_LT(stopRan - pressed, std::chrono::milliseconds(1000));
-    EXPECT_TRUE(Enabled(TActionId::Start));
+    EXPECT_EQ(depthWhenStartRan, (std::vector<int>{1, 1}));
 
-    // Started again and left alone: each tick's "S3" times out and shows a demonstration value.
-    Press(TActionId::Start);
+    // Left alone, each tick's "S3" times out and shows a demonstration value.
     ASSERT_TRUE(Until([&] { return window->Cycle().DemoShown(); }, 15000));
     const QString shown = window->ValuePanel()->PressureText()->text();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^(9(\\.\\d)?E-7|1(\\.\\d+)?E-6)$"))
