@@ -161,8 +161,10 @@ TEST_F(Flow, automaticScalingOffOnAndOffAgainMovesTheSliderAndTheAxisTogether) {
         int sliderTop;     // where YPanel is when OK is pressed
         double pmin, pmax; // the slider's range then: R * (H - T - h) / H, R * (H - T) / H
     } rows[] = {
-        {false, 0, 74400, 120000},  // the design geometry
-        {true, 0, 10, 20},          // the automatic range of the readings
+        {false, 0, 74400, 120000}, // the design geometry
+        {true, 0, 10, 20},         // the automatic range of the readings
+        {false, 0, 74400, 120000}, // off again, the slider unmoved: the axis leaves the data
+        {true, 0, 10, 20},
         {false, 100, 44400, 90000}, // the slider moved while it was idle: its new range
         {false, 100, 44400, 90000}, // OK with nothing changed re-applies the same range
     };
