@@ -114,7 +114,6 @@ public:
         std::lock_guard lock(c->mutex_);
         c->active_.reset();
     }
-    static bool Cancelled(CallCancel* c) { return c && c->Cancelled(); }
 };
 
 void CallCancel::Cancel() {
@@ -125,7 +124,10 @@ void CallCancel::Cancel() {
         active = active_;
     }
     if (active) {
+        // Decided here, not when the waiting thread wakes: the target's thread may run its
+        // events first, and a call it has not started must then find itself abandoned.
         std::lock_guard lock(active->mutex);
+        if (!active->started) active->abandoned = true;
         active->cv.notify_all();
     }
 }
@@ -167,9 +169,7 @@ bool CallBlocking(QObject* target, std::function<void()> fn, CallCancel* cancel,
     guard.reset();
 
     std::unique_lock lock(state->mutex);
-    auto over = [&] {
-        return state->finished || (!state->started && CallBlockingAccess::Cancelled(cancel));
-    };
+    auto over = [&] { return state->finished || state->abandoned; };
     if (timeoutMs < 0)
         state->cv.wait(lock, over);
     else

@@ -23,6 +23,8 @@ struct CallState;
 // Lets the thread that blocks in CallBlocking give up when its owner shuts down.
 class CallCancel {
 public:
+    // From any thread: a call not yet started never runs, and its caller returns; later calls
+    // return at once until Reset.
     void Cancel();
     bool Cancelled() const;
     void Reset();

@@ -152,3 +152,26 @@ TEST(CallBlocking, aDestroyedTargetReleasesTheCaller) {
     worker.join();
     EXPECT_TRUE(returned);
 }
+
+TEST(CallBlocking, aCancelledCallNeverRunsEvenWhenTheTargetPumpsFirst) {
+    // The target's thread cancels and at once handles its events, before the waiting thread
+    // has had a chance to wake: the cancel alone must keep the call from running.
+    int ran = 0;
+    for (int round = 0; round < 30; ++round) {
+        QObject target;
+        platform::CallCancel cancel;
+        std::atomic<bool> posted{false};
+        std::thread worker([&] {
+            posted = true;
+            platform::CallBlocking(
+                &target, [&] { ++ran; }, &cancel);
+        });
+        while (!posted)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // queued by now
+        cancel.Cancel();
+        DrainEvents();
+        worker.join();
+    }
+    EXPECT_EQ(ran, 0);
+}
