@@ -9,8 +9,37 @@
 
 namespace vg57::platform {
 
+// The device calls of this file, by step, so that a test can make any one of them fail.
+enum class DeviceCall {
+    Open,
+    Lock,
+    CheckTerminal,
+    GetLine,
+    SetLine,
+    SetModemLine,
+    GetModemLines,
+    GetCounters,
+    GetRs485,
+    SetRs485,
+    TransmitterEmpty,
+    Drain,
+    FlushInput,
+    FlushOutput,
+};
+
+// A seam for tests: asked before every device call, from whichever thread makes it; a non-zero
+// errno makes that call fail with it without reaching the device. The program installs none.
+class DeviceFaults {
+public:
+    virtual ~DeviceFaults() = default;
+    virtual int Inject(DeviceCall call) = 0;
+};
+// Installs faults for the whole process (nullptr removes them).
+void SetDeviceFaults(DeviceFaults* faults);
+
 // Opens a tty for non-blocking reading and writing, held exclusively: flock() (which holds even
-// against root, unlike TIOCEXCL) and TIOCEXCL. A lock held elsewhere is reported as EBUSY.
+// against root, unlike TIOCEXCL) and TIOCEXCL. A lock held elsewhere is reported as EBUSY, a
+// file that is no terminal as ENOTTY. On failure nothing stays open.
 int OpenSerialDevice(const std::string& path, int& fd);
 void CloseSerialDevice(int fd);
 

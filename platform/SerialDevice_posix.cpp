@@ -3,6 +3,7 @@
 #include "SerialDevice.h"
 
 #include <asm/termbits.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,27 +19,51 @@ static_assert(sizeof(serial_rs485) <= sizeof(vg57::platform::Rs485Saved::raw));
 namespace vg57::platform {
 
 namespace {
-int Ioctl(int fd, unsigned long request, void* arg) {
+
+std::atomic<DeviceFaults*> gFaults{nullptr};
+
+int Injected(DeviceCall call) {
+    DeviceFaults* faults = gFaults.load(std::memory_order_acquire);
+    return faults ? faults->Inject(call) : 0;
+}
+
+// One device call: the injected fault, or the ioctl retried across signals; 0 or an errno.
+int Ioctl(DeviceCall call, int fd, unsigned long request, void* arg) {
+    if (int err = Injected(call)) return err;
     int r;
     do
         r = ioctl(fd, request, arg);
     while (r < 0 && errno == EINTR);
     return r < 0 ? errno : 0;
 }
+
+int Lock(int fd) {
+    if (int err = Injected(DeviceCall::Lock)) return err == EWOULDBLOCK ? EBUSY : err;
+    int r;
+    do
+        r = flock(fd, LOCK_EX | LOCK_NB);
+    while (r < 0 && errno == EINTR);
+    if (r == 0) return 0;
+    return errno == EWOULDBLOCK ? EBUSY : errno;
+}
+
 } // namespace
+
+void SetDeviceFaults(DeviceFaults* faults) {
+    gFaults.store(faults, std::memory_order_release);
+}
 
 int OpenSerialDevice(const std::string& path, int& fd) {
     fd = -1;
+    if (int err = Injected(DeviceCall::Open)) return err;
     const int f = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (f < 0) return errno;
-    if (flock(f, LOCK_EX | LOCK_NB) < 0) {
-        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
-        close(f);
+    termios2 probe{};
+    int err = Lock(f);
+    if (err == 0) err = Ioctl(DeviceCall::CheckTerminal, f, TCGETS2, &probe);
+    if (err != 0) {
+        close(f); // also releases the lock, if it was taken
         return err;
-    }
-    if (!isatty(f)) {
-        close(f);
-        return ENOTTY;
     }
     // Keeps out other openers that are not root; root is kept out by the lock above.
     [[maybe_unused]] int ignored = ioctl(f, TIOCEXCL);
@@ -54,7 +79,7 @@ void CloseSerialDevice(int fd) {
 
 int GetLineTermios(int fd, LineTermios& t) {
     termios2 k{};
-    if (int err = Ioctl(fd, TCGETS2, &k)) return err;
+    if (int err = Ioctl(DeviceCall::GetLine, fd, TCGETS2, &k)) return err;
     t.iflag = k.c_iflag;
     t.oflag = k.c_oflag;
     t.cflag = k.c_cflag;
@@ -77,21 +102,21 @@ int SetLineTermios(int fd, const LineTermios& t) {
     std::memcpy(k.c_cc, t.cc, sizeof t.cc);
     k.c_ispeed = t.ispeed;
     k.c_ospeed = t.ospeed;
-    return Ioctl(fd, TCSETS2, &k);
+    return Ioctl(DeviceCall::SetLine, fd, TCSETS2, &k);
 }
 
 int SetModemLine(int fd, int line, bool on) {
     int bits = line;
-    return Ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+    return Ioctl(DeviceCall::SetModemLine, fd, on ? TIOCMBIS : TIOCMBIC, &bits);
 }
 
 int GetModemLines(int fd, int& lines) {
-    return Ioctl(fd, TIOCMGET, &lines);
+    return Ioctl(DeviceCall::GetModemLines, fd, TIOCMGET, &lines);
 }
 
 int GetLineCounters(int fd, LineCounters& c) {
     serial_icounter_struct k{};
-    if (int err = Ioctl(fd, TIOCGICOUNT, &k)) return err;
+    if (int err = Ioctl(DeviceCall::GetCounters, fd, TIOCGICOUNT, &k)) return err;
     c = {k.cts, k.dsr, k.rng, k.dcd, k.frame, k.overrun, k.parity, k.brk, k.buf_overrun};
     return 0;
 }
@@ -99,7 +124,7 @@ int GetLineCounters(int fd, LineCounters& c) {
 int GetRs485(int fd, Rs485Saved& saved) {
     serial_rs485 k{};
     saved.valid = false;
-    if (int err = Ioctl(fd, TIOCGRS485, &k)) return err;
+    if (int err = Ioctl(DeviceCall::GetRs485, fd, TIOCGRS485, &k)) return err;
     std::memcpy(saved.raw, &k, sizeof k);
     saved.valid = true;
     return 0;
@@ -109,33 +134,33 @@ int SetRs485(int fd, const Rs485Saved& saved) {
     if (!saved.valid) return 0;
     serial_rs485 k{};
     std::memcpy(&k, saved.raw, sizeof k);
-    return Ioctl(fd, TIOCSRS485, &k);
+    return Ioctl(DeviceCall::SetRs485, fd, TIOCSRS485, &k);
 }
 
 int EnableRs485RtsOnSend(int fd) {
     serial_rs485 k{};
     k.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    if (int err = Ioctl(fd, TIOCSRS485, &k)) return err;
+    if (int err = Ioctl(DeviceCall::SetRs485, fd, TIOCSRS485, &k)) return err;
     serial_rs485 back{};
-    if (int err = Ioctl(fd, TIOCGRS485, &back)) return err;
+    if (int err = Ioctl(DeviceCall::GetRs485, fd, TIOCGRS485, &back)) return err;
     return (back.flags & SER_RS485_ENABLED) ? 0 : EINVAL;
 }
 
 int TransmitterEmpty(int fd, bool& empty) {
     int lsr = 0;
-    if (int err = Ioctl(fd, TIOCSERGETLSR, &lsr)) return err;
+    if (int err = Ioctl(DeviceCall::TransmitterEmpty, fd, TIOCSERGETLSR, &lsr)) return err;
     empty = (lsr & TIOCSER_TEMT) != 0;
     return 0;
 }
 
 int DrainOutput(int fd) {
-    return Ioctl(fd, TCSBRK, reinterpret_cast<void*>(1));
+    return Ioctl(DeviceCall::Drain, fd, TCSBRK, reinterpret_cast<void*>(1));
 }
 int FlushInput(int fd) {
-    return Ioctl(fd, TCFLSH, reinterpret_cast<void*>(TCIFLUSH));
+    return Ioctl(DeviceCall::FlushInput, fd, TCFLSH, reinterpret_cast<void*>(TCIFLUSH));
 }
 int FlushOutput(int fd) {
-    return Ioctl(fd, TCFLSH, reinterpret_cast<void*>(TCOFLUSH));
+    return Ioctl(DeviceCall::FlushOutput, fd, TCFLSH, reinterpret_cast<void*>(TCOFLUSH));
 }
 
 void SetCurrentThreadAboveNormal(bool above) {

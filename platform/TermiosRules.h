@@ -66,8 +66,8 @@ int ParityOf(const LineTermios& t);
 int DataBitsOf(const LineTermios& t);
 int StopBitsOf(const LineTermios& t); // 1 or 2
 
-// Microseconds for 18 characters at a rate, as the line change waits before it switches.
-// bits = start + data + parity + stop bits; a short wait is doubled (below 1 ms).
+// Milliseconds, rounded up, for 18 characters at a rate: how long a line change waits before
+// it switches. bits = start + data + parity + stop bits; a wait below 1 ms is doubled first.
 std::uint32_t EighteenCharsMs(std::uint32_t rate, int dataBits, bool parity, int stopBits);
 
 } // namespace vg57::platform
