@@ -14,12 +14,10 @@ std::uint8_t Upper(std::uint8_t b) {
 
 // ---- the framer ----
 
-void (*TDataPacket::sReleasePort)(TDataPacket&) = nullptr;
-
 TDataPacket::TDataPacket() = default;
 
 TDataPacket::~TDataPacket() {
-    if (port_ && sReleasePort) sReleasePort(*this);
+    if (unbindPort_) unbindPort_(*this);
     if (manager_) manager_->Unbind(*this);
 }
 
@@ -372,13 +370,16 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     auto data = std::make_shared<std::string>(reinterpret_cast<const char*>(buffer_.data()) + from,
                                               static_cast<std::size_t>(length));
 
-    // 4. The events, with the lock released: handlers may arm, disarm or close.
+    // 4. The events, with the lock released: handlers may arm, disarm or close. They run on
+    // the user-interface thread, which may have unbound or destroyed the framer meanwhile.
     const auto generation = generation_;
     TDataPacket* framer = &f;
-    auto events = [framer, data] {
+    auto events = [this, framer, data] {
+        if (!Bound(framer)) return;
         if (framer->OnPacket)
             framer->OnPacket(*framer, reinterpret_cast<const std::uint8_t*>(data->data()),
                              data->size());
+        if (!Bound(framer)) return;
         if (framer->OnStringPacket) framer->OnStringPacket(*framer, *data);
     };
     RunEventsUnlocked(events);
@@ -415,10 +416,13 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
 
 void TDataPacketManager::RunEventsUnlocked(const std::function<void()>& events) {
     if (!deliver_) return;
+    // A copy: a close and reopen inside the events installs another deliver_ while this one
+    // still runs.
+    const TDeliver deliver = deliver_;
     // Handlers may arm, disarm, close the port or feed bytes: the lock is theirs meanwhile.
     lock_.unlock();
     try {
-        deliver_(events);
+        deliver(events);
     } catch (...) {
         // An error a handler let escape is shown, and framing goes on.
         if (onError) onError(std::current_exception());
@@ -442,6 +446,11 @@ void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f) {
     if (installed_ && !busy_ && f.enabled_) ArmLocked(f);
 }
 
+bool TDataPacketManager::Bound(const TDataPacket* f) const {
+    std::lock_guard lock(lock_);
+    return std::find(framers_.begin(), framers_.end(), f) != framers_.end();
+}
+
 void TDataPacketManager::FreeIfEmpty() {
     if (buffer_.empty()) buffer_.shrink_to_fit();
 }
@@ -459,7 +468,9 @@ void TDataPacketManager::TimerExpired() {
     const auto generation = generation_;
     if (f.OnTimeout) {
         TDataPacket* framer = &f;
-        RunEventsUnlocked([framer] { framer->OnTimeout(*framer); });
+        RunEventsUnlocked([this, framer] {
+            if (Bound(framer) && framer->OnTimeout) framer->OnTimeout(*framer);
+        });
     }
     if (generation != generation_) {
         AfterClosedDuringEvents(f);

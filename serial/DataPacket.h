@@ -53,6 +53,8 @@ public:
     std::function<void(TDataPacket& sender)> OnTimeout;
 
     // Binds the framer to a port's collector (created with the first framer of the port).
+    // Unbinding, or destroying the framer, drops its packets still on their way to the
+    // user-interface thread: their events never run.
     TComPort* ComPort() const { return port_; }
     void SetComPort(TComPort* port);
     // Binds the framer to a collector directly (tests and the fuzzer drive it with bytes).
@@ -63,9 +65,6 @@ public:
 
 private:
     friend class TDataPacketManager;
-    // Lets the port binding release a port's collector when a bound framer is destroyed.
-    friend struct TDataPacketPortHook;
-    static void (*sReleasePort)(TDataPacket&);
     struct Pattern {
         std::string bytes;
         std::vector<bool> wildcard;
@@ -80,6 +79,9 @@ private:
     TEndCond endCond_ = 0;
     std::string endString_;
     TComPort* port_ = nullptr;
+    // Set by SetComPort while bound to a port: how the destructor lets go of the port's
+    // collector (that code lives with the port binding, which plain framers do without).
+    void (*unbindPort_)(TDataPacket&) = nullptr;
     TDataPacketManager* manager_ = nullptr;
 
     // Framing state, guarded by the manager's lock.
@@ -143,6 +145,7 @@ private:
     void EndBusy();
     void AfterClosedDuringEvents(TDataPacket& f);
     void FreeIfEmpty();
+    bool Bound(const TDataPacket* f) const; // takes the lock
     bool PrefixMatches(const TDataPacket& f, bool endPattern, long from, long to) const;
 
     mutable std::mutex lock_; // released while the events of a delivery run

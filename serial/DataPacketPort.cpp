@@ -20,10 +20,14 @@ namespace {
 struct TPortCollector {
     TComPort* port = nullptr;
     TDataPacketManager manager;
+    QObject* ui = nullptr; // lives on the user-interface thread; deliveries run there
+
+    // The installation on the open port's dispatcher. The user-interface thread's alone: the
+    // data handler on the dispatch thread reads none of it, it carries copies of its own.
     TSerialDispatcher* dispatcher = nullptr;
     int handlerKey = 0;
     int timerHandle = -1;
-    QObject* ui = nullptr; // lives on the user-interface thread; deliveries run there
+    std::shared_ptr<platform::CallCancel> handovers; // cancelled when the collector is removed
 
     ~TPortCollector() {
         if (!ui) return;
@@ -41,26 +45,28 @@ std::map<TComPort*, std::shared_ptr<TPortCollector>>& Collectors() {
 }
 
 void Install(const std::shared_ptr<TPortCollector>& c) {
-    auto& d = c->port->Dispatcher();
-    c->dispatcher = &d;
-    std::weak_ptr<TPortCollector> weak = c;
-    c->handlerKey = d.RegisterDataHandler(
-        [c](int kind, std::uint32_t count, std::uint32_t) {
+    TSerialDispatcher* d = &c->port->Dispatcher();
+    const int timer = d->AllocTimer();
+    auto handovers = std::make_shared<platform::CallCancel>();
+    c->dispatcher = d;
+    c->timerHandle = timer;
+    c->handovers = handovers;
+    // On the dispatch thread, with only what it is given here and the manager (which has a lock
+    // of its own): the collector's fields change under it when the port closes.
+    c->handlerKey = d->RegisterDataHandler(
+        [c, d, timer](int kind, std::uint32_t count, std::uint32_t) {
             if (kind == DataAvailable) {
                 std::vector<std::uint8_t> bytes(count);
-                if (c->dispatcher->ReadBlock(bytes.data(), count) == static_cast<int>(count))
+                if (d->ReadBlock(bytes.data(), count) == static_cast<int>(count))
                     c->manager.Receive(bytes.data(), count);
-            } else if (kind == TimerFired && static_cast<int>(count) == c->timerHandle) {
+            } else if (kind == TimerFired && static_cast<int>(count) == timer) {
                 c->manager.TimerExpired();
             }
         },
         c.get());
-    c->timerHandle = d.AllocTimer();
-    TSerialDispatcher* dp = &d;
-    const int handle = c->timerHandle;
     QObject* ui = c->ui;
-    c->manager.Install([dp, handle](std::int32_t ticks) { dp->ArmTimer(handle, ticks, ticks > 0); },
-                       [dp, ui](std::function<void()> events) {
+    c->manager.Install([d, timer](std::int32_t ticks) { d->ArmTimer(timer, ticks, ticks > 0); },
+                       [ui, handovers](std::function<void()> events) {
                            // The dispatch thread waits until the handlers have run; an exception
                            // they let escape is shown and goes no further.
                            platform::CallBlocking(
@@ -72,11 +78,14 @@ void Install(const std::shared_ptr<TPortCollector>& c) {
                                        platform::DisplayException(std::current_exception());
                                    }
                                },
-                               &dp->HandoverCancel());
+                               handovers.get());
                        });
 }
 
 void Uninstall(TPortCollector& c) {
+    // Packets not yet handed over are dropped with the rest of the collected bytes.
+    if (c.handovers) c.handovers->Cancel();
+    c.handovers.reset();
     c.manager.Uninstall();
     if (!c.dispatcher) return;
     c.dispatcher->UnregisterDataHandler(c.handlerKey);
@@ -134,24 +143,19 @@ void Release(TComPort* port) {
 
 } // namespace
 
-struct TDataPacketPortHook {
-    TDataPacketPortHook() {
-        TDataPacket::sReleasePort = [](TDataPacket& f) { f.SetComPort(nullptr); };
-    }
-};
-static TDataPacketPortHook gHook;
-
 void TDataPacket::SetComPort(TComPort* port) {
     if (port == port_) return;
     if (port_) {
         TComPort* old = port_;
         SetManager(nullptr);
         port_ = nullptr;
+        unbindPort_ = nullptr;
         Release(old);
     }
     if (port) {
         auto c = CollectorFor(port);
         port_ = port;
+        unbindPort_ = [](TDataPacket& f) { f.SetComPort(nullptr); };
         SetManager(&c->manager);
     }
 }
