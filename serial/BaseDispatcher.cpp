@@ -18,6 +18,12 @@ namespace vg57 {
 namespace {
 std::mutex gTableLock;
 std::vector<TBaseDispatcher*> gTable; // guarded by gTableLock
+
+// Bytes held in a ring of `size` bytes from tail to head; equal ends mean empty unless full.
+std::uint32_t RingUsed(std::uint32_t head, std::uint32_t tail, bool full, std::uint32_t size) {
+    if (size == 0) return 0;
+    return full ? size : (head + size - tail) % size;
+}
 } // namespace
 
 QEvent::Type TDispatcherNotifyEvent::EventType() {
@@ -193,8 +199,7 @@ int TBaseDispatcher::QueueOutput(const void* bytes, std::uint32_t n) {
         std::lock_guard lock(outputLock_);
         if (deviceLost_.load()) return static_cast<int>(n);
         const auto size = static_cast<std::uint32_t>(outputRing_.size());
-        const std::uint32_t used =
-            outFull_ ? size : (outHead_ + size - outTail_) % std::max(size, 1u);
+        const std::uint32_t used = RingUsed(outHead_, outTail_, outFull_, size);
         if (n > size - used) return ecOutputBufferTooSmall;
         const auto* src = static_cast<const std::uint8_t*>(bytes);
         const std::uint32_t first = std::min(n, size - outHead_);
@@ -209,9 +214,7 @@ int TBaseDispatcher::QueueOutput(const void* bytes, std::uint32_t n) {
 
 std::uint32_t TBaseDispatcher::OutputQueued() const {
     std::lock_guard lock(outputLock_);
-    const auto size = static_cast<std::uint32_t>(outputRing_.size());
-    if (size == 0) return 0;
-    return outFull_ ? size : (outHead_ + size - outTail_) % size;
+    return RingUsed(outHead_, outTail_, outFull_, static_cast<std::uint32_t>(outputRing_.size()));
 }
 
 std::uint32_t TBaseDispatcher::TakeOutput(std::vector<std::uint8_t>& block) {
@@ -219,7 +222,7 @@ std::uint32_t TBaseDispatcher::TakeOutput(std::vector<std::uint8_t>& block) {
     block.clear();
     const auto size = static_cast<std::uint32_t>(outputRing_.size());
     if (size == 0) return 0;
-    const std::uint32_t used = outFull_ ? size : (outHead_ + size - outTail_) % size;
+    const std::uint32_t used = RingUsed(outHead_, outTail_, outFull_, size);
     const std::uint32_t first = std::min(used, size - outTail_);
     block.insert(block.end(), outputRing_.begin() + outTail_,
                  outputRing_.begin() + outTail_ + first);
@@ -253,32 +256,34 @@ void TBaseDispatcher::DiscardInput() {
 
 std::uint32_t TBaseDispatcher::InputAvailable() const {
     std::lock_guard lock(dispatchLock_);
-    if (dispFull_) return kDispatchBufferSize;
-    return (dispHead_ + kDispatchBufferSize - dispTail_) % kDispatchBufferSize;
+    return RingUsed(dispHead_, dispTail_, dispFull_, kDispatchBufferSize);
 }
 
 int TBaseDispatcher::ReadBlock(void* destination, std::uint32_t n) {
-    std::lock_guard lock(dispatchLock_);
-    const bool inCycle = inNotify_.load() && std::this_thread::get_id() == dispThreadId_.load();
-    const std::uint32_t used =
-        dispFull_ ? kDispatchBufferSize
-                  : (dispHead_ + kDispatchBufferSize - dispTail_) % kDispatchBufferSize;
-    const std::uint32_t offset = inCycle ? cycleHandlerRead_ : 0;
-    if (n > used - std::min(offset, used)) return ecBufferIsEmpty;
-    const std::uint32_t from = (dispTail_ + offset) % kDispatchBufferSize;
-    const std::uint32_t first = std::min(n, kDispatchBufferSize - from);
-    auto* dst = static_cast<std::uint8_t*>(destination);
-    std::memcpy(dst, dispatchRing_.data() + from, first);
-    std::memcpy(dst + first, dispatchRing_.data(), n - first);
-    if (inCycle) {
-        cycleHandlerRead_ += n;
-        cycleMaxRead_ = std::max(cycleMaxRead_, cycleHandlerRead_);
-    } else if (n > 0) {
-        dispTail_ = (dispTail_ + n) % kDispatchBufferSize;
-        dispFull_ = false;
-        // Room was made: the dispatch thread may move more of the input queue now.
-        inputQueue_.Kick();
+    bool madeRoom = false;
+    {
+        std::lock_guard lock(dispatchLock_);
+        const bool inCycle = inNotify_.load() && std::this_thread::get_id() == dispThreadId_.load();
+        const std::uint32_t used = RingUsed(dispHead_, dispTail_, dispFull_, kDispatchBufferSize);
+        const std::uint32_t offset = inCycle ? cycleHandlerRead_ : 0;
+        if (n > used - std::min(offset, used)) return ecBufferIsEmpty;
+        const std::uint32_t from = (dispTail_ + offset) % kDispatchBufferSize;
+        const std::uint32_t first = std::min(n, kDispatchBufferSize - from);
+        auto* dst = static_cast<std::uint8_t*>(destination);
+        std::memcpy(dst, dispatchRing_.data() + from, first);
+        std::memcpy(dst + first, dispatchRing_.data(), n - first);
+        if (inCycle) {
+            cycleHandlerRead_ += n;
+            cycleMaxRead_ = std::max(cycleMaxRead_, cycleHandlerRead_);
+        } else if (n > 0) {
+            dispTail_ = (dispTail_ + n) % kDispatchBufferSize;
+            dispFull_ = false;
+            madeRoom = true;
+        }
     }
+    // Room was made: the dispatch thread may move more of the input queue now. Outside the
+    // dispatch lock, which is never held while the queue's lock is taken.
+    if (madeRoom) inputQueue_.Kick();
     return static_cast<int>(n);
 }
 
@@ -289,8 +294,7 @@ void TBaseDispatcher::MoveInputToRing() {
             if (!chunk) break; // a status record stops the move until it is taken
             std::lock_guard lock(dispatchLock_);
             const std::uint32_t used =
-                dispFull_ ? kDispatchBufferSize
-                          : (dispHead_ + kDispatchBufferSize - dispTail_) % kDispatchBufferSize;
+                RingUsed(dispHead_, dispTail_, dispFull_, kDispatchBufferSize);
             const std::uint32_t n = std::min(kDispatchBufferSize - used, chunk->used - chunk->read);
             if (n == 0 && chunk->used != chunk->read) break; // dispatch buffer full
             const std::uint32_t first = std::min(n, kDispatchBufferSize - dispHead_);
@@ -347,11 +351,6 @@ void TBaseDispatcher::UnregisterWindowHandler(QObject* window) {
     std::erase(windowHandlers_, window);
 }
 
-void TBaseDispatcher::SetPortNotifyHandler(bool on) {
-    std::lock_guard lock(lock_);
-    portNotifyHandler_ = on;
-}
-
 void TBaseDispatcher::SetAvailThreshold(std::uint32_t n) {
     availThreshold_.store(n);
 }
@@ -364,7 +363,7 @@ void TBaseDispatcher::RunNotifyCycle(int kind, std::uint32_t arg1) {
         inNotify_.store(true);
         handlers = eventHandlers_;
         handlers.insert(handlers.end(), procHandlers_.begin(), procHandlers_.end());
-        if (windowHandlers_.size() > 1 || portNotifyHandler_) windows = windowHandlers_;
+        if (windowHandlers_.size() > 1) windows = windowHandlers_;
     }
     {
         std::lock_guard lock(dispatchLock_);
@@ -432,8 +431,7 @@ bool TBaseDispatcher::DispatchPass() {
         bool moved;
         {
             std::lock_guard lock(dispatchLock_);
-            avail = dispFull_ ? kDispatchBufferSize
-                              : (dispHead_ + kDispatchBufferSize - dispTail_) % kDispatchBufferSize;
+            avail = RingUsed(dispHead_, dispTail_, dispFull_, kDispatchBufferSize);
             moved = headMoved_;
         }
         if (avail > 0 && avail >= availThreshold_.load() && moved) {

@@ -106,7 +106,8 @@ public:
     int QueueOutput(const void* bytes, std::uint32_t n);
     std::uint32_t OutputQueued() const;
 
-    // Input: copies n bytes from the dispatch ring (see the class comment in the .cpp).
+    // Input: copies n bytes from the dispatch ring (see the class comment in the .cpp); any
+    // thread, inside a cycle or not.
     int ReadBlock(void* destination, std::uint32_t n);
     std::uint32_t InputAvailable() const;
 
@@ -114,10 +115,10 @@ public:
     // event handler (called first), one without a procedure handler.
     int RegisterDataHandler(TDataHandler handler, const void* object);
     void UnregisterDataHandler(int key);
+    // Windows receive the notifications (as TDispatcherNotifyEvent) while more than one is
+    // registered.
     void RegisterWindowHandler(QObject* window);
     void UnregisterWindowHandler(QObject* window);
-    // Set by a port that handles notifications itself: windows then always receive them.
-    void SetPortNotifyHandler(bool on);
 
     void SetAvailThreshold(std::uint32_t n);
 
@@ -225,6 +226,8 @@ private:
     int handle_ = -1;
 
     // Dispatch ring: bytes received and not yet consumed. Guarded by dispatchLock_.
+    // Lock order: the input queue's lock before dispatchLock_; never the queue's (Kick, Empty,
+    // Append) while dispatchLock_ is held.
     mutable std::mutex dispatchLock_;
     std::vector<std::uint8_t> dispatchRing_;
     std::uint32_t dispHead_ = 0, dispTail_ = 0;
@@ -243,7 +246,6 @@ private:
     // Guarded by lock_.
     std::vector<std::shared_ptr<HandlerEntry>> eventHandlers_, procHandlers_;
     std::vector<QObject*> windowHandlers_;
-    bool portNotifyHandler_ = false;
     int nextHandlerKey_ = 1;
     std::vector<TimerSlot> timerSlots_;
     int nextTimerHandle_ = 8;
