@@ -8,7 +8,7 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 names=("$@")
-[[ ${#names[@]} -gt 0 ]] || names=(dispatcher chart gauge)
+[[ ${#names[@]} -gt 0 ]] || names=(dispatcher chart measure gauge)
 for name in "${names[@]}"; do
     bin="build/release/bin/bench_$name"
     [[ -x "$bin" ]] || { echo "no benchmark named $name" >&2; exit 1; }

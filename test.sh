@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs
 # every test, then runs the threaded serial tests again under ThreadSanitizer and fuzzes the
-# packet framer briefly. Fails on the first failure.
+# packet framer and the archive reader briefly. Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -30,6 +30,12 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 mkdir -p build/fuzz/corpus
 build/fuzz/bin/fuzz_framer -max_total_time=30 -print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus 2>&1 |
+    grep -E "^(stat::number_of_executed_units|Done|==.*ERROR)" || true
+test "${PIPESTATUS[0]}" -eq 0
+echo "== fuzzing the archive line reader (20 s)"
+mkdir -p build/fuzz/archive-corpus
+build/fuzz/bin/fuzz_archive -max_total_time=20 -print_final_stats=1 build/fuzz/archive-corpus \
+    tests/fuzz/archive-corpus 2>&1 |
     grep -E "^(stat::number_of_executed_units|Done|==.*ERROR)" || true
 test "${PIPESTATUS[0]}" -eq 0
 echo "all tests passed"

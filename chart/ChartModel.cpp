@@ -49,6 +49,16 @@ void TChartModel::AddMeasurementPoint(double now, double pressure) {
     if (processEvents) processEvents();
 }
 
+void TChartModel::LoadArchive(const std::vector<double>& times,
+                              const std::vector<double>& pressures, double tmin, double tmax) {
+    points_.Assign(times, pressures);
+    ViewStart = tmin;
+    ViewEnd = tmax;
+    time_.SetBoth(tmin, tmax);
+    UpdateAutomaticRange();
+    Changed();
+}
+
 void TChartModel::UpdateAutomaticRange() {
     if (!pressure_.Automatic() || points_.Empty()) return;
     const std::size_t n = std::min<std::size_t>(points_.Size(), kAutoScalePoints);

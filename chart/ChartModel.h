@@ -6,6 +6,7 @@
 #include "PointStore.h"
 
 #include <functional>
+#include <vector>
 
 namespace vg57 {
 
@@ -46,6 +47,13 @@ public:
     // Adds (now, pressure); a reading past the time axis moves the window to end at it. Ends by
     // processing pending events, so that the chart repaints and input is handled in the tick.
     void AddMeasurementPoint(double now, double pressure);
+
+    // ---- the loaded view ----
+    // Replaces the series by an archive's readings (sorted by time, equal times in file order),
+    // sets ViewStart and ViewEnd to [tmin, tmax] and the time axis to that range, and recomputes
+    // the automatic pressure range. LoadedView is the load action's to set.
+    void LoadArchive(const std::vector<double>& times, const std::vector<double>& pressures,
+                     double tmin, double tmax);
 
     // ---- settings ----
     void SetLogarithmic(bool on);

@@ -1,0 +1,213 @@
+// The measurement side's costs, in named sections (all by default, or those named on the command
+// line): loading a day's archive into the chart against a bare reader of the same file, and the
+// cost of one archive line with its fdatasync. Figures are printed as "figure: NAME VALUE UNIT".
+#include "ArchiveFormat.h"
+#include "ArchiveLoader.h"
+#include "ArchiveWriter.h"
+#include "ChartModel.h"
+#include "DateTime.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace vg57;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long kDayAtHalfSecond = 172800;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A folder on the real disk, removed at the end.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string tmpl = (fs::temp_directory_path() / "vg57-bench-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) {
+            std::perror("mkdtemp");
+            std::exit(1);
+        }
+        path_ = tmpl;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadWhole(const std::string& path) {
+    std::string bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    char buf[1 << 16];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+        bytes.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return bytes;
+}
+
+// The floor: the file read whole, lines split, "hh:nn:ss.zzz" taken apart by position and the
+// pressure converted with from_chars, the points stored. No checks beyond what it needs.
+std::size_t BareRead(const std::string& path, std::vector<double>& xs, std::vector<double>& ys) {
+    const std::string bytes = ReadWhole(path);
+    xs.clear();
+    ys.clear();
+    const char* p = bytes.data();
+    const char* end = p + bytes.size();
+    auto two = [](const char* s) { return (s[0] - '0') * 10 + (s[1] - '0'); };
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (!lf) lf = end;
+        if (lf - p > 14 && p[12] == ' ') {
+            const int ms = (p[9] - '0') * 100 + (p[10] - '0') * 10 + (p[11] - '0');
+            const double t =
+                (two(p) * 3600000.0 + two(p + 3) * 60000.0 + two(p + 6) * 1000.0 + ms) / 86400000.0;
+            double v = 0;
+            const char* q = p + 13;
+            const char* space = static_cast<const char*>(std::memchr(q, ' ', lf - q));
+            if (space && std::from_chars(q, space, v).ec == std::errc()) {
+                xs.push_back(t);
+                ys.push_back(v);
+            }
+        }
+        p = lf + 1;
+    }
+    return xs.size();
+}
+
+void ArchiveLoad() {
+    ScratchFolder folder;
+    const std::string path = folder.Path() + "/day.txt";
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (long i = 0; i < kDayAtHalfSecond; ++i) {
+            const TLocalTime t = LocalTimeOf(MakeDateTime(2026, 12, 7) + i * 0.5 / 86400);
+            const long double p =
+                1e-3L * (1 + 0.5L * std::sin(i * 0.001L)) * (1 + 0.02L * std::sin(i * 1.7L));
+            out << FormatArchiveLine(t, p, "0002");
+        }
+    }
+    ReadWhole(path); // warm in the cache
+
+    std::vector<double> loadMs, bareMs, readMs, storeMs;
+    std::vector<double> xs, ys;
+    std::size_t loaded = 0, bare = 0;
+    for (int round = 0; round < 15; ++round) {
+        TChartModel chart(MakeDateTime(2026, 12, 7));
+        auto t0 = Clock::now();
+        if (const std::string problem = LoadArchiveFile(path, chart); !problem.empty()) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+            std::exit(1);
+        }
+        loadMs.push_back(Ms(Clock::now() - t0));
+        loaded = chart.Points().Size();
+        // The same split in two: reading and parsing, then storing in the chart.
+        TArchiveData data;
+        t0 = Clock::now();
+        ReadArchiveFile(path, data);
+        readMs.push_back(Ms(Clock::now() - t0));
+        t0 = Clock::now();
+        chart.LoadArchive(data.times, data.pressures, data.tmin, data.tmax);
+        storeMs.push_back(Ms(Clock::now() - t0));
+        t0 = Clock::now();
+        bare = BareRead(path, xs, ys);
+        bareMs.push_back(Ms(Clock::now() - t0));
+    }
+    if (loaded != kDayAtHalfSecond || bare != kDayAtHalfSecond) {
+        std::fprintf(stderr, "loaded %zu, bare reader %zu of %ld lines\n", loaded, bare,
+                     kDayAtHalfSecond);
+        std::exit(1);
+    }
+    const double load = Median(loadMs), floor = Median(bareMs);
+    std::printf("archive of %ld lines: chart load %.2f ms, bare reader %.2f ms (medians of 15)\n",
+                kDayAtHalfSecond, load, floor);
+    std::printf("  of which reading and parsing %.2f ms, storing in the chart %.2f ms\n",
+                Median(readMs), Median(storeMs));
+    std::printf("figure: archive_load_172800_ms %.2f ms\n", load);
+    std::printf("figure: archive_bare_reader_172800_ms %.2f ms\n", floor);
+    std::printf("figure: archive_load_172800_ratio %.2f x\n", load / floor);
+}
+
+void ArchiveWrite() {
+    ScratchFolder folder;
+    TArchiveWriter writer;
+    writer.SetFolder(folder.Path());
+    writer.Reset();
+    const double start = MakeDateTime(2026, 12, 7, 10, 0, 0);
+    std::vector<double> us;
+    constexpr int kLines = 400;
+    for (int i = 0; i < kLines; ++i) {
+        const auto t0 = Clock::now();
+        writer.WriteArchiveLine(start + i * 0.5 / 86400, 1.25e-3L + i * 1e-9L, "0002");
+        us.push_back(Ms(Clock::now() - t0) * 1000.0);
+    }
+    writer.Close();
+    if (!writer.Problem().empty()) {
+        std::fprintf(stderr, "%s\n", writer.Problem().c_str());
+        std::exit(1);
+    }
+    us.erase(us.begin()); // the first line also creates the file and syncs the folder
+    std::sort(us.begin(), us.end());
+    std::printf("archive line with fdatasync: median %.1f us, 90th percentile %.1f us (%d lines, "
+                "%s)\n",
+                us[us.size() / 2], us[us.size() * 9 / 10], kLines - 1,
+                fs::temp_directory_path().c_str());
+    std::printf("figure: archive_write_line_us %.1f us\n", us[us.size() / 2]);
+}
+
+struct Section {
+    const char* name;
+    std::function<void()> run;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Section sections[] = {
+        {"archive_load", ArchiveLoad},
+        {"archive_write", ArchiveWrite},
+    };
+    bool ran = false;
+    for (const Section& s : sections) {
+        bool wanted = argc < 2;
+        for (int i = 1; i < argc; ++i)
+            wanted = wanted || std::strcmp(argv[i], s.name) == 0;
+        if (!wanted) continue;
+        std::printf("== %s\n", s.name);
+        std::fflush(stdout);
+        s.run();
+        ran = true;
+    }
+    if (!ran) {
+        std::fprintf(stderr, "sections:");
+        for (const Section& s : sections)
+            std::fprintf(stderr, " %s", s.name);
+        std::fprintf(stderr, "\n");
+        return 1;
+    }
+    return 0;
+}

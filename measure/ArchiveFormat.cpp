@@ -1,0 +1,236 @@
+#include "ArchiveFormat.h"
+
+#include "DateTime.h"
+#include "NumberFormat.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace vg57 {
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Fixed-width decimal digits; values here are never negative.
+void AppendDigits(std::string& out, int value, int width) {
+    char buf[8];
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        buf[i] = static_cast<char>('0' + value % 10);
+    out.append(buf, static_cast<std::size_t>(width));
+}
+
+// A run of digits at i; the value saturates, since only range checks follow.
+bool ReadDigits(std::string_view t, std::size_t& i, long& value, std::size_t* count = nullptr) {
+    const std::size_t start = i;
+    value = 0;
+    for (; i < t.size() && IsDigit(t[i]); ++i)
+        if (value < 1'000'000) value = value * 10 + (t[i] - '0');
+    if (count) *count = i - start;
+    return i > start;
+}
+
+enum class EMarker { none, am, pm };
+
+EMarker ReadMarker(std::string_view t, std::size_t& i) {
+    if (i + 2 > t.size() || (t[i + 1] != 'M' && t[i + 1] != 'm')) return EMarker::none;
+    const char c = t[i];
+    if (c != 'A' && c != 'a' && c != 'P' && c != 'p') return EMarker::none;
+    i += 2;
+    return c == 'A' || c == 'a' ? EMarker::am : EMarker::pm;
+}
+
+double TimeOfDayValue(long hour, long minute, long second, long ms) {
+    return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + ms) / 86400000.0;
+}
+
+// "hh:nn:ss.zzz" exactly as written: the common case, taken apart by position.
+bool ParseWrittenTime(std::string_view t, double& out) {
+    if (t.size() != 12 || t[2] != ':' || t[5] != ':' || t[8] != '.') return false;
+    for (std::size_t i : {0, 1, 3, 4, 6, 7, 9, 10, 11})
+        if (!IsDigit(t[i])) return false;
+    auto two = [&](std::size_t i) { return (t[i] - '0') * 10L + (t[i + 1] - '0'); };
+    const long hour = two(0), minute = two(3), second = two(6);
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    out = TimeOfDayValue(hour, minute, second, two(9) * 10 + (t[11] - '0'));
+    return true;
+}
+
+bool ParseTimeOfDay(std::string_view t, double& out) {
+    if (ParseWrittenTime(t, out)) return true;
+    std::size_t i = 0;
+    EMarker marker = ReadMarker(t, i);
+    long hour = 0, minute = 0, second = 0, ms = 0;
+    if (!ReadDigits(t, i, hour)) return false;
+    if (i < t.size() && t[i] == ':') {
+        if (!ReadDigits(t, ++i, minute)) return false;
+        if (i < t.size() && t[i] == ':') {
+            if (!ReadDigits(t, ++i, second)) return false;
+            if (i < t.size() && t[i] == '.' && !ReadDigits(t, ++i, ms)) return false;
+        }
+    }
+    if (marker == EMarker::none) marker = ReadMarker(t, i);
+    if (i != t.size()) return false;
+    if (marker != EMarker::none) {
+        // 12 AM is midnight, 12 PM noon.
+        if (hour > 12) return false;
+        if (hour == 12) hour = 0;
+        if (marker == EMarker::pm) hour += 12;
+    }
+    if (hour > 23 || minute > 59 || second > 59 || ms > 999) return false;
+    out = TimeOfDayValue(hour, minute, second, ms);
+    return true;
+}
+
+bool IsLeapYear(long y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// The short date "d.m.yyyy" (one or two digits for day and month).
+bool ParseDate(std::string_view t, double& out) {
+    std::size_t i = 0, n = 0;
+    long day = 0, month = 0, year = 0;
+    if (!ReadDigits(t, i, day, &n) || n > 2 || i >= t.size() || t[i] != '.') return false;
+    if (!ReadDigits(t, ++i, month, &n) || n > 2 || i >= t.size() || t[i] != '.') return false;
+    if (!ReadDigits(t, ++i, year, &n) || n != 4 || i != t.size()) return false;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+    const long last = kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    if (day > last) return false;
+    out = MakeDateTime(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day));
+    return true;
+}
+
+// The pressure field: an optional sign, digits with an optional '.', an optional exponent; the
+// rules of ParseNumber, converted straight to the double the chart keeps (one rounding, and far
+// faster than through long double).
+bool ParsePressure(std::string_view t, double& out) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    const std::size_t start = i;
+    std::size_t digits = 0;
+    for (; i < t.size() && IsDigit(t[i]); ++i)
+        ++digits;
+    if (i < t.size() && t[i] == '.')
+        for (++i; i < t.size() && IsDigit(t[i]); ++i)
+            ++digits;
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        const std::size_t expStart = i;
+        while (i < t.size() && IsDigit(t[i]))
+            ++i;
+        if (i == expStart) return false;
+    }
+    if (i != t.size()) return false;
+    // from_chars takes no '+': the sign is applied here.
+    const std::string_view body = t.substr(start);
+    double value = 0;
+    const auto res = std::from_chars(body.data(), body.data() + body.size(), value);
+    if (res.ec == std::errc() && res.ptr == body.data() + body.size()) {
+        out = negative ? -value : value;
+        return true;
+    }
+    // Beyond a double: too small reads as zero, too large cannot be charted.
+    const auto general = ParseNumber(t);
+    if (!general || !std::isfinite(static_cast<double>(*general))) return false;
+    out = static_cast<double>(*general);
+    return true;
+}
+
+// The time field; plain results rather than optionals keep the per-line path free of stalls.
+bool ParseTime(std::string_view text, TArchiveTime& out) {
+    if (text.empty() || text.size() > kArchiveTimeTextMax) return false;
+    out.hasDate = false;
+    if (ParseTimeOfDay(text, out.value)) return true;
+    out.hasDate = true;
+    return ParseDate(text, out.value);
+}
+
+constexpr long long kMsPerDay = 86'400'000;
+constexpr long long kDaysTo1970 = 25569; // from 30 December 1899
+
+} // namespace
+
+TLocalTime LocalTimeOf(double dateTime) {
+    if (!(dateTime >= 1.0 && dateTime < 2958466.0)) return {};
+    const long long total = std::llround(dateTime * kMsPerDay);
+    long long z = total / kMsPerDay - kDaysTo1970 + 719468; // days since 1 March 0000
+    const long long msOfDay = total % kMsPerDay;
+    // Civil date from a day count (proleptic Gregorian), z >= 0 here.
+    const long long era = z / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    TLocalTime t;
+    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
+    t.hour = static_cast<int>(msOfDay / 3'600'000);
+    t.minute = static_cast<int>(msOfDay / 60'000 % 60);
+    t.second = static_cast<int>(msOfDay / 1000 % 60);
+    t.millisecond = static_cast<int>(msOfDay % 1000);
+    return t;
+}
+
+std::string ArchiveFileName(const TLocalTime& t) {
+    std::string out;
+    out.reserve(23);
+    AppendDigits(out, t.year, 4);
+    out += '_';
+    AppendDigits(out, t.month, 2);
+    out += '_';
+    AppendDigits(out, t.day, 2);
+    out += ' ';
+    AppendDigits(out, t.hour, 2);
+    out += '_';
+    AppendDigits(out, t.minute, 2);
+    out += '_';
+    AppendDigits(out, t.second, 2);
+    out += ".txt";
+    return out;
+}
+
+std::string FormatArchiveLine(const TLocalTime& t, long double pressure,
+                              std::string_view unitCode) {
+    std::string out;
+    out.reserve(40);
+    AppendDigits(out, t.hour, 2);
+    out += ':';
+    AppendDigits(out, t.minute, 2);
+    out += ':';
+    AppendDigits(out, t.second, 2);
+    out += '.';
+    AppendDigits(out, t.millisecond, 3);
+    out += ' ';
+    out += FormatGeneral(pressure);
+    out += ' ';
+    out += unitCode;
+    out += "\r\n";
+    return out;
+}
+
+std::optional<TArchiveTime> ParseArchiveTime(std::string_view text) {
+    TArchiveTime t;
+    if (!ParseTime(text, t)) return std::nullopt;
+    return t;
+}
+
+std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
+    const std::size_t p1 = line.find(' ');
+    if (p1 == std::string_view::npos) return std::nullopt; // no time text
+    TArchiveReading r;
+    if (!ParseTime(line.substr(0, p1), r.time)) return std::nullopt;
+    const std::string_view window = line.substr(p1 + 1, kArchivePressureWindow);
+    const std::size_t p2 = window.find(' ');
+    if (p2 == std::string_view::npos) return std::nullopt;
+    if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
+    return r;
+}
+
+} // namespace vg57

@@ -1,0 +1,29 @@
+// The file calls of the archive writer behind one small interface: the real ones by default,
+// and in tests a subclass that counts the syncs or fails a call as a full or failing disk would.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vg57 {
+
+class TArchiveSystem {
+public:
+    virtual ~TArchiveSystem() = default;
+    // Each returns what its system call returns, with errno set on failure.
+    // Opens for appending, creating the file when missing; never truncates.
+    virtual int OpenForAppend(const std::string& path);
+    virtual long Write(int fd, const char* data, std::size_t size);
+    virtual int DataSync(int fd);
+    // Makes a new directory entry in the folder durable.
+    virtual int SyncFolder(const std::string& folder);
+    virtual int Close(int fd);
+};
+
+// The real calls.
+TArchiveSystem& SystemArchiveCalls();
+
+// The system's words for an errno value.
+std::string ErrnoText(int err);
+
+} // namespace vg57

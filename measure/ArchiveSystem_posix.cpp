@@ -1,0 +1,51 @@
+#include "ArchiveSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vg57 {
+
+int TArchiveSystem::OpenForAppend(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+long TArchiveSystem::Write(int fd, const char* data, std::size_t size) {
+    return static_cast<long>(::write(fd, data, size));
+}
+
+int TArchiveSystem::DataSync(int fd) {
+    return ::fdatasync(fd);
+}
+
+int TArchiveSystem::SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return rc;
+}
+
+int TArchiveSystem::Close(int fd) {
+    return ::close(fd);
+}
+
+TArchiveSystem& SystemArchiveCalls() {
+    static TArchiveSystem calls;
+    return calls;
+}
+
+std::string ErrnoText(int err) {
+    char buf[256];
+    // The GNU strerror_r returns the text, which may or may not be in buf.
+    return ::strerror_r(err, buf, sizeof buf);
+}
+
+} // namespace vg57
