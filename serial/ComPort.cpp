@@ -6,8 +6,6 @@
 #include "SerialExcept.h"
 
 #include <QCoreApplication>
-#include <QObject>
-#include <QPointer>
 
 namespace vg57 {
 
@@ -25,9 +23,6 @@ void PostToPort(const std::weak_ptr<TComPort*>& alive, std::function<void(TComPo
     });
 }
 
-// The port's hidden window: registered with the dispatcher as its window handler.
-class TComPortWindow : public QObject {};
-
 } // namespace
 
 TComPort::TComPort() : alive_(std::make_shared<TComPort*>(this)) {}
@@ -36,9 +31,9 @@ TComPort::~TComPort() {
     alive_.reset();
     if (state_ == TOpenState::open) DoClose();
     Notify(portDestroying);
-    // A close still deferred: the dispatcher waits for its threads when destroyed.
+    // A close still deferred: each dispatcher waits for its threads when destroyed.
     dispatcher_.reset();
-    delete window_;
+    retiring_.clear();
 }
 
 void TComPort::SetPortPrompt(TPortPrompt prompt) {
@@ -85,7 +80,7 @@ void TComPort::DoOpen() {
     device_ = DevicePath();
     const std::string label = PortLabel();
     try {
-        int code = ecNotFound;
+        int code = ecBadId;
         if (!device_.empty()) {
             std::uint32_t options = 0;
             if (dtr_) options |= loDTR;
@@ -95,10 +90,6 @@ void TComPort::DoOpen() {
             code = dispatcher_->OpenDevice(device_, static_cast<std::uint32_t>(baud_), parity_,
                                            dataBits_, stopBits_, inSize_, outSize_, options);
         }
-        if (code == ecAccessDenied)
-            code = ecAlreadyOpen;
-        else if (code == ecNotFound || code == ecNotFoundAlt)
-            code = ecBadId;
         if (code != 0) RaiseSerialError(code, label);
 
         state_ = TOpenState::open;
@@ -112,8 +103,6 @@ void TComPort::DoOpen() {
     }
     open_ = true;
     lossReported_ = false;
-    window_ = new TComPortWindow;
-    dispatcher_->RegisterWindowHandler(window_);
     std::weak_ptr<TComPort*> alive = alive_;
     dispatcher_->SetDeviceLostCallback([alive] {
         PostToPort(alive, [](TComPort& port) {
@@ -146,34 +135,32 @@ void TComPort::DoClose() {
     savedTimers_ = dispatcher_->TimerSlots();
 
     std::weak_ptr<TComPort*> alive = alive_;
-    dispatcher_->SetThreadsEndedCallback([alive] {
-        PostToPort(alive, [](TComPort& port) {
-            if (port.releaseDeferred_ && port.dispatcher_ &&
-                port.dispatcher_->RunningThreads() == 0)
-                port.FinishRelease();
-        });
-    });
+    dispatcher_->SetThreadsEndedCallback(
+        [alive] { PostToPort(alive, [](TComPort& port) { port.ReapRetired(); }); });
     dispatcher_->CloseDevice();
-    // Closed from inside a packet handed over by the dispatch thread: that thread ends when we
-    // return, and the queued call above completes the release then.
-    if (dispatcher_->RunningThreads() == 0)
+    if (dispatcher_->RunningThreads() == 0) {
         FinishRelease();
-    else
-        releaseDeferred_ = true;
+    } else {
+        // Closed from inside a packet handed over by the dispatch thread: that thread ends once
+        // we return. Its dispatcher retires beside the port until then (destroying it here would
+        // wait for that very thread), and Open reads true until it is gone.
+        retiring_.push_back(std::move(dispatcher_));
+    }
 
     Notify(portClosed);
     if (OnPortClose) OnPortClose(*this);
 }
 
 void TComPort::FinishRelease() {
-    if (dispatcher_ && window_) dispatcher_->UnregisterWindowHandler(window_);
-    delete window_;
-    window_ = nullptr;
     dispatcher_.reset();
     device_.clear();
     state_ = TOpenState::closed;
     open_ = false;
-    releaseDeferred_ = false;
+}
+
+void TComPort::ReapRetired() {
+    std::erase_if(retiring_, [](const auto& d) { return d->RunningThreads() == 0; });
+    if (state_ == TOpenState::closing && !dispatcher_ && retiring_.empty()) FinishRelease();
 }
 
 void TComPort::Notify(TPortEvent e) {
@@ -225,6 +212,9 @@ void TComPort::SetComNumber(std::uint16_t v) {
     if (RequireOpenForChange()) {
         DoClose();
         comNumber_ = v;
+        // A close deferred inside a packet event left the old dispatcher retiring; the port
+        // itself is free to open again at once.
+        if (state_ == TOpenState::closing) FinishRelease();
         DoOpen();
     } else {
         comNumber_ = v;

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-class QObject;
-
 namespace vg57 {
 
 enum TParity : int { pNone, pOdd, pEven, pMark, pSpace };
@@ -30,6 +28,9 @@ using TNotifyEvent = std::function<void(TComPort& sender)>;
 // Asks the operator for a port when none is chosen; returns its number, or 0 for Cancel.
 using TPortPrompt = std::function<int()>;
 
+// Used from the user-interface thread only. Inside a packet event (a call handed over by the
+// dispatch thread) the port may be closed, reopened or given another number; it must not be
+// destroyed there, since destroying waits for that very thread.
 class TComPort {
 public:
     TComPort();
@@ -108,7 +109,7 @@ public:
 
     // The dispatcher of the open port; opens the port first when closed and AutoOpen is on.
     TSerialDispatcher& Dispatcher();
-    // The dispatcher if the port is open, without opening it.
+    // The dispatcher if the port is open, without opening it (none while a close is deferred).
     TSerialDispatcher* CurrentDispatcher() const { return dispatcher_.get(); }
 
     // The device that COM<ComNumber> maps to (empty if none), and the loss of an open device.
@@ -124,6 +125,7 @@ private:
     void DoOpen();
     void DoClose();
     void FinishRelease();
+    void ReapRetired();
     void ApplyAfterOpen();
     void ApplyHandshake();
     void ApplySoftwareHandshake();
@@ -153,8 +155,9 @@ private:
 
     TOpenState state_ = TOpenState::closed;
     std::unique_ptr<TSerialDispatcher> dispatcher_;
-    std::string device_;        // what the open dispatcher opened
-    QObject* window_ = nullptr; // hidden helper on the opening thread
+    // Closed from inside their own packet events: destroyed once their threads have ended.
+    std::vector<std::unique_ptr<TSerialDispatcher>> retiring_;
+    std::string device_; // what the open dispatcher opened
     struct User {
         TPortCallback callback;
         const void* object;
@@ -162,7 +165,6 @@ private:
     std::vector<User> users_;
     std::vector<TBaseDispatcher::TTimerSlotCopy> savedTimers_;
     bool lossReported_ = false;
-    bool releaseDeferred_ = false;     // closed from inside a hand-over: release when threads end
     std::shared_ptr<TComPort*> alive_; // queued calls from worker threads check it
 };
 

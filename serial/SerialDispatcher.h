@@ -42,9 +42,10 @@ public:
     TSerialDispatcher();
     ~TSerialDispatcher() override;
 
-    // Opens the device (a path), sets its line and starts the threads; 0 or a negative code:
-    // ecNotFound/ecNotFoundAlt (no such device), ecAccessDenied (held by another program),
-    // ecPermissionDenied (no right to open it), otherwise minus the errno.
+    // Opens the device (a path), sets its line, discards what waited on the line, and starts
+    // the threads; 0 or a negative code: ecBadId (no such device, or no terminal),
+    // ecAlreadyOpen (held by another program), ecPermissionDenied (no right to open it),
+    // otherwise the OsErrorCode of what the system said. On failure nothing is left open.
     int OpenDevice(const std::string& name, std::uint32_t rate, int parity, int dataBits,
                    int stopBits, std::uint32_t inSize, std::uint32_t outSize,
                    std::uint32_t lineOptions);
@@ -86,6 +87,8 @@ private:
     friend class TWriteThread;
     friend class TStatusThread;
 
+    int SetUpDevice(int fd, std::uint32_t rate, int parity, int dataBits, int stopBits,
+                    std::uint32_t inSize, std::uint32_t outSize, std::uint32_t lineOptions);
     int WriteLine(const platform::LineTermios& t); // under lock_
     int RewriteHandshake();                        // under lock_
     void StopThreads();

@@ -16,21 +16,22 @@ namespace vg57 {
 
 namespace {
 
+// What a failed open means to the port: no such device, held by another program, or the
+// operating system's own error.
 int MapOpenError(int err) {
     switch (err) {
     case ENOENT:
-        return ecNotFound;
     case ENXIO:
     case ENODEV:
-    case ENOTTY:
-        return ecNotFoundAlt;
+    case ENOTTY: // a file, but no terminal
+        return ecBadId;
     case EBUSY:
-        return ecAccessDenied;
+        return ecAlreadyOpen;
     case EACCES:
     case EPERM:
         return ecPermissionDenied;
     default:
-        return -err;
+        return OsErrorCode(err);
     }
 }
 
@@ -48,7 +49,8 @@ int TSerialDispatcher::OpenDevice(const std::string& name, std::uint32_t rate, i
                                   int dataBits, int stopBits, std::uint32_t inSize,
                                   std::uint32_t outSize, std::uint32_t lineOptions) {
     if (running_.load() > 0) throw std::logic_error("Dispatcher already started.");
-    if (!outputEvent_.Valid() || !flushEvent_.Valid() || !stopEvent_.Valid()) return -EMFILE;
+    if (!outputEvent_.Valid() || !flushEvent_.Valid() || !stopEvent_.Valid())
+        return OsErrorCode(EMFILE);
     name_ = name;
     int fd = -1;
     if (int err = platform::OpenSerialDevice(name, fd)) return MapOpenError(err);
@@ -61,22 +63,41 @@ int TSerialDispatcher::OpenDevice(const std::string& name, std::uint32_t rate, i
     flushEvent_.Consume();
     outputEvent_.Consume();
 
-    auto fail = [this](int code) {
+    // Every failure from here on closes the device again; no lock may be held when it does.
+    const int code =
+        SetUpDevice(fd, rate, parity, dataBits, stopBits, inSize, outSize, lineOptions);
+    if (code < 0) {
         ReleaseDevice();
         return code;
-    };
+    }
+    const bool started =
+        StartThread(MakeReadThread(*this)) && StartThread(std::make_unique<TDispThread>(*this)) &&
+        StartThread(MakeWriteThread(*this)) && StartThread(MakeStatusThread(*this));
+    if (!started) {
+        CloseDevice();
+        return OsErrorCode(EAGAIN);
+    }
+    return 0;
+}
+
+int TSerialDispatcher::SetUpDevice(int fd, std::uint32_t rate, int parity, int dataBits,
+                                   int stopBits, std::uint32_t inSize, std::uint32_t outSize,
+                                   std::uint32_t lineOptions) {
+    platform::LineTermios line;
+    if (int err = platform::GetLineTermios(fd, line)) return OsErrorCode(err);
     {
         std::lock_guard lock(lock_);
+        line_ = line;
         inSize_ = inSize;
         outSize_ = outSize;
         rs485_ = false;
         direction_ = TRs485Direction::Off;
         savedRs485Taken_ = false;
-        if (int err = platform::GetLineTermios(fd, line_)) return fail(-err);
         dtrState_ = (lineOptions & loDTR) != 0;
         rtsState_ = (lineOptions & loRTS) != 0;
         dtrAuto_ = (lineOptions & loUseDTR) != 0;
         rtsAuto_ = (lineOptions & loUseRTS) != 0;
+        lastRate_ = 115200;
     }
     ResetBuffers(outSize);
     lineErrors_.store(0);
@@ -84,25 +105,18 @@ int TSerialDispatcher::OpenDevice(const std::string& name, std::uint32_t rate, i
     userToggle_.store(false);
     modemUnsupported_.store(false);
     countersUnsupported_.store(false);
-    if (!DtrAuto()) SetDTRLine(DtrState());
-    if (!RtsAuto()) SetRTSLine(RtsState());
+    if (!DtrAuto())
+        if (int code = SetDTRLine(DtrState()); code < 0) return code;
+    if (!RtsAuto())
+        if (int code = SetRTSLine(RtsState()); code < 0) return code;
 
     RemoveTimerSlots();
     modemStatus_.store(ReadModemStatus());
-    {
-        std::lock_guard lock(lock_);
-        lastRate_ = 115200;
-    }
-    if (int code = ApplyLineSettings(rate, parity, dataBits, stopBits); code < 0) return fail(code);
+    if (int code = ApplyLineSettings(rate, parity, dataBits, stopBits); code < 0) return code;
     lineErrors_.store(ReadLineErrors());
-
-    const bool started =
-        StartThread(MakeReadThread(*this)) && StartThread(std::make_unique<TDispThread>(*this)) &&
-        StartThread(MakeWriteThread(*this)) && StartThread(MakeStatusThread(*this));
-    if (!started) {
-        CloseDevice();
-        return -EAGAIN;
-    }
+    // What reached the line while nobody listened is no answer to anything we will send: a
+    // real line would have lost it, a pseudo-terminal keeps it.
+    if (int err = platform::FlushInput(fd)) return OsErrorCode(err);
     return 0;
 }
 
@@ -185,11 +199,14 @@ void TSerialDispatcher::StopThreads() {
             waitFor(disp, 36 * kTickMs);
         }
     }
+    // A thread reports Ended() just before it counts itself out: wait for the count, so that a
+    // close returns with no worker running, as the port expects.
+    threadsEnded_.WaitPumping([this] { return running_.load() == 0; }, 36 * kTickMs);
 }
 
 int TSerialDispatcher::WriteLine(const platform::LineTermios& t) {
     const int fd = fd_.load();
-    if (int err = platform::SetLineTermios(fd, t)) return -err;
+    if (int err = platform::SetLineTermios(fd, t)) return OsErrorCode(err);
     lineWrites_.fetch_add(1);
     line_ = t;
     return 0;
@@ -279,7 +296,7 @@ int TSerialDispatcher::SetDTRLine(bool on) {
     if (dtrAuto_) return 1;
     const int err = platform::SetModemLine(fd, platform::kLineDtr, on);
     // No modem control (a pseudo-terminal): nothing to set, and nothing wrong.
-    if (err && !platform::IsNotSupported(err)) return -err;
+    if (err && !platform::IsNotSupported(err)) return OsErrorCode(err);
     dtrState_ = on;
     return 0;
 }
@@ -290,7 +307,7 @@ int TSerialDispatcher::SetRTSLine(bool on) {
     std::lock_guard lock(lock_);
     if (rtsAuto_) return 1;
     const int err = platform::SetModemLine(fd, platform::kLineRts, on);
-    if (err && !platform::IsNotSupported(err)) return -err;
+    if (err && !platform::IsNotSupported(err)) return OsErrorCode(err);
     rtsState_ = on;
     return 0;
 }

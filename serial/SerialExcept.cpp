@@ -66,7 +66,8 @@ std::string SerialErrorMessage(int code) {
         break;
     }
     // Our operating system codes are Linux errno values: their text is the system's own.
-    if (code <= -1 && code >= -162) return Tidy(platform::OsErrorText(-code));
+    if (IsOsErrorCode(code)) return Tidy(platform::OsErrorText(-code));
+    if (code == -162) return "General failure";
     return "Serial link exception";
 }
 
@@ -101,8 +102,7 @@ void RaiseSerialError(int code, const std::string& detail) {
     case -5504:
     case -5505:
         throw EInvalidProperty(code, msg, detail);
-    case -12: // ENOMEM
-    case -8:
+    case OsErrorCode(ENOMEM):
         throw std::bad_alloc();
     case ecPermissionDenied:
         throw EInOutError(13,
@@ -113,7 +113,8 @@ void RaiseSerialError(int code, const std::string& detail) {
     default:
         break;
     }
-    if (code <= -2 && code >= -162) throw EInOutError(-code, msg, detail);
+    if (IsOsErrorCode(code) || (code <= ecDeviceWrite && code >= -162))
+        throw EInOutError(-code, msg, detail);
     throw ESerialException(code, msg, detail);
 }
 

@@ -62,8 +62,8 @@ private:
 std::string SerialErrorMessage(int code);
 
 // Raises the exception that belongs to a negative code; detail names the port or device.
-// -8 raises std::bad_alloc; -13 (no right to open the device) an EInOutError that says how to
-// get the right.
+// An operating system error raises EInOutError with its errno (ENOMEM: std::bad_alloc; EACCES,
+// no right to open the device, says how to get the right), as do -160 .. -162.
 [[noreturn]] void RaiseSerialError(int code, const std::string& detail = {});
 
 // Raises for a negative code and returns a non-negative one.

@@ -120,9 +120,9 @@ TEST(ComPortErrors, everyCodeRaisesItsClassWithItsMessage) {
     EXPECT_THROW(RaiseSerialError(ecBufferIsEmpty), ESerialIO);
     EXPECT_THROW(RaiseSerialError(ecBadTriggerHandle), ETrigger);
     EXPECT_THROW(RaiseSerialError(ecBadArgument), EGeneral);
-    EXPECT_THROW(RaiseSerialError(-8), std::bad_alloc);
+    EXPECT_THROW(RaiseSerialError(OsErrorCode(ENOMEM)), std::bad_alloc);
     try {
-        RaiseSerialError(-5); // an operating system error: EIO
+        RaiseSerialError(OsErrorCode(EIO));
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), 5);
         EXPECT_STREQ(e.what(), "Input/output error");

@@ -66,14 +66,14 @@ int ReadAllHandler(TSerialDispatcher& d, Received& r) {
 
 TEST(DispatcherOpen, aMissingNodeIsNotFound) {
     TSerialDispatcher d;
-    EXPECT_EQ(d.OpenDevice("/dev/pts/does-not-exist", 9600, 0, 8, 1, 4096, 4096, 0), ecNotFound);
+    EXPECT_EQ(d.OpenDevice("/dev/pts/does-not-exist", 9600, 0, 8, 1, 4096, 4096, 0), ecBadId);
     EXPECT_FALSE(d.DeviceOpen());
     EXPECT_EQ(d.RunningThreads(), 0);
 }
 
 TEST(DispatcherOpen, aFileThatIsNoTerminalIsNotASerialDevice) {
     TSerialDispatcher d;
-    EXPECT_EQ(d.OpenDevice("/dev/null", 9600, 0, 8, 1, 4096, 4096, 0), ecNotFoundAlt);
+    EXPECT_EQ(d.OpenDevice("/dev/null", 9600, 0, 8, 1, 4096, 4096, 0), ecBadId);
     EXPECT_EQ(d.RunningThreads(), 0);
 }
 
@@ -81,7 +81,7 @@ TEST(DispatcherOpen, aDeviceHeldByAnotherOpenIsAccessDenied) {
     PtyPair pty;
     TSerialDispatcher first, second;
     ASSERT_EQ(Open(first, pty), 0);
-    EXPECT_EQ(Open(second, pty), ecAccessDenied);
+    EXPECT_EQ(Open(second, pty), ecAlreadyOpen);
     EXPECT_EQ(second.RunningThreads(), 0);
     first.CloseDevice();
     EXPECT_EQ(Open(second, pty), 0) << "the lock goes with the close";
