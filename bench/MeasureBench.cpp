@@ -5,6 +5,7 @@
 #include "ArchiveLoader.h"
 #include "ArchiveWriter.h"
 #include "ChartModel.h"
+#include "CycleBench.h"
 #include "DateTime.h"
 
 #include <algorithm>
@@ -190,6 +191,8 @@ int main(int argc, char** argv) {
     const Section sections[] = {
         {"archive_load", ArchiveLoad},
         {"archive_write", ArchiveWrite},
+        {"measuring", MeasuringCpu},
+        {"silent", SilentCpu},
     };
     bool ran = false;
     for (const Section& s : sections) {
