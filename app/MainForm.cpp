@@ -122,6 +122,19 @@ TVG57Form::~TVG57Form() {
     link_.CancelExchanges();
     MeasureTimer.stop();
     archive_.Close();
+    // The port is closed while everything it may call back still lives: closing handles events.
+    Vg57Port.OnDeviceLost = nullptr;
+    Vg57Port.OnPortOpen = nullptr;
+    DataPacket1.OnStringPacket = nullptr;
+    try {
+        Vg57Port.SetOpen(false);
+    } catch (...) {
+        // Closing a port releases what it holds; nothing is left to report to.
+    }
+    // The chart's widgets go before the model they draw.
+    delete takeCentralWidget();
+    area_ = nullptr;
+    panel_ = nullptr;
     PortNames.clear(); // FormDestroy
 }
 
