@@ -149,17 +149,21 @@ void TMeasureCycle::SetDemoShown(bool on) {
 void TMeasureCycle::DeviceLost() {
     if (adapterGone_) return;
     adapterGone_ = true;
-    const int number = p_.port.ComNumber();
-    lostIdentity_ = platform::PortIdentity(number);
-    const std::string device = p_.port.DevicePath();
-    adapterText_ = "Адаптер порта COM" + std::to_string(number) +
-                   (device.empty() ? std::string() : " (" + device + ")") + " отключён";
+    // What was open, not what the number maps to now: the adapter's link may already be gone.
+    lostIdentity_ = openIdentity_;
+    const std::string& device = p_.port.OpenedDevice();
+    const std::string why = p_.port.DeviceLossText();
+    adapterText_ = "Адаптер порта COM" + std::to_string(p_.port.ComNumber()) +
+                   (device.empty() ? std::string() : " (" + device + ")") + " отключён" +
+                   (why.empty() ? std::string() : ": " + why);
     UpdateReconnectTimer();
     p_.view.StatusChanged();
 }
 
 void TMeasureCycle::PortOpened() {
-    if (!adapterGone_ || p_.port.DeviceLost()) return;
+    if (p_.port.DeviceLost()) return;
+    openIdentity_ = platform::PortIdentity(p_.port.ComNumber());
+    if (!adapterGone_) return;
     adapterGone_ = false;
     adapterText_.clear();
     UpdateReconnectTimer();
@@ -170,7 +174,7 @@ bool TMeasureCycle::TryReconnect() {
     if (!adapterGone_) return true;
     const std::string identity = platform::PortIdentity(p_.port.ComNumber());
     // Another adapter that took the number is not ours; an empty identity means not back yet.
-    if (identity.empty() || (!lostIdentity_.empty() && identity != lostIdentity_)) return false;
+    if (identity.empty() || identity != lostIdentity_) return false;
     try {
         p_.port.SetOpen(false);
         p_.port.SetOpen(true);

@@ -91,6 +91,7 @@ private:
     bool demoShown_ = false;
     bool adapterGone_ = false;
     std::string adapterText_;
+    std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again
     QTimer reconnectTimer_;
 };

@@ -114,6 +114,8 @@ public:
 
     // The device that COM<ComNumber> maps to (empty if none), and the loss of an open device.
     std::string DevicePath() const;
+    // The device the open port opened (empty while closed): what a lost adapter was.
+    const std::string& OpenedDevice() const { return device_; }
     bool DeviceLost() const;
     std::string DeviceLossText() const;
 
