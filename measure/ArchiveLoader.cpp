@@ -38,7 +38,7 @@ std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
     if (::fstat(file.fd(), &st) != 0) return path + ": " + ErrnoText(errno);
     if (S_ISDIR(st.st_mode)) return path + ": " + ErrnoText(EISDIR);
     // A device or a pipe may never end.
-    if (!S_ISREG(st.st_mode)) return path + ": not a regular file";
+    if (!S_ISREG(st.st_mode)) return path + ": не обычный файл";
 
     TArchiveReader reader;
     // A written line takes 20 to 30 bytes; a hint only, capped so that a huge file of something

@@ -48,12 +48,17 @@ void TArchiveReader::Line(std::string_view line) {
     if (!reading) return;
     double t = reading->time.value;
     if (!reading->time.hasDate) {
-        t += dayOffset_;
-        // Times are whole milliseconds: half of one keeps exactly 12 hours on the same day.
-        if (havePrevious_ && previous_ - t > 0.5 + 0.5 / 86400000.0) {
-            dayOffset_ += 1;
-            t += 1;
+        // The day that puts the line nearest the previous one: a run across midnight goes on to
+        // the next day, and a clock set back across midnight returns to the day before. Times
+        // are whole milliseconds: half of one keeps a step of exactly 12 hours on the same day.
+        if (havePrevious_) {
+            const double step = t + dayOffset_ - previous_;
+            if (step < -0.5 - 0.5 / 86400000.0)
+                dayOffset_ += 1;
+            else if (step > 0.5 + 0.5 / 86400000.0)
+                dayOffset_ -= 1;
         }
+        t += dayOffset_;
         previous_ = t;
         havePrevious_ = true;
     }

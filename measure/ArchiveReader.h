@@ -39,8 +39,9 @@ private:
     TArchiveData data_;
     std::string pending_;
     bool inLine_ = false; // pending_ holds the start of an unfinished line
-    // Runs across midnight: a time of day more than 12 hours before the previous accepted one
-    // belongs to the next day.
+    // Runs across midnight: a time of day goes on the day that puts it nearest the previous
+    // accepted one, so more than 12 hours back is the next day and more than 12 ahead the one
+    // before.
     double dayOffset_ = 0;
     double previous_ = 0;
     bool havePrevious_ = false;

@@ -11,8 +11,11 @@ class TArchiveSystem {
 public:
     virtual ~TArchiveSystem() = default;
     // Each returns what its system call returns, with errno set on failure.
-    // Opens for appending, creating the file when missing; never truncates.
+    // Opens for appending, creating the file when missing; never truncates. Readable too when
+    // the file allows it, so that EndsInsideLine can look at its end.
     virtual int OpenForAppend(const std::string& path);
+    // The file has bytes and the last is not LF, or the last cannot be read.
+    virtual bool EndsInsideLine(int fd);
     virtual long Write(int fd, const char* data, std::size_t size);
     virtual int DataSync(int fd);
     // Makes a new directory entry in the folder durable.

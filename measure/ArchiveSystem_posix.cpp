@@ -3,16 +3,33 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vg57 {
 
 int TArchiveSystem::OpenForAppend(const std::string& path) {
     int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    for (const int access : {O_RDWR, O_WRONLY}) { // a file we may only write is still written
+        do {
+            fd = ::open(path.c_str(), access | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EACCES) break;
+    }
     return fd;
+}
+
+bool TArchiveSystem::EndsInsideLine(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return true;
+    if (st.st_size == 0) return false;
+    char last = 0;
+    ssize_t n;
+    do {
+        n = ::pread(fd, &last, 1, st.st_size - 1);
+    } while (n < 0 && errno == EINTR);
+    // Unknown counts as unfinished: an empty line costs nothing, a joined one loses readings.
+    return n != 1 || last != '\n';
 }
 
 long TArchiveSystem::Write(int fd, const char* data, std::size_t size) {

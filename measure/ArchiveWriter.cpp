@@ -80,6 +80,9 @@ bool TArchiveWriter::OpenFile(const std::string& path) {
     }
     fd_ = fd;
     folderSynced_ = false;
+    // A file of the same name may end in a line cut short by a crash, a full disk or another
+    // program: this run's first line must not join it.
+    if (system_.EndsInsideLine(fd)) breakLine_ = true;
     SetStatus(path, problem_);
     return true;
 }

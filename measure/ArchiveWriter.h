@@ -58,7 +58,9 @@ private:
     int fd_ = -1;
     bool running_ = true;       // false from Close until Reset: lines are dropped
     bool folderSynced_ = false; // the folder entry of the open file is durable
-    bool breakLine_ = false;    // a write failed, maybe half-way: start the next on a new line
+    // A write failed, maybe half-way, or the file ends inside a line: start the next on a new
+    // line.
+    bool breakLine_ = false;
 };
 
 } // namespace vg57

@@ -101,12 +101,19 @@ const LoadCase kLoadCases[] = {
      {{Tod(12, 0, 0), 3}}},
     {"aRunAcrossMidnightGoesOnToTheNextDay",
      "23:59:59.500 1 0001\r\n23:59:59.000 0 0001\r\n00:00:00.000 2 0001\r\n"
-     "00:00:01.000 3 0001\r\n12:30 4 0001\r\n",
+     "00:00:01.000 3 0001\r\n11:30 4 0001\r\n",
      {{Tod(23, 59, 59), 0},
       {Tod(23, 59, 59, 500), 1},
       {kDay + Tod(0, 0, 0), 2},
       {kDay + Tod(0, 0, 1), 3},
-      {kDay + Tod(12, 30, 0), 4}}},
+      {kDay + Tod(11, 30, 0), 4}}},
+    {"aClockSetBackAcrossMidnightKeepsTimeOrder",
+     "23:59:59.900 1 0001\r\n00:00:00.100 2 0001\r\n23:59:59.950 3 0001\r\n"
+     "00:00:00.300 4 0001\r\n",
+     {{Tod(23, 59, 59, 900), 1},
+      {Tod(23, 59, 59, 950), 3},
+      {kDay + Tod(0, 0, 0, 100), 2},
+      {kDay + Tod(0, 0, 0, 300), 4}}},
     {"goingBackTwelveHoursExactlyStaysOnTheSameDay",
      "23:00 1 0001\r\n11:00 2 0001\r\n23:00 3 0001\r\n10:59:59 4 0001\r\n",
      {{Tod(11, 0, 0), 2}, {Tod(23, 0, 0), 1}, {Tod(23, 0, 0), 3}, {kDay + Tod(10, 59, 59), 4}}},
@@ -181,7 +188,7 @@ TEST(LoadArchive, aFileThatCannotBeReadLeavesTheChartAndSaysWhy) {
     const std::pair<std::string, std::string> cases[] = {
         {dir.Path() + "/missing.txt", "No such file or directory"},
         {dir.Path(), "Is a directory"},
-        {fifo, "not a regular file"}, // would block in open() or never end
+        {fifo, "не обычный файл"}, // would block in open() or never end
     };
     for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);

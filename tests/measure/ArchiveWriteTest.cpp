@@ -118,18 +118,35 @@ TEST(ArchiveWriter, aRunWithoutALineLeavesNoFile) {
 }
 
 TEST(ArchiveWriter, aFileOfTheSameNameIsAppendedToNeverTruncated) {
-    test::TempDir dir;
-    std::ofstream(dir.Path() + "/" + kName0, std::ios::binary) << "earlier\r\n";
-    Writer a(dir.Path());
-    a.w.WriteArchiveLine(kT0, 1.2e-5L, "0002");
-    a.w.Close();
-    // A second run within the same second, as after a quick Stop and Start.
-    a.w.Reset();
-    a.w.WriteArchiveLine(kT0 + 0.2 / 86400, 1.2e-5L, "0002");
-    a.w.Close();
-    EXPECT_EQ(Files(dir.Path()), std::vector<std::string>{kName0});
-    EXPECT_EQ(Read(dir.Path() + "/" + kName0),
-              "earlier\r\n" + kLine0 + "14:07:09.712 1.2E-5 0002\r\n");
+    const struct {
+        const char* name;
+        const char* earlier;
+        const char* joint; // between what was there and this run's first line
+    } cases[] = {
+        {"endsWithALine", "12:00:00.000 5 0001\r\n", ""},
+        {"endsWithLineFeedAlone", "12:00:00.000 5 0001\n", ""},
+        // Cut short by a crash or a full disk: this run's first line must not join it.
+        {"endsInsideALine", "12:00:00.000 5 0001\r\n12:00:01.000 6", "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = dir.Path() + "/" + kName0;
+        std::ofstream(path, std::ios::binary) << c.earlier;
+        Writer a(dir.Path());
+        a.w.WriteArchiveLine(kT0, 1.2e-5L, "0002");
+        a.w.Close();
+        // A second run within the same second, as after a quick Stop and Start.
+        a.w.Reset();
+        a.w.WriteArchiveLine(kT0 + 0.2 / 86400, 1.2e-5L, "0002");
+        a.w.Close();
+        EXPECT_EQ(Files(dir.Path()), std::vector<std::string>{kName0});
+        EXPECT_EQ(Read(path),
+                  c.earlier + std::string(c.joint) + kLine0 + "14:07:09.712 1.2E-5 0002\r\n");
+        TArchiveData data;
+        ASSERT_EQ(ReadArchiveFile(path, data), "");
+        EXPECT_EQ(data.pressures, (std::vector<double>{5, 1.2e-5, 1.2e-5}));
+    }
 }
 
 TEST(ArchiveWriter, aLineAfterStopIsDroppedWithoutTouchingTheClosedHandle) {
