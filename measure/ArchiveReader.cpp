@@ -48,14 +48,17 @@ void TArchiveReader::Line(std::string_view line) {
     if (!reading) return;
     double t = reading->time.value;
     if (!reading->time.hasDate) {
-        // The day that puts the line nearest the previous one: a run across midnight goes on to
-        // the next day, and a clock set back across midnight returns to the day before. Times
-        // are whole milliseconds: half of one keeps a step of exactly 12 hours on the same day.
+        // A time of day more than 12 hours before the previous line's belongs to the next day:
+        // a run across midnight. Back to the day before only when that puts the line at most
+        // an hour before the previous one, after a day was added: a clock set back across
+        // midnight. A long gap forward in the same run stays on its day. Times are whole
+        // milliseconds: half of one keeps a step of exactly 12 hours on the same day.
         if (havePrevious_) {
+            constexpr double kHalfMs = 0.5 / 86400000.0, kHour = 1.0 / 24.0;
             const double step = t + dayOffset_ - previous_;
-            if (step < -0.5 - 0.5 / 86400000.0)
+            if (step < -0.5 - kHalfMs)
                 dayOffset_ += 1;
-            else if (step > 0.5 + 0.5 / 86400000.0)
+            else if (dayOffset_ > 0 && step - 1.0 >= -kHour - kHalfMs)
                 dayOffset_ -= 1;
         }
         t += dayOffset_;

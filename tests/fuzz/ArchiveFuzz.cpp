@@ -88,10 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reading->time.hasDate) {
             if (t != reading->time.value) std::abort();
         } else {
-            // A time of day moved on by whole days, never back.
+            // A time of day moved by whole days, never before the first, at most one day a line.
             const double offset = t - reading->time.value;
             if (std::fabs(offset - std::round(offset)) > 1e-6) std::abort();
-            if (std::round(offset) < previousOffset) std::abort();
+            if (std::round(offset) < 0 || std::fabs(std::round(offset) - previousOffset) > 1)
+                std::abort();
             previousOffset = std::round(offset);
         }
         ++accepted;

@@ -101,12 +101,15 @@ const LoadCase kLoadCases[] = {
      {{Tod(12, 0, 0), 3}}},
     {"aRunAcrossMidnightGoesOnToTheNextDay",
      "23:59:59.500 1 0001\r\n23:59:59.000 0 0001\r\n00:00:00.000 2 0001\r\n"
-     "00:00:01.000 3 0001\r\n11:30 4 0001\r\n",
+     "00:00:01.000 3 0001\r\n12:30 4 0001\r\n",
      {{Tod(23, 59, 59), 0},
       {Tod(23, 59, 59, 500), 1},
       {kDay + Tod(0, 0, 0), 2},
       {kDay + Tod(0, 0, 1), 3},
-      {kDay + Tod(11, 30, 0), 4}}},
+      {kDay + Tod(12, 30, 0), 4}}},
+    {"aLongGapAfterMidnightStaysOnItsDay",
+     "23:00 1 0001\r\n01:00 2 0001\r\n14:00 3 0001\r\n",
+     {{Tod(23, 0, 0), 1}, {kDay + Tod(1, 0, 0), 2}, {kDay + Tod(14, 0, 0), 3}}},
     {"aClockSetBackAcrossMidnightKeepsTimeOrder",
      "23:59:59.900 1 0001\r\n00:00:00.100 2 0001\r\n23:59:59.950 3 0001\r\n"
      "00:00:00.300 4 0001\r\n",
