@@ -58,6 +58,7 @@ Commands on standard input, one per line (each answered on standard output):
   silent on|off               answer nothing
   echo C | echo off           reply with the echo letter C instead of the right one
   length N | length off       add N characters to each reply (negative N removes them)
+  corrupt P C | corrupt off   put character C at position P (from 1) of each reply's payload
   garbage on|off              send random bytes (never 0x02) before each reply
   split N MS | split off      send each reply in N pieces, MS milliseconds apart
   delay MS | delay off        wait MS milliseconds before replying (2200+ times the program out)
@@ -137,6 +138,8 @@ struct Faults {
     bool silent = false;
     char echo = 0; // 0: the right letter
     int lengthDelta = 0;
+    int corruptAt = 0; // 1-based position in the payload; 0: none
+    char corruptWith = 0;
     bool garbage = false;
     int splitPieces = 1;
     int splitDelayMs = 0;
@@ -379,6 +382,8 @@ private:
 
     std::string Frame(std::string payload) {
         if (faults_.echo && payload.size() >= 2) payload[1] = faults_.echo;
+        if (faults_.corruptAt > 0 && payload.size() >= static_cast<std::size_t>(faults_.corruptAt))
+            payload[static_cast<std::size_t>(faults_.corruptAt - 1)] = faults_.corruptWith;
         if (faults_.lengthDelta > 0)
             payload.append(static_cast<std::size_t>(faults_.lengthDelta), '9');
         if (faults_.lengthDelta < 0)
@@ -460,6 +465,16 @@ private:
         } else if (cmd == "echo") {
             if (a.size() != 1 && a != "off") return "one letter needed, or off";
             faults_.echo = a == "off" ? 0 : a[0];
+        } else if (cmd == "corrupt") {
+            const auto at = ParseInt(a);
+            if (a == "off") {
+                faults_.corruptAt = 0;
+            } else if (!at || *at < 1 || *at > 1000 || b.size() != 1) {
+                return "a position (1..1000) and one character needed, or off";
+            } else {
+                faults_.corruptAt = *at;
+                faults_.corruptWith = b[0];
+            }
         } else if (cmd == "length") {
             const auto n = ParseInt(a);
             if (a != "off" && (!n || *n < -1000 || *n > 1000))
