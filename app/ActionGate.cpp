@@ -23,7 +23,13 @@ void TActionGate::RunNow(const TEnabled& enabled, const TRun& run) {
     run();
 }
 
+void TActionGate::Close() {
+    closed_ = true;
+    queue_.clear();
+}
+
 void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued) {
+    if (closed_) return;
     if (depth_ == 0 && queue_.empty()) {
         RunNow(enabled, run);
         return;
@@ -36,7 +42,7 @@ void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TR
 }
 
 void TActionGate::Drain() {
-    if (draining_) return;
+    if (draining_ || closed_) return;
     draining_ = true;
     struct TReset {
         bool& flag;

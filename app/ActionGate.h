@@ -42,6 +42,9 @@ public:
     // Stops early when one of them leaves a handler running (it cannot, unless it nests).
     void Drain();
 
+    // The window is closing: queued actions are dropped and later ones refused.
+    void Close();
+
     bool Busy() const { return depth_ > 0; }
     int Depth() const { return depth_; }
     std::size_t Queued() const { return queue_.size(); }
@@ -57,6 +60,7 @@ private:
 
     int depth_ = 0;
     bool draining_ = false;
+    bool closed_ = false;
     std::deque<TPending> queue_;
 };
 

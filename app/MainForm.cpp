@@ -74,14 +74,15 @@ TVG57Form::TVG57Form(QWidget* parent)
     connect(&MeasureTimer, &QTimer::timeout, this, [this] {
         // Ticks run inside waits too; they are handlers that may wait themselves.
         TActionGate::TScope scope(gate_);
-        try {
-            cycle_.MeasureTimerTimer();
-        } catch (...) {
-            platform::DisplayException(std::current_exception());
-        }
+        platform::RunShowingErrors([this] { cycle_.MeasureTimerTimer(); });
     });
     cycle_.comPortName = [this] { return Settings.ComPort; };
     cycle_.handlerRunning = [this] { return gate_.Busy(); };
+    cycle_.asHandler = [this](const std::function<void()>& step) {
+        TActionGate::TScope scope(gate_);
+        step();
+    };
+    cycle_.onRenumbered = [this](int number) { Settings.ComPort = "COM" + std::to_string(number); };
     gate_.scheduleDrain = [this] {
         QMetaObject::invokeMethod(
             this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
@@ -118,7 +119,10 @@ TVG57Form::TVG57Form(QWidget* parent)
 }
 
 TVG57Form::~TVG57Form() {
-    // Nothing may reach the gauge or the window from here on.
+    // Nothing may reach the gauge or the window from here on: closing the port below handles
+    // events, and no queued action, tick or reconnection may run then.
+    gate_.Close();
+    cycle_.Shutdown();
     link_.CancelExchanges();
     MeasureTimer.stop();
     archive_.Close();
@@ -169,12 +173,14 @@ void TVG57Form::BuildActions() {
                 [=, this] { Operate(key, id, handler, onQueued); });
     };
     wire(TActionId::Start, "start", [this] { cycle_.ActionStartExecute(); });
-    // Stop and Exit must not wait behind a long exchange: the running wait ends at once.
+    // Stop must not wait behind a long exchange: the running wait ends at once.
     wire(
         TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); },
         [this] { link_.CancelExchanges(); });
     wire(TActionId::LoadfromFile, "load", [this] { ActionLoadfromFileExecute(); });
-    wire(TActionId::Exit, "exit", [this] { close(); });
+    // Exit is closing the window: at once when no handler runs, else as the close box does it,
+    // cutting the running wait short and closing once the handler has returned.
+    connect(Action(TActionId::Exit), &QAction::triggered, this, [this] { close(); });
     wire(TActionId::DeviceSettings, "device", [this] { ActionDeviceSettingsExecute(); });
     wire(TActionId::CalibrAtm, "calibrAtm", [this] { ActionCalibrAtmExecute(); });
     wire(TActionId::CalibrZero, "calibrZero", [this] { ActionCalibrZeroExecute(); });
@@ -184,11 +190,7 @@ void TVG57Form::BuildActions() {
     about_ = new QAction(QStringLiteral("&О программе"), this);
     connect(about_, &QAction::triggered, this, [this] {
         gate_.Trigger("about", {}, [this] {
-            try {
-                N6Click();
-            } catch (...) {
-                platform::DisplayException(std::current_exception());
-            }
+            if (!closePending_) platform::RunShowingErrors([this] { N6Click(); });
         });
     });
 }
@@ -197,12 +199,9 @@ void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void
                         std::function<void()> onQueued) {
     gate_.Trigger(
         key, [this, id] { return actions_.Enabled(id); },
-        [handler] {
-            try {
-                handler();
-            } catch (...) {
-                platform::DisplayException(std::current_exception());
-            }
+        [this, handler] {
+            // Once the window is closing, what was queued behind the close's wait is dropped.
+            if (!closePending_) platform::RunShowingErrors(handler);
         },
         onQueued ? [this, id, onQueued] {
             if (actions_.Enabled(id)) onQueued();
@@ -317,6 +316,7 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
     }
     // A handler is still waiting lower on the stack: end its wait, and close once it returned.
     event->ignore();
+    closePending_ = true;
     link_.CancelExchanges();
     MeasureTimer.stop();
     gate_.Trigger("close", {}, [this] {

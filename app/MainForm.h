@@ -126,6 +126,7 @@ private:
     std::string archiveFolderProblem_;
     QString lastArchive_; // the open-file dialog's file name, kept between uses
     bool closeNow_ = false;
+    bool closePending_ = false; // closed during a wait: nothing queued runs any more
 
     TChartArea* area_ = nullptr;
     TValuePanel* panel_ = nullptr;

@@ -7,6 +7,7 @@
 #include "ArchiveLoader.h"
 #include "ChartArea.h"
 #include "ConnParamsForm.h"
+#include "EventLoop.h"
 #include "GaugeActions.h"
 #include "ValuePanel.h"
 
@@ -93,9 +94,10 @@ void TVG57Form::ActionConnectionSetupExecute() {
     actions_.Enable(TActionId::CalibrAtm, true);
     actions_.Enable(TActionId::CalibrZero, true);
     // The panel shows the set points, the unit and one reading; none goes to chart or archive.
-    link_.ReadSetPoints();
-    link_.ReadUnit();
-    link_.ReadMeasurement();
+    // A malformed set point is shown, and the unit and the reading still come.
+    platform::RunShowingErrors([this] { link_.ReadSetPoints(); });
+    platform::RunShowingErrors([this] { link_.ReadUnit(); });
+    platform::RunShowingErrors([this] { link_.ReadMeasurement(); });
 }
 
 void TVG57Form::ActionDeviceSettingsExecute() {

@@ -31,15 +31,6 @@ std::string OpenFailureReason(std::exception_ptr error) {
     }
 }
 
-// Runs a step whose error is shown and must not stop what follows it.
-template <class F> void Shown(F&& step) {
-    try {
-        step();
-    } catch (...) {
-        platform::DisplayException(std::current_exception());
-    }
-}
-
 } // namespace
 
 TMeasureCycle::TMeasureCycle(const TParts& parts) : p_(parts) {
@@ -48,7 +39,13 @@ TMeasureCycle::TMeasureCycle(const TParts& parts) : p_(parts) {
     QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] {
         // Never inside a wait: the port is replaced, and a handler lower down may be using it.
         if (handlerRunning && handlerRunning()) return;
-        Shown([this] { TryReconnect(); });
+        // Closing the port handles events while its threads end: this is a handler, so an
+        // operator action arriving meanwhile waits for it.
+        auto attempt = [this] { platform::RunShowingErrors([this] { TryReconnect(); }); };
+        if (asHandler)
+            asHandler(attempt);
+        else
+            attempt();
     });
 }
 
@@ -73,6 +70,7 @@ void TMeasureCycle::ActionStartExecute() {
     p_.actions.Enable(TActionId::LoadfromFile, false);
     if (p_.link.EnsureGaugeReady()) p_.actions.Enable(TActionId::DeviceSettings, true);
     measuring_ = true;
+    UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
     p_.archive.Reset();
     p_.chart.LoadedView = false;
     p_.view.StatusChanged();
@@ -81,8 +79,8 @@ void TMeasureCycle::ActionStartExecute() {
 
 void TMeasureCycle::StartPolling() {
     // A malformed set point reply is shown, and measuring still starts.
-    Shown([this] { p_.link.ReadSetPoints(); });
-    Shown([this] { p_.link.ReadUnit(); });
+    platform::RunShowingErrors([this] { p_.link.ReadSetPoints(); });
+    platform::RunShowingErrors([this] { p_.link.ReadUnit(); });
     if (measuring_) p_.measureTimer.start();
 }
 
@@ -172,17 +170,27 @@ void TMeasureCycle::PortOpened() {
 
 bool TMeasureCycle::TryReconnect() {
     if (!adapterGone_) return true;
-    const std::string identity = platform::PortIdentity(p_.port.ComNumber());
-    // Another adapter that took the number is not ours; an empty identity means not back yet.
-    if (identity.empty() || identity != lostIdentity_) return false;
+    // The same adapter, wherever it is now: an automatic number follows the devices present,
+    // so ours may come back under another one, and another adapter may have taken ours.
+    const int number = platform::FindPortByIdentity(lostIdentity_);
+    if (number <= 0 || number > 0xFFFF) return false;
     try {
         p_.port.SetOpen(false);
+        if (number != p_.port.ComNumber()) {
+            p_.port.SetComNumber(static_cast<std::uint16_t>(number));
+            if (onRenumbered) onRenumbered(number);
+        }
         p_.port.SetOpen(true);
     } catch (const std::exception&) {
         return false; // still away: the next attempt comes in a second
     }
     PortOpened();
     return !adapterGone_;
+}
+
+void TMeasureCycle::Shutdown() {
+    measuring_ = false;
+    reconnectTimer_.stop();
 }
 
 void TMeasureCycle::UpdateReconnectTimer() {

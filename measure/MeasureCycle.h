@@ -59,6 +59,10 @@ public:
     std::function<bool()> handlerRunning;
     // The local date and time now (tests may move the clock).
     std::function<double()> now;
+    // Runs a step as a handler of the window's (operator actions wait for it to return).
+    std::function<void(const std::function<void()>& step)> asHandler;
+    // The lost adapter came back under another port number, now in force.
+    std::function<void(int number)> onRenumbered;
 
     bool Measuring() const { return measuring_; }
     void ActionStartExecute();
@@ -79,6 +83,8 @@ public:
     void PortOpened();
     // One attempt to reopen the lost device; true when it is back.
     bool TryReconnect();
+    // The window goes: nothing more is started.
+    void Shutdown();
 
 private:
     void ShowDemoValue();

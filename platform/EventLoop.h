@@ -54,4 +54,14 @@ private:
 void SetExceptionDisplay(std::function<void(const std::string& message)> display);
 void DisplayException(std::exception_ptr error);
 
+// Runs a step of a handler whose error is shown and must not stop what follows it, nor cross the
+// event loop.
+template <class F> void RunShowingErrors(F&& step) {
+    try {
+        step();
+    } catch (...) {
+        DisplayException(std::current_exception());
+    }
+}
+
 } // namespace vg57::platform

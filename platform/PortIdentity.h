@@ -14,4 +14,8 @@ namespace vg57::platform {
 // else its device path. Empty when the number maps to nothing present.
 std::string PortIdentity(int number, const PortMapSources& sources = {});
 
+// The number whose identity is `identity` now (an adapter that came back may have another
+// number: automatic numbers follow the devices present), or 0 when none has it.
+int FindPortByIdentity(const std::string& identity, const PortMapSources& sources = {});
+
 } // namespace vg57::platform

@@ -119,18 +119,32 @@ TEST_F(MainForm, anActionPressedDuringAWaitRunsOnceAfterTheHandlerReturned) {
     EXPECT_EQ(window->Gate().Queued(), 0u);
 }
 
-TEST_F(MainForm, closingDuringAWaitEndsTheWaitAndWritesNothingMore) {
+// Closing during a wait, by the close box or by "Выход", also after a Stop that was queued.
+class ClosingDuringAWait : public WindowFixture,
+                           public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
+
+TEST_P(ClosingDuringAWait, endsTheWaitAndWritesNothingMore) {
+    const auto [how, stopFirst] = GetParam();
     sim->Command("silent on");
     window->show();
     const auto start = std::chrono::steady_clock::now();
-    QTimer::singleShot(200, [&] { window->close(); });
-    Press(TActionId::ConnectionSetup); // "S3" would wait 2.2 s for the silent gauge
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    QTimer::singleShot(200, [&, how = std::string(how), stopFirst = stopFirst] {
+        if (stopFirst) Press(TActionId::Stop);
+        if (how == "exit")
+            Press(TActionId::Exit);
+        else
+            window->close();
+    });
+    Press(TActionId::Start); // its "S3" would wait 2.2 s for the silent gauge
     ASSERT_TRUE(Until([&] { return !window->isVisible(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     const std::size_t sent = Requests().size();
     EXPECT_EQ(sent, 1u) << "only the first S3";
     window.reset(); // the port and its threads go with the window
     EXPECT_TRUE(std::filesystem::is_symlink(sim->LinkPath())) << "the simulator's link is kept";
     EXPECT_EQ(Requests().size(), sent);
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, ClosingDuringAWait,
+                         ::testing::Values(std::pair{"box", false}, std::pair{"exit", false},
+                                           std::pair{"box", true}));

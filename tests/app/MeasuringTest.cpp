@@ -102,11 +102,20 @@ TEST_F(Measuring, stopAndStartAgainWriteTwoCompleteFiles) {
     EXPECT_EQ(Lines(files[0]).size() + Lines(files[1]).size(), Points());
 }
 
-TEST_F(Measuring, aSetPointReplyThatFailsStillStartsTheTimer) {
-    sim->Command("length 1"); // every reply one character long: only "S3" is not checked
+TEST_F(Measuring, aMalformedSetPointIsShownAndMeasuringStillStarts) {
+    sim->Command("corrupt 3 X"); // a letter where the first set point's digit belongs
+    std::vector<std::string> shown;
+    platform::SetExceptionDisplay([&](const std::string& message) { shown.push_back(message); });
     Press(TActionId::Start);
+    platform::SetExceptionDisplay({});
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("SP1L"), std::string::npos) << shown[0];
     EXPECT_TRUE(window->Cycle().Measuring());
     EXPECT_TRUE(window->MeasureTimer.isActive());
+    const auto r = Requests();
+    ASSERT_GE(r.size(), 3u);
+    EXPECT_EQ(r[1], "R2");
+    EXPECT_EQ(r[2], "R1") << "the unit is still read";
 }
 
 TEST_F(Measuring, stopCutsATicksWaitShortAndArchivesNoFailedReading) {
@@ -164,6 +173,17 @@ TEST_F(Measuring, aSilentGaugeShowsDemonstrationValuesAndStopAndStartNeverInterl
     Press(TActionId::Stop);
     ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
     EXPECT_TRUE(ArchiveFiles().empty()) << "demonstration values are never archived";
+}
+
+TEST_F(Measuring, anAdapterLostDuringStartIsLookedForAndTheRunBegins) {
+    sim->Command("delay 300");
+    QTimer::singleShot(100, [&] { sim->Command("unplug"); }); // during Start's first "S3"
+    Press(TActionId::Start);
+    ASSERT_TRUE(window->Cycle().Measuring());
+    ASSERT_TRUE(window->Cycle().AdapterGone());
+    sim->Command("delay off");
+    sim->Command("replug");
+    ASSERT_TRUE(Until([&] { return Points() >= 2; }, 6000));
 }
 
 TEST_F(Measuring, anAdapterThatDropsOutIsFoundAgainAndTheRunGoesOn) {

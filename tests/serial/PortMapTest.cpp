@@ -1,4 +1,5 @@
 #include "PortMap.h"
+#include "PortIdentity.h"
 
 #include "TempDir.h"
 
@@ -145,4 +146,32 @@ TEST(PortMap, portNumbersAreWhatFollowsThePrefix) {
     EXPECT_EQ(PortNumberOf("com2"), 2);
     EXPECT_EQ(PortNumberOf("COM"), -1);
     EXPECT_EQ(PortNumberOf("COMx1"), -1);
+}
+
+TEST(PortIdentity, anAdapterIsKnownByItsStableNameWhateverNumberItComesBackAs) {
+    FakeSystem s;
+    const fs::path dev = s.sources.devDir, byId = dev / "serial/by-id";
+    fs::create_directories(byId);
+    auto plug = [&](const std::string& tty, const std::string& devNo, const std::string& id) {
+        s.Tty(tty, devNo);
+        std::ofstream(dev / tty).put('\n');
+        fs::remove(byId / id);
+        fs::create_symlink("../../" + tty, byId / id);
+    };
+    plug("ttyUSB0", "188:0", "usb-ours");
+    plug("ttyUSB1", "188:1", "usb-other");
+    const std::string ours = PortIdentity(1, s.sources);
+    EXPECT_EQ(ours, (byId / "usb-ours").string());
+
+    // Ours drops out and returns as ttyUSB2 while ttyUSB0 is still held: the other adapter
+    // now has number 1, ours number 2.
+    fs::remove_all(fs::path(s.sources.sysClassTty) / "ttyUSB0");
+    fs::remove(dev / "ttyUSB0");
+    plug("ttyUSB2", "188:2", "usb-ours");
+    EXPECT_NE(PortIdentity(1, s.sources), ours) << "another adapter took the number";
+    EXPECT_EQ(FindPortByIdentity(ours, s.sources), 2);
+
+    s.Override("COM7", (dev / "ttyUSB1").string());
+    EXPECT_EQ(PortIdentity(7, s.sources), "link:" + s.sources.overridesDir + "/COM7");
+    EXPECT_EQ(FindPortByIdentity("", s.sources), 0);
 }
