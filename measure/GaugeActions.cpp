@@ -33,6 +33,26 @@ int UnitIndexOf(const std::string& unitCode) {
     return code >= 1 && code <= 3 ? code - 1 : -1;
 }
 
+namespace {
+
+// Both are read, so the panel shows what the gauge holds now, also after a write failed midway
+// or the set points could not be read.
+void ReadBack(TGaugeLink& link) {
+    try {
+        link.ReadSetPoints();
+    } catch (...) {
+        // The unit is read all the same; the set points' error is the one reported.
+        try {
+            link.ReadUnit();
+        } catch (...) {
+        }
+        throw;
+    }
+    link.ReadUnit();
+}
+
+} // namespace
+
 void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetupExec& exec) {
     if (!link.ReadSetPoints() || !link.ReadUnit()) return;
     const int unitIndex = UnitIndexOf(link.UnitCode);
@@ -58,12 +78,19 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     // An unknown unit read from the gauge leaves the list without a choice: unless the operator
     // picks one, the gauge keeps its unit rather than being sent a code it doesn't know.
     const int chosen = form->UnitMeasure->currentIndex();
-    if (chosen >= 0) link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
-
-    link.WriteSetPoints();
-    if (chosen >= 0) link.WriteUnit();
-    // Read back, so the panel shows what the gauge holds now, also after a write failed midway.
-    if (link.ReadSetPoints()) link.ReadUnit();
+    {
+        // WriteUnit sends UnitCode, so it is set first; a "W1" the gauge did not take must not
+        // leave behind a unit the gauge never had, even when nothing can be read back.
+        const std::string unitHeld = link.UnitCode;
+        bool unitTaken = false;
+        const auto keepHeldUnit = qScopeGuard([&] {
+            if (!unitTaken) link.UnitCode = unitHeld;
+        });
+        if (chosen >= 0) link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+        link.WriteSetPoints();
+        unitTaken = chosen >= 0 && link.WriteUnit();
+    }
+    ReadBack(link);
 }
 
 } // namespace vg57

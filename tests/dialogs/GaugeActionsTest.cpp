@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -174,6 +175,7 @@ struct ScriptedGauge {
         {"S3", "0S"}, {"R2", "0R10035003"}, {"R3", "0R10015001"}, {"R4", "0R10135013"}};
     std::vector<std::string> requests;
     std::string pending;
+    bool unitFollowsW1 = true; // "R1" answers with the unit an accepted "W1" set
     QSocketNotifier notifier{pty.Master(), QSocketNotifier::Read};
 
     ScriptedGauge() {
@@ -190,7 +192,8 @@ struct ScriptedGauge {
                 start == std::string::npos ? "" : pending.substr(start + 2, end - start - 2);
             pending.erase(0, end + 1);
             requests.push_back(command);
-            if (command.size() == 6 && command.rfind("W1", 0) == 0)
+            if (unitFollowsW1 && command.size() == 6 && command.rfind("W1", 0) == 0 &&
+                answers["W1"] == "0W")
                 answers["R1"] = "0R" + command.substr(2); // the unit takes effect
             const auto a = answers.find(command.substr(0, 2));
             if (a != answers.end()) pty.Write("\x02" + a->second + "\r");
@@ -228,6 +231,48 @@ TEST(DeviceSettings, anUnknownUnitIsWrittenOnlyWhenTheOperatorChoosesOne) {
             if (q[0] == 'W') writes.push_back(q);
         EXPECT_EQ(writes, r.writes) << r.choice;
         EXPECT_EQ(program.link.UnitCode, r.unitAfter);
+    }
+}
+
+TEST(DeviceSettings, bothAreReadBackAfterWritingAndTheUnitCodeIsWhatTheGaugeTook) {
+    struct Row {
+        const char* w1; // the gauge's answers once the dialog is open
+        const char* r2;
+        const char* r1;
+        bool raises; // a letter in the read-back set points
+        const char* unitAfter;
+    };
+    const Row rows[] = {
+        {"0X", "0R1A035003", "0R0001", true, "0001"}, // the unit is read even so
+        {"0X", "0R1", "0R1", false, "0001"},          // refused, nothing read: the unit as read
+        {"0W", "0R1", "0R1", false, "0002"},          // taken, though not read back
+    };
+    for (const Row& r : rows) {
+        ScriptedGauge gauge;
+        gauge.unitFollowsW1 = false;
+        gauge.answers["R1"] = "0R0001";
+        for (const char* w : {"W1", "W2", "W3", "W4"})
+            gauge.answers[w] = "0W";
+        Program program;
+        bool raised = false;
+        try {
+            ActionDeviceSettingsExecute(&program.owner, program.link,
+                                        Operator([&](TSPSetupForm& d) {
+                                            d.UnitMeasure->setCurrentIndex(1);
+                                            gauge.answers["W1"] = r.w1;
+                                            gauge.answers["R2"] = r.r2;
+                                            gauge.answers["R1"] = r.r1;
+                                        }));
+        } catch (const ESetPointConversion&) {
+            raised = true;
+        }
+        EXPECT_EQ(raised, r.raises) << r.w1 << " " << r.r2;
+        const auto& q = gauge.requests;
+        EXPECT_EQ(std::vector<std::string>(q.end() - std::min<std::size_t>(q.size(), 3), q.end()),
+                  (std::vector<std::string>{"W10002", "R2", "R1"}))
+            << r.w1 << " " << r.r2;
+        EXPECT_EQ(program.link.UnitCode, r.unitAfter) << r.w1 << " " << r.r2;
+        EXPECT_FALSE(program.DialogsLeft());
     }
 }
 
