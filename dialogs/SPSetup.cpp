@@ -32,9 +32,11 @@ bool SpellsZero(const std::string& text) {
 std::string CheckSetPointTexts(const std::array<std::string, 6>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string name = kSetPointNames[i];
-        const auto value = ParseNumber(texts[i]);
-        if (!value) return "Ошибка в записи числа " + name;
-        if (!IsWritableSetPoint(*value) || (*value == 0 && !SpellsZero(texts[i])))
+        TNumberFault fault;
+        const auto value = ParseNumber(texts[i], fault);
+        // A number too large for any number type is still a number, only out of range.
+        if (!value && fault != TNumberFault::tooLarge) return "Ошибка в записи числа " + name;
+        if (!value || !IsWritableSetPoint(*value) || (*value == 0 && !SpellsZero(texts[i])))
             return "Значение " + name + " вне диапазона 1.0E-9 … 9.9E+9 (или 0)";
     }
     return {};

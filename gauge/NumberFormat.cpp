@@ -67,6 +67,12 @@ std::string FormatGeneral(long double value) {
 }
 
 std::optional<long double> ParseNumber(std::string_view text) {
+    TNumberFault fault;
+    return ParseNumber(text, fault);
+}
+
+std::optional<long double> ParseNumber(std::string_view text, TNumberFault& fault) {
+    fault = TNumberFault::notANumber;
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -106,11 +112,15 @@ std::optional<long double> ParseNumber(std::string_view text) {
     const auto res = std::from_chars(text.data() + start, text.data() + text.size(), value,
                                      std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
-        if (magnitude > 0) return std::nullopt;
+        if (magnitude > 0) {
+            fault = TNumberFault::tooLarge;
+            return std::nullopt;
+        }
         value = 0;
     } else if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
         return std::nullopt;
     }
+    fault = TNumberFault::none;
     return negative ? -value : value;
 }
 

@@ -20,4 +20,9 @@ std::string FormatGeneral(long double value);
 // hold; a magnitude too small to hold gives zero.
 std::optional<long double> ParseNumber(std::string_view text);
 
+// Why ParseNumber gave no value: a text that is no number, or a well-formed number whose
+// magnitude is too large to hold ("1e5000"), which a range check must report as out of range.
+enum class TNumberFault { none, notANumber, tooLarge };
+std::optional<long double> ParseNumber(std::string_view text, TNumberFault& fault);
+
 } // namespace vg57

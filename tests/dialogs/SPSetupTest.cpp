@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 using namespace vg57;
 
 namespace {
@@ -63,8 +66,8 @@ TEST(SetPointDialog, eachTextIsAcceptedOrNamedWithItsFault) {
         {5, "1,5", Bad("SP3H")},                                  // ',' is never a decimal point
         {0, "12 ", Bad("SP1L")},                                  // nothing may follow
         {2, "", Bad("SP2L")},          {3, "abc", Bad("SP2H")},
-        {4, "1e5000", Bad("SP3L")},                                  // no number type holds it
-        {1, "-2", Range("SP1H")},                                    // the gauge carries no sign
+        {4, "1e5000", Range("SP3L")},                                // a number, if a huge one
+        {2, "-1e5000", Range("SP2L")}, {1, "-2", Range("SP1H")},     // the gauge carries no sign
         {1, "-0.5", Range("SP1H")},    {5, "9.96E9", Range("SP3H")}, // rounds to 1.0E10
         {4, "9.4E-10", Range("SP3L")}, {3, "5E20", Range("SP2H")},
         {0, "1e-5000", Range("SP1L")}, // no zero, however small it reads
@@ -96,6 +99,32 @@ TEST(SetPointDialog, aLowValueAboveItsHighValueAndAChangedUnitPass) {
     f.form.UnitMeasure->setCurrentIndex(2);
     EXPECT_EQ(f.PressOk(), "accepted");
     EXPECT_EQ(f.form.Texts()[0], "5E3");
+}
+
+// Cancel is always possible, with bad texts too, and tells the operator nothing.
+TEST(SetPointDialog, cancelByButtonEscapeOrCloseButtonRejectsAndChangesNothing) {
+    const std::pair<const char*, std::function<void(TSPSetupForm&)>> rows[] = {
+        {"Отмена", [](TSPSetupForm& d) { QTest::mouseClick(d.Button2, Qt::LeftButton); }},
+        {"Escape", [](TSPSetupForm& d) { QTest::keyClick(d.SP3L, Qt::Key_Escape); }},
+        {"close button", [](TSPSetupForm& d) { d.close(); }},
+    };
+    for (const auto& [how, cancel] : rows) {
+        for (const char* sp2h : {"7E-1", "abc"}) {
+            Form f;
+            f.form.SP2H->setText(sp2h);
+            f.form.UnitMeasure->setCurrentIndex(2);
+            f.form.show();
+            f.form.SP3L->setFocus();
+            f.form.setResult(-1);
+            cancel(f.form);
+            EXPECT_EQ(f.form.result(), QDialog::Rejected) << how << " " << sp2h;
+            EXPECT_FALSE(f.form.isVisible()) << how;
+            EXPECT_TRUE(f.shown.isEmpty()) << how;
+            EXPECT_EQ(f.form.Texts(), (std::array<std::string, 6>{"1", "1", "1", sp2h, "1", "1"}))
+                << how;
+            EXPECT_EQ(f.form.UnitMeasure->currentIndex(), 2) << how;
+        }
+    }
 }
 
 TEST(SetPointDialog, layoutAndTabOrder) {

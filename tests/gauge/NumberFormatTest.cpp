@@ -56,6 +56,7 @@ TEST(FormatGeneral, ignoresTheRegionalDecimalComma) {
 struct ParseCase {
     const char* text;
     std::optional<long double> value;
+    bool tooLarge = false; // a number, but none the type holds
 };
 
 TEST(ParseNumber, acceptsOnlyAWholeNumber) {
@@ -84,12 +85,21 @@ TEST(ParseNumber, acceptsOnlyAWholeNumber) {
         {"0x10", std::nullopt},
         {"inf", std::nullopt},
         {"nan", std::nullopt},
-        {"1.Ae-3", std::nullopt}, // a set point label built from a reply with a letter
-        {"1e5000", std::nullopt}, // too large to hold
+        {"1.Ae-3", std::nullopt},       // a set point label built from a reply with a letter
+        {"1e5000", std::nullopt, true}, // too large to hold
+        {"-1e5000", std::nullopt, true},
+        {"1e5000x", std::nullopt},
         {"\t1", std::nullopt},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(ParseNumber(c.text), c.value) << '"' << c.text << '"';
+        TNumberFault fault{};
+        EXPECT_EQ(ParseNumber(c.text, fault), c.value) << '"' << c.text << '"';
+        const auto expected = c.value      ? TNumberFault::none
+                              : c.tooLarge ? TNumberFault::tooLarge
+                                           : TNumberFault::notANumber;
+        EXPECT_EQ(fault, expected) << '"' << c.text << '"';
+    }
 }
 
 TEST(ParseNumber, readsBackWhatFormatGeneralWrote) {
