@@ -119,14 +119,10 @@ void TFloatSpinEdit::keyPressEvent(QKeyEvent* e) {
         !typed.isEmpty() && !(e->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) &&
         std::all_of(typed.begin(), typed.end(), [](QChar c) { return c.isPrint(); });
     if (printable) {
-        // Judge the text as it would be after the key: a '.' typed over a selected '.' is fine.
-        QLineEdit* edit = lineEdit();
-        QString after = edit->text();
-        if (edit->hasSelectedText())
-            after.replace(edit->selectionStart(), edit->selectionLength(), typed);
-        else
-            after.insert(edit->cursorPosition(), typed);
-        if (!IsSpinText(after.toStdString())) {
+        // A point or an exponent letter only while the text as it stands holds none, also when
+        // the key would replace a selected one; the text rules have no order, so the key may be
+        // judged as if appended.
+        if (!IsSpinText((lineEdit()->text() + typed).toStdString())) {
             QApplication::beep();
             emit keyRefused();
             e->accept();

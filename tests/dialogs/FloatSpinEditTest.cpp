@@ -77,22 +77,36 @@ struct Field : ::testing::Test {
 TEST_F(Field, keysAreRefusedWithABeepAndTheTypedValueIsTheValueUsed) {
     struct Row {
         const char* keys;
-        const char* typed; // the text after the keys
-        int refused;       // keys refused
-        const char* shown; // the text after leaving the field
-        int ms;            // the polling interval the value gives
+        const char* typed;           // the text after the keys
+        int refused;                 // keys refused
+        const char* shown;           // the text after leaving the field
+        int ms;                      // the polling interval the value gives
+        const char* first = nullptr; // typed before, so that the keys go over it selected
     } rows[] = {
-        {"0.75", "0.75", 0, "0.8", 750},     {"2.5", "2.5", 0, "2.5", 2500},
-        {"1", "1", 0, "1.0", 1000},          {"1,5", "15", 1, "15.0", 15000},
-        {"1.2.5", "1.25", 1, "1.3", 1250},   {"1e3", "1e3", 0, "1000.0", 1000000},
-        {"2E1e", "2E1", 1, "20.0", 20000},   {"5000", "5000", 0, "3600.0", 3600000},
-        {"0.1", "0.1", 0, "0.5", 500},       {"-7", "-7", 0, "0.5", 500},
-        {"abc", "0.5", 3, "0.5", 500},       {"1e", "1e", 0, "0.5", 500},
-        {" +4.35", "+4.35", 1, "4.4", 4350}, {"x9", "9", 1, "9.0", 9000},
+        {"0.75", "0.75", 0, "0.8", 750},
+        {"2.5", "2.5", 0, "2.5", 2500},
+        {"1", "1", 0, "1.0", 1000},
+        {"1,5", "15", 1, "15.0", 15000},
+        {"1.2.5", "1.25", 1, "1.3", 1250},
+        {"1e3", "1e3", 0, "1000.0", 1000000},
+        {"2E1e", "2E1", 1, "20.0", 20000},
+        {"5000", "5000", 0, "3600.0", 3600000},
+        {"0.1", "0.1", 0, "0.5", 500},
+        {"-7", "-7", 0, "0.5", 500},
+        {"abc", "0.5", 3, "0.5", 500},
+        {"1e", "1e", 0, "0.5", 500},
+        {" +4.35", "+4.35", 1, "4.4", 4350},
+        {"x9", "9", 1, "9.0", 9000},
+        // The text as it stands is judged, a selection the key would replace included.
+        {".5", "5", 1, "5.0", 5000},
+        {"E3", "3", 1, "3.0", 3000, "2e1"},
+        {"e3", "3", 1, "3.0", 3000, "2E1"},
+        {"e3", "e3", 0, "0.5", 500, "2.5"},
     };
     for (const Row& r : rows) {
         spin->setValue(0.5);
         spin->setFocus();
+        if (r.first) Type(r.first);
         QSignalSpy refused(spin, &TFloatSpinEdit::keyRefused);
         Type(r.keys);
         EXPECT_EQ(spin->text(), QString::fromLatin1(r.typed)) << r.keys;
