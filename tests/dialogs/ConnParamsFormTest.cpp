@@ -32,6 +32,7 @@ struct Fixture {
     TSettings settings;
     TComPort port;
     std::vector<platform::PortEntry> portNames;
+    bool ran = false; // the hook's expectations were checked: the dialog was shown
 
     explicit Fixture(std::initializer_list<int> ports) {
         sources.sysClassTty = noTtys.Path();
@@ -40,7 +41,11 @@ struct Fixture {
     }
     // Opens the dialog, lets `act` work on it, and returns what RunConnectionDialog returned.
     bool Run(const std::function<int(TSetupCommForm&)>& act) {
-        return RunConnectionDialog(nullptr, settings, port, portNames, sources, act);
+        return RunConnectionDialog(nullptr, settings, port, portNames, sources,
+                                   [this, &act](TSetupCommForm& d) {
+                                       ran = true;
+                                       return act(d);
+                                   });
     }
 };
 
@@ -65,6 +70,7 @@ TEST(ConnectionDialog, listsAndSelectionFollowTheSettings) {
         return int(QDialog::Rejected);
     });
     EXPECT_EQ(f.portNames.size(), 4u);
+    EXPECT_TRUE(f.ran);
 }
 
 TEST(ConnectionDialog, withoutTheConfiguredPortNoPortIsSelected) {
@@ -78,6 +84,7 @@ TEST(ConnectionDialog, withoutTheConfiguredPortNoPortIsSelected) {
         EXPECT_EQ(d.DevAddressList->currentText(), "0");
         return int(QDialog::Rejected);
     });
+    EXPECT_TRUE(f.ran);
 }
 
 TEST(ConnectionDialog, numbersAboveTheLastPortNumberAreNotPorts) {
@@ -88,6 +95,7 @@ TEST(ConnectionDialog, numbersAboveTheLastPortNumberAreNotPorts) {
         return int(QDialog::Rejected);
     });
     ASSERT_EQ(f.portNames.size(), 1u);
+    EXPECT_TRUE(f.ran);
 }
 
 TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
