@@ -1,5 +1,7 @@
 #include "PressureChart.h"
 
+#include <cmath>
+
 #include "ChartLabels.h"
 #include "DateTime.h"
 #include "SliceThinning.h"
@@ -95,6 +97,14 @@ void TPressureChart::Refresh(bool immediate) {
     }
     xAxis->setRange(t.Min() * kSecondsPerDay, t.Max() * kSecondsPerDay);
     double lo = p.Min(), hi = p.Max();
+    if (p.Automatic() && hi <= lo) {
+        // A steady pressure spans no range: drawn at the edge of a 1e-10 range it would vanish
+        // into the axis. Show it in the middle of a range a fifth of its size around it.
+        const double m = lo != 0 ? std::fabs(lo) * 0.1 : 1.0;
+        hi = lo + m;
+        lo = lo - m;
+        if (log && lo <= 0) lo = hi / 100;
+    }
     if (hi <= lo) hi = lo + 1e-10;
     yAxis->setRange(lo, hi);
 

@@ -246,6 +246,18 @@ TEST_F(Area, aReadingIsPaintedBeforeAddingItReturns) {
     }
 }
 
+TEST_F(Area, aSteadyPressureIsDrawnInsideItsAxisNotOnItsEdge) {
+    for (const bool log : {false, true}) {
+        model.SetLogarithmic(log);
+        for (int i = 1; i <= 3; ++i)
+            model.AddMeasurementPoint(kNow + i * kOneSecond, 1.5e-5);
+        const QCPRange r = area.Chart1()->yAxis->range();
+        EXPECT_LT(r.lower, 1.4e-5) << "log " << log;
+        EXPECT_GT(r.upper, 1.6e-5) << "log " << log;
+        EXPECT_GT(r.lower, 0.0) << "log " << log;
+    }
+}
+
 TEST_F(Area, theChartRefusesScrollingAndOffersTheDisplaySettings) {
     EXPECT_FALSE(area.Chart1()->Chart1AllowScroll());
     EXPECT_EQ(area.Chart1()->interactions(), QCP::Interactions());
