@@ -4,6 +4,7 @@
 // min/max polyline of the same slice at the same size, measured in the same run.
 #include "ChartModel.h"
 #include "DateTime.h"
+#include "Numbers.h"
 #include "PressureChart.h"
 
 #include <QApplication>
@@ -138,6 +139,8 @@ std::pair<double, double> MeasureTick(const Scenario& sc) {
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The application object took the regional number format: figures are printed with '.'.
+    vg57::platform::UseCNumbers();
 
     for (bool wholeDay : {false, true}) {
         for (bool log : {false, true}) {

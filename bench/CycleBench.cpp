@@ -6,6 +6,7 @@
 
 #include "ConnParamsForm.h"
 #include "MainForm.h"
+#include "Numbers.h"
 #include "SerialMisc.h"
 #include "SimProcess.h"
 
@@ -37,7 +38,12 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "bench_measure";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
+    static QApplication* app = [] {
+        if (QApplication::instance()) return static_cast<QApplication*>(nullptr);
+        auto* made = new QApplication(argc, argv);
+        platform::UseCNumbers(); // figures are printed with '.' whatever the regional settings
+        return made;
+    }();
     return app ? *app : *static_cast<QApplication*>(QApplication::instance());
 }
 

@@ -4,6 +4,7 @@
 // getrusage() counts only our threads.
 #include "EventLoop.h"
 #include "MonotonicClock.h"
+#include "Numbers.h"
 #include "PtyRoundTrip.h"
 
 #include <QCoreApplication>
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
     const pid_t child = responder.child;
 
     QCoreApplication app(argc, argv);
+    // The application object took the regional number format: figures are printed with '.'.
+    vg57::platform::UseCNumbers();
     platform::InstallEventWatch();
     const std::string& path = responder.path;
     int pollSeconds = 30;

@@ -7,6 +7,7 @@
 #include "DataPacket.h"
 #include "EventLoop.h"
 #include "GaugeLink.h"
+#include "Numbers.h"
 #include "PtyRoundTrip.h"
 
 #include <QCoreApplication>
@@ -106,6 +107,8 @@ void Fail(const char* what, int i) {
 int main(int argc, char** argv) {
     const ResponderPty responder = StartResponder();
     QCoreApplication app(argc, argv);
+    // The application object took the regional number format: figures are printed with '.'.
+    vg57::platform::UseCNumbers();
     platform::InstallEventWatch();
     PortMapFolder ports;
     ports.Link(7, responder.path);

@@ -63,6 +63,8 @@ TEST_F(RussianLocale, theChartsTickLabelsKeepTheirPoint) {
 }
 
 TEST_F(RussianLocale, usingCNumbersRestoresThePointForTheCLibraryAndQt) {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    ASSERT_EQ(QLocale().toString(0.5), QStringLiteral("0,5")) << "Qt follows the Russian default";
     platform::UseCNumbers();
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3E", 120000.0);
