@@ -99,6 +99,7 @@ void TDataPacketManager::Bind(TDataPacket& framer) {
         std::lock_guard lock(lock_);
         framers_.push_back(&framer);
         framer.manager_ = this;
+        framer.binding_ = ++bindings_;
     }
     if (framer.enabled_) Arm(framer);
 }
@@ -106,8 +107,14 @@ void TDataPacketManager::Bind(TDataPacket& framer) {
 void TDataPacketManager::Unbind(TDataPacket& framer) {
     std::lock_guard lock(lock_);
     DisarmLocked(framer);
+    if (framer.delivering_) {
+        // Its delivery ends with the binding: enabled again as after one, wherever it goes next.
+        framer.delivering_ = false;
+        if (framer.AutoEnable && !framer.enabledTouched_) framer.enabled_ = true;
+    }
     std::erase(framers_, &framer);
     framer.manager_ = nullptr;
+    framer.binding_ = 0;
 }
 
 void TDataPacketManager::Install(TArmTimer armTimer, TDeliver deliver) {
@@ -357,6 +364,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
         if (other->enabled_) DisarmLocked(*other);
     f.enabled_ = false;
     f.enabledTouched_ = false;
+    f.delivering_ = true;
 
     // 3. The data, with or without the start and end strings.
     long from = f.startPos_;
@@ -371,28 +379,31 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
                                               static_cast<std::size_t>(length));
 
     // 4. The events, with the lock released: handlers may arm, disarm or close. They run on
-    // the user-interface thread, which may have unbound or destroyed the framer meanwhile.
+    // the user-interface thread, which may have unbound or destroyed the framer meanwhile (and
+    // bound it, or another framer at its address, again).
     const auto generation = generation_;
+    const auto binding = f.binding_;
     TDataPacket* framer = &f;
-    auto events = [this, framer, data] {
-        if (!Bound(framer)) return;
+    auto events = [this, framer, binding, data] {
+        if (!Bound(framer, binding)) return;
         if (framer->OnPacket)
             framer->OnPacket(*framer, reinterpret_cast<const std::uint8_t*>(data->data()),
                              data->size());
-        if (!Bound(framer)) return;
+        if (!Bound(framer, binding)) return;
         if (framer->OnStringPacket) framer->OnStringPacket(*framer, *data);
     };
     RunEventsUnlocked(events);
     if (generation != generation_) {
         // The port closed during the events (and may have opened again): the bytes are gone,
         // but the framer re-arms as after any delivery.
-        AfterClosedDuringEvents(f);
+        AfterClosedDuringEvents(f, binding);
         return;
     }
-    if (std::find(framers_.begin(), framers_.end(), &f) == framers_.end()) {
+    if (!BoundLocked(&f, binding)) {
         EndBusy(); // the framer left during its own event
         return;
     }
+    f.delivering_ = false;
 
     // 5. The packet's bytes (and any before it) leave the buffer.
     const long removed = endAt + 1;
@@ -440,15 +451,22 @@ void TDataPacketManager::EndBusy() {
     if (deferred >= 0 && !scanning_) Scan(deferred);
 }
 
-void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f) {
-    if (std::find(framers_.begin(), framers_.end(), &f) == framers_.end()) return;
+void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding) {
+    if (!BoundLocked(&f, binding)) return;
+    f.delivering_ = false;
     if (f.AutoEnable && !f.enabledTouched_) f.enabled_ = true;
     if (installed_ && !busy_ && f.enabled_) ArmLocked(f);
 }
 
-bool TDataPacketManager::Bound(const TDataPacket* f) const {
+bool TDataPacketManager::Bound(const TDataPacket* f, std::uint64_t binding) const {
     std::lock_guard lock(lock_);
-    return std::find(framers_.begin(), framers_.end(), f) != framers_.end();
+    return BoundLocked(f, binding);
+}
+
+bool TDataPacketManager::BoundLocked(const TDataPacket* f, std::uint64_t binding) const {
+    // The address first: only a framer in the list may be read.
+    return std::find(framers_.begin(), framers_.end(), f) != framers_.end() &&
+           f->binding_ == binding;
 }
 
 void TDataPacketManager::FreeIfEmpty() {
@@ -464,25 +482,28 @@ void TDataPacketManager::TimerExpired() {
         if (other->enabled_) DisarmLocked(*other);
     f.enabled_ = false;
     f.enabledTouched_ = false;
+    f.delivering_ = true;
 
     const auto generation = generation_;
+    const auto binding = f.binding_;
     if (f.OnTimeout) {
         TDataPacket* framer = &f;
-        RunEventsUnlocked([this, framer] {
-            if (Bound(framer) && framer->OnTimeout) framer->OnTimeout(*framer);
+        RunEventsUnlocked([this, framer, binding] {
+            if (Bound(framer, binding) && framer->OnTimeout) framer->OnTimeout(*framer);
         });
     }
     if (generation != generation_) {
-        AfterClosedDuringEvents(f);
+        AfterClosedDuringEvents(f, binding);
         return;
     }
     buffer_.clear();
     buffer_.shrink_to_fit();
     scanIndex_ = -1;
-    if (std::find(framers_.begin(), framers_.end(), &f) == framers_.end()) {
+    if (!BoundLocked(&f, binding)) {
         EndBusy();
         return;
     }
+    f.delivering_ = false;
     deferredScan_ = -1;
     // A timed-out framer waits for the next start string again (unless its handler decided
     // otherwise): left disabled, it would never receive another reply until a restart.

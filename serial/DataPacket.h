@@ -92,6 +92,10 @@ private:
     Pattern start_, end_;
     bool enablePending_ = false;
     std::atomic<bool> enabledTouched_{false}; // Enabled set by a handler during the events
+    // Which binding this is: the manager's count at Bind. Events of a packet cut for an earlier
+    // binding, or for a destroyed framer whose address another framer took, find it changed.
+    std::uint64_t binding_ = 0;
+    bool delivering_ = false; // its events are on their way; the delivery disabled it
 };
 
 class TDataPacketManager {
@@ -143,9 +147,12 @@ private:
     void Deliver(TDataPacket& f, long endAt, bool byEndString);
     void RunEventsUnlocked(const std::function<void()>& events);
     void EndBusy();
-    void AfterClosedDuringEvents(TDataPacket& f);
+    void AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding);
     void FreeIfEmpty();
-    bool Bound(const TDataPacket* f) const; // takes the lock
+    // Whether f is still bound by the same binding: the first takes the lock, the second
+    // expects it held.
+    bool Bound(const TDataPacket* f, std::uint64_t binding) const;
+    bool BoundLocked(const TDataPacket* f, std::uint64_t binding) const;
     bool PrefixMatches(const TDataPacket& f, bool endPattern, long from, long to) const;
 
     mutable std::mutex lock_; // released while the events of a delivery run
@@ -158,6 +165,7 @@ private:
     bool scanning_ = false;
     bool installed_ = false;
     std::uint64_t generation_ = 0; // changes with every install and uninstall
+    std::uint64_t bindings_ = 0;   // counts every Bind
     TArmTimer armTimer_;
     TDeliver deliver_;
 };
