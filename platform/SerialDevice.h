@@ -5,7 +5,9 @@
 #include "TermiosRules.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace vg57::platform {
 
@@ -25,6 +27,7 @@ enum class DeviceCall {
     Drain,
     FlushInput,
     FlushOutput,
+    StartThread, // not the device's own, but a step of opening it that the system may refuse
 };
 
 // A seam for tests: asked before every device call, from whichever thread makes it; a non-zero
@@ -42,6 +45,10 @@ void SetDeviceFaults(DeviceFaults* faults);
 // file that is no terminal as ENOTTY. On failure nothing stays open.
 int OpenSerialDevice(const std::string& path, int& fd);
 void CloseSerialDevice(int fd);
+
+// Starts a worker thread of the device. Like std::thread it throws std::system_error when the
+// system has no thread to give (EAGAIN), and so does an injected fault.
+std::thread StartDeviceThread(std::function<void()> body);
 
 int GetLineTermios(int fd, LineTermios& t);
 int SetLineTermios(int fd, const LineTermios& t);

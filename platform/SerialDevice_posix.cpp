@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <system_error>
 #include <unistd.h>
 
 static_assert(sizeof(serial_rs485) <= sizeof(vg57::platform::Rs485Saved::raw));
@@ -75,6 +76,12 @@ void CloseSerialDevice(int fd) {
     if (fd < 0) return;
     [[maybe_unused]] int ignored = ioctl(fd, TIOCNXCL);
     close(fd); // also releases the flock
+}
+
+std::thread StartDeviceThread(std::function<void()> body) {
+    if (int err = Injected(DeviceCall::StartThread))
+        throw std::system_error(err, std::generic_category(), "thread");
+    return std::thread(std::move(body));
 }
 
 int GetLineTermios(int fd, LineTermios& t) {

@@ -7,9 +7,6 @@
 #include "SerialCodes.h"
 #include "SerialDevice.h"
 
-#include <QCoreApplication>
-#include <QObject>
-
 #include <algorithm>
 #include <cstring>
 
@@ -26,20 +23,23 @@ std::uint32_t RingUsed(std::uint32_t head, std::uint32_t tail, bool full, std::u
 }
 } // namespace
 
-QEvent::Type TDispatcherNotifyEvent::EventType() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
 // ---- worker threads ----
 
 TDispatcherThread::~TDispatcherThread() {
     Join();
 }
 
-void TDispatcherThread::Start() {
+bool TDispatcherThread::Start() {
+    // Counted before it exists, or a thread that ends at once would count itself out first.
     owner_.ThreadStarted();
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = platform::StartDeviceThread([this] { Run(); });
+    } catch (...) { // no thread to give (std::system_error), or no memory for its state
+        // Counted but never run: the owner would wait for it for good.
+        owner_.ThreadNotStarted();
+        return false;
+    }
+    return true;
 }
 
 void TDispatcherThread::Join() {
@@ -114,6 +114,10 @@ void TBaseDispatcher::ThreadStarted() {
     running_.fetch_add(1);
 }
 
+void TBaseDispatcher::ThreadNotStarted() {
+    running_.fetch_sub(1);
+}
+
 void TBaseDispatcher::ThreadEnded() {
     // Safe after the count reached zero: the destructor joins this thread before members go.
     const bool last = running_.fetch_sub(1) == 1;
@@ -132,7 +136,7 @@ bool TBaseDispatcher::StartThread(std::unique_ptr<TDispatcherThread> thread) {
         std::lock_guard lock(readyLock_);
         before = readyCount_;
     }
-    thread->Start();
+    if (!thread->Start()) return false;
     threads_.push_back(std::move(thread));
     std::unique_lock lock(readyLock_);
     return readyCv_.wait_for(lock, std::chrono::milliseconds(3000),
@@ -340,30 +344,17 @@ void TBaseDispatcher::PurgeRemovedHandlers() {
         std::erase_if(*list, [](const auto& e) { return e->removed; });
 }
 
-void TBaseDispatcher::RegisterWindowHandler(QObject* window) {
-    std::lock_guard lock(lock_);
-    if (std::find(windowHandlers_.begin(), windowHandlers_.end(), window) == windowHandlers_.end())
-        windowHandlers_.push_back(window);
-}
-
-void TBaseDispatcher::UnregisterWindowHandler(QObject* window) {
-    std::lock_guard lock(lock_);
-    std::erase(windowHandlers_, window);
-}
-
 void TBaseDispatcher::SetAvailThreshold(std::uint32_t n) {
     availThreshold_.store(n);
 }
 
 void TBaseDispatcher::RunNotifyCycle(int kind, std::uint32_t arg1) {
     std::vector<std::shared_ptr<HandlerEntry>> handlers;
-    std::vector<QObject*> windows;
     {
         std::lock_guard lock(lock_);
         inNotify_.store(true);
         handlers = eventHandlers_;
         handlers.insert(handlers.end(), procHandlers_.begin(), procHandlers_.end());
-        if (windowHandlers_.size() > 1) windows = windowHandlers_;
     }
     {
         std::lock_guard lock(dispatchLock_);
@@ -382,16 +373,6 @@ void TBaseDispatcher::RunNotifyCycle(int kind, std::uint32_t arg1) {
         }
         h->handler(kind, arg1, arg2);
         if (closePending_.load()) break;
-    }
-    for (QObject* w : windows) {
-        if (closePending_.load()) break;
-        platform::CallBlocking(
-            w,
-            [w, kind, arg1, arg2] {
-                TDispatcherNotifyEvent e(kind, arg1, arg2);
-                QCoreApplication::sendEvent(w, &e);
-            },
-            &handoverCancel_, 3000);
     }
     if (kind == DataAvailable) {
         std::lock_guard lock(dispatchLock_);

@@ -3,14 +3,12 @@
 // the process-wide table of dispatchers.
 #pragma once
 
-#include "CrossThreadCall.h"
 #include "EventLoop.h"
 #include "IOQueue.h"
 #include "SerialMisc.h"
 
-#include <QEvent>
-
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,8 +17,6 @@
 #include <thread>
 #include <vector>
 
-class QObject;
-
 namespace vg57 {
 
 enum TNotification : int { DataAvailable = 1, TimerFired = 2 };
@@ -28,16 +24,6 @@ enum TNotification : int { DataAvailable = 1, TimerFired = 2 };
 // Called on the dispatch thread with (kind, first argument, second argument); the second
 // argument carries the dispatcher's handle in its high 16 bits.
 using TDataHandler = std::function<void(int kind, std::uint32_t arg1, std::uint32_t arg2)>;
-
-// What a registered window receives (through its event()) when notifications go to windows.
-class TDispatcherNotifyEvent : public QEvent {
-public:
-    static QEvent::Type EventType();
-    TDispatcherNotifyEvent(int kind, std::uint32_t arg1, std::uint32_t arg2)
-        : QEvent(EventType()), kind(kind), arg1(arg1), arg2(arg2) {}
-    int kind;
-    std::uint32_t arg1, arg2;
-};
 
 // Line-event bits of the status records (the classic serial event word).
 enum : std::uint32_t {
@@ -61,7 +47,8 @@ class TDispatcherThread {
 public:
     explicit TDispatcherThread(TBaseDispatcher& owner) : owner_(owner) {}
     virtual ~TDispatcherThread();
-    void Start();
+    // False when the system gives no thread (nothing is counted then).
+    bool Start();
     void Join();
     bool Ended() const { return ended_.load(); }
     std::thread::id Id() const { return id_.load(); }
@@ -115,16 +102,8 @@ public:
     // event handler (called first), one without a procedure handler.
     int RegisterDataHandler(TDataHandler handler, const void* object);
     void UnregisterDataHandler(int key);
-    // Windows receive the notifications (as TDispatcherNotifyEvent) while more than one is
-    // registered.
-    void RegisterWindowHandler(QObject* window);
-    void UnregisterWindowHandler(QObject* window);
 
     void SetAvailThreshold(std::uint32_t n);
-
-    // For handlers that hand a notification to another thread and block: closing cancels the
-    // hand-overs that have not started, since their input is discarded anyway.
-    platform::CallCancel& HandoverCancel() { return handoverCancel_; }
 
     // Timer slots.
     int AllocTimer();
@@ -170,7 +149,8 @@ protected:
     std::uint32_t TakeOutput(std::vector<std::uint8_t>& block);
     bool WaitOutputDrained(std::int64_t timeoutMs);
 
-    // Thread start-up and stop.
+    // Thread start-up and stop. False when the thread could not be created or did not report
+    // ready in time; the threads already started keep running until stopped.
     bool StartThread(std::unique_ptr<TDispatcherThread> thread);
     void RemoveTimerSlots();
     // Records the reason of the first device error, stops the threads, tells the port once.
@@ -201,7 +181,6 @@ protected:
     std::atomic<bool> ringIndicated_{false};
     TIOQueue inputQueue_;
     platform::Waker threadsEnded_;
-    platform::CallCancel handoverCancel_; // lets the dispatch thread give up a window hand-over
     std::vector<std::unique_ptr<TDispatcherThread>> threads_; // owned by the opening thread
     std::atomic<std::thread::id> dispThreadId_{};
 
@@ -220,6 +199,7 @@ private:
 
     void MoveInputToRing();
     void ThreadStarted();
+    void ThreadNotStarted();
     void ThreadEnded();
     void PurgeRemovedHandlers();
 
@@ -245,7 +225,6 @@ private:
 
     // Guarded by lock_.
     std::vector<std::shared_ptr<HandlerEntry>> eventHandlers_, procHandlers_;
-    std::vector<QObject*> windowHandlers_;
     int nextHandlerKey_ = 1;
     std::vector<TimerSlot> timerSlots_;
     int nextTimerHandle_ = 8;

@@ -21,9 +21,6 @@ constexpr bool IsOsErrorCode(int code) {
     return code <= -1 && code >= -kLargestErrno;
 }
 
-// No right to open the device (EACCES, or EPERM): an operating system error with a hint.
-constexpr int ecPermissionDenied = OsErrorCode(EACCES);
-
 // The link's own codes.
 constexpr int ecDeviceWrite = -160;
 constexpr int ecDeviceRead = -161;
@@ -31,6 +28,9 @@ constexpr int ecBadArgument = -1002;
 constexpr int ecBadId = -2001; // the device does not exist, or is no serial device
 constexpr int ecCommNotOpen = -2007;
 constexpr int ecAlreadyOpen = -2008; // another program holds the device
+// No right to open the device (open refused with EACCES or EPERM). Ours, not -EACCES: an EACCES
+// from any later step is a plain system error and must not carry the hint about the right.
+constexpr int ecPermissionDenied = -2009;
 constexpr int ecNoPortSelected = -2011;
 constexpr int ecNullApi = -3001;
 constexpr int ecOutputBufferTooSmall = -3006;
@@ -40,7 +40,8 @@ constexpr int ecNoMoreTriggers = -5001;
 constexpr int ecBadTriggerHandle = -5003;
 constexpr int ecNoMemoryForChunk = -13868;
 
-static_assert(!IsOsErrorCode(ecDeviceWrite) && !IsOsErrorCode(ecDeviceRead),
+static_assert(!IsOsErrorCode(ecDeviceWrite) && !IsOsErrorCode(ecDeviceRead) &&
+                  !IsOsErrorCode(ecPermissionDenied),
               "the link's own codes must lie beyond every errno");
 
 } // namespace vg57

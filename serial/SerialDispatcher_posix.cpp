@@ -58,7 +58,6 @@ int TSerialDispatcher::OpenDevice(const std::string& name, std::uint32_t rate, i
     stopThreads_.store(false);
     stopping_.store(false);
     closePending_.store(false);
-    handoverCancel_.Reset();
     stopEvent_.Consume();
     flushEvent_.Consume();
     outputEvent_.Consume();
@@ -74,6 +73,8 @@ int TSerialDispatcher::OpenDevice(const std::string& name, std::uint32_t rate, i
         StartThread(MakeReadThread(*this)) && StartThread(std::make_unique<TDispThread>(*this)) &&
         StartThread(MakeWriteThread(*this)) && StartThread(MakeStatusThread(*this));
     if (!started) {
+        // Stopped first: without its writer, the close would wait for a flush nobody answers.
+        StopThreads();
         CloseDevice();
         return OsErrorCode(EAGAIN);
     }
@@ -175,8 +176,6 @@ void TSerialDispatcher::StopThreads() {
     if (running_.load() == 0) return;
     closePending_.store(inNotify_.load());
     stopThreads_.store(true);
-    // A packet not yet handed to the user-interface thread is input not yet delivered: dropped.
-    handoverCancel_.Cancel();
     OnStopRequested();
 
     auto waitFor = [this](TDispatcherThread* t, std::int64_t ms) {

@@ -3,6 +3,7 @@
 #include "SerialCodes.h"
 #include "SerialDevice.h"
 
+#include <cerrno>
 #include <new>
 
 namespace vg57 {
@@ -30,6 +31,8 @@ std::string SerialErrorMessage(int code) {
         return "ie_BadId - Specified comport doesn't exist";
     case ecAlreadyOpen:
         return "ie_Open - device already open";
+    case ecPermissionDenied:
+        return Tidy(platform::OsErrorText(EACCES));
     case ecCommNotOpen:
         return "ie_NOpen - device not open";
     case ecNoPortSelected:
@@ -105,7 +108,7 @@ void RaiseSerialError(int code, const std::string& detail) {
     case OsErrorCode(ENOMEM):
         throw std::bad_alloc();
     case ecPermissionDenied:
-        throw EInOutError(13,
+        throw EInOutError(EACCES,
                           msg + (detail.empty() ? "" : ": " + detail) +
                               ". Serial devices belong to the group 'dialout': add the user to it "
                               "(sudo adduser $USER dialout) and log in again.",

@@ -62,8 +62,8 @@ private:
 std::string SerialErrorMessage(int code);
 
 // Raises the exception that belongs to a negative code; detail names the port or device.
-// An operating system error raises EInOutError with its errno (ENOMEM: std::bad_alloc; EACCES,
-// no right to open the device, says how to get the right), as do -160 .. -162.
+// An operating system error raises EInOutError with its errno (ENOMEM: std::bad_alloc), as do
+// -160 .. -162; ecPermissionDenied raises it with EACCES and says how to get the right.
 [[noreturn]] void RaiseSerialError(int code, const std::string& detail = {});
 
 // Raises for a negative code and returns a non-negative one.
