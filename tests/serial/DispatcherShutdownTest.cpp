@@ -5,7 +5,7 @@
 #include "SerialDispatcher.h"
 #include "SerialMisc.h"
 
-#include "../support/Pty.h"
+#include "../support/Chatter.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -19,32 +19,6 @@ using namespace vg57;
 using vg57::test::PtyPair;
 
 namespace {
-
-// Plays a gauge that never stops talking.
-class Chatter {
-public:
-    explicit Chatter(PtyPair& pty) : pty_(pty), thread_([this] { Run(); }) {}
-    ~Chatter() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void Run() {
-        while (!stop_) {
-            try {
-                pty_.Write(std::string("\x02"
-                                       "0S1203\r"));
-                pty_.Read(0); // keep the far end's input from filling
-            } catch (...) {
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    }
-    PtyPair& pty_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // A handler that, like the packet framer, hands every delivery to the UI thread and blocks.
 void HandToUi(TSerialDispatcher& d, QObject& ui, std::atomic<int>& delivered,
@@ -65,7 +39,10 @@ void HandToUi(TSerialDispatcher& d, QObject& ui, std::atomic<int>& delivered,
 TEST(DispatcherShutdown, closingWhilePacketsArriveEndsWithinASecondEveryTime) {
     for (int round = 0; round < 25; ++round) {
         PtyPair pty;
-        Chatter chatter(pty);
+        test::Chatter chatter(pty,
+                              "\x02"
+                              "0S1203\r",
+                              std::chrono::microseconds(300));
         QObject ui;
         std::atomic<int> delivered{0};
         platform::CallCancel cancel;
@@ -85,7 +62,10 @@ TEST(DispatcherShutdown, closingWhilePacketsArriveEndsWithinASecondEveryTime) {
 TEST(DispatcherShutdown, quittingTheApplicationWhilePacketsArriveEndsWithinASecond) {
     for (int round = 0; round < 10; ++round) {
         PtyPair pty;
-        Chatter chatter(pty);
+        test::Chatter chatter(pty,
+                              "\x02"
+                              "0S1203\r",
+                              std::chrono::microseconds(300));
         QObject ui;
         std::atomic<int> delivered{0};
         platform::CallCancel cancel;

@@ -3,6 +3,7 @@
 #include "ComPort.h"
 #include "DataPacket.h"
 
+#include "Chatter.h"
 #include "HangGuard.h"
 #include "MainWindowLink.h"
 #include "Pty.h"
@@ -21,33 +22,6 @@ namespace {
 
 constexpr int kCom = 35;
 
-// A gauge that never stops answering, and reads what it is sent so that nothing fills up.
-class FastTalker {
-public:
-    explicit FastTalker(PtyPair& pty) : pty_(pty), thread_([this] { Run(); }) {}
-    ~FastTalker() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void Run() {
-        while (!stop_) {
-            try {
-                pty_.Write(std::string("\x02"
-                                       "0S1203\r\x02"
-                                       "0R0001\r"));
-                pty_.Read(0);
-            } catch (...) {
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-    }
-    PtyPair& pty_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 } // namespace
 
 TEST(PortStress, openingAndClosingWhileTheFarEndWritesFastStaysSound) {
@@ -62,7 +36,11 @@ TEST(PortStress, openingAndClosingWhileTheFarEndWritesFastStaysSound) {
     framer.OnStringPacket = [&](TDataPacket&, const std::string&) { ++packets; };
     framer.SetComPort(&port);
 
-    FastTalker talker(pty);
+    test::Chatter talker(pty,
+                         "\x02"
+                         "0S1203\r\x02"
+                         "0R0001\r",
+                         std::chrono::microseconds(100));
     test::HangGuard guard("opening and closing under traffic", 100);
     for (int round = 0; round < 300; ++round) {
         port.SetOpen(true);
