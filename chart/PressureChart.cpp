@@ -97,7 +97,7 @@ void TPressureChart::Refresh(bool immediate) {
     }
     xAxis->setRange(t.Min() * kSecondsPerDay, t.Max() * kSecondsPerDay);
     double lo = p.Min(), hi = p.Max();
-    if (p.Automatic() && hi <= lo) {
+    if (p.Automatic() && hi <= lo && !model_.Points().Empty()) {
         // A steady pressure spans no range: drawn at the edge of a 1e-10 range it would vanish
         // into the axis. Show it in the middle of a range a fifth of its size around it.
         const double m = lo != 0 ? std::fabs(lo) * 0.1 : 1.0;
