@@ -247,6 +247,9 @@ TEST_F(Area, aReadingIsPaintedBeforeAddingItReturns) {
 }
 
 TEST_F(Area, aSteadyPressureIsDrawnInsideItsAxisNotOnItsEdge) {
+    area.Chart1()->Refresh(true);
+    EXPECT_GE(area.Chart1()->yAxis->range().lower, 0.0)
+        << "an empty chart shows no negative pressure";
     for (const bool log : {false, true}) {
         model.SetLogarithmic(log);
         for (int i = 1; i <= 3; ++i)
