@@ -199,7 +199,12 @@ TEST_F(Measuring, anAdapterThatDropsOutIsFoundAgainAndTheRunGoesOn) {
     sim->Command("replug");
     ASSERT_TRUE(Until([&] { return !window->Cycle().AdapterGone(); }, 5000));
     ASSERT_TRUE(Until([&] { return Points() >= during + 2; }));
+    // Stop during an outage stops quietly.
+    sim->Command("unplug");
+    ASSERT_TRUE(Until([&] { return window->Cycle().AdapterGone(); }));
     Press(TActionId::Stop);
+    EXPECT_FALSE(window->Cycle().Measuring());
+    EXPECT_TRUE(Enabled(TActionId::Start));
     EXPECT_TRUE(messages.isEmpty());
     const auto files = ArchiveFiles();
     ASSERT_EQ(files.size(), 1u) << "the same run goes on in the same archive";
