@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 namespace vg57::test {
 namespace {
@@ -33,6 +34,24 @@ void RunTable(const std::vector<CommandCase>& cases) {
         EXPECT_EQ(sim.Requests(), expected);
         if (c.check) c.check(sim.rig.link, sim.rig.view);
     }
+}
+
+// A calibration at a pressure: the routine succeeds when the gauge says so, and its message box
+// comes after the gauge is released.
+CommandCase Calibration(const char* name, const char* pressure, bool atmosphere,
+                        const char* message) {
+    const bool done = std::string(message).find("не выполнена") == std::string::npos;
+    return {name,
+            {std::string("pressure ") + pressure},
+            [atmosphere](TGaugeLink& l) {
+                return atmosphere ? l.CalibrateAtmosphere() : l.CalibrateZero();
+            },
+            done,
+            {atmosphere ? "0C1" : "0C2"},
+            [message](const TGaugeLink&, const RecordingView& v) {
+                EXPECT_EQ(v.messages, std::vector<std::string>{message});
+                EXPECT_EQ(v.busyAtMessage, std::vector<bool>{false}) << "released before the box";
+            }};
 }
 
 TEST(GaugeCommands, eachRoutineSendsItsCommandsAndShowsTheReplies) {
@@ -96,45 +115,15 @@ TEST(GaugeCommands, eachRoutineSendsItsCommandsAndShowsTheReplies) {
              EXPECT_EQ(l.SetPoints[SP1H], 50000.0L);
              EXPECT_EQ(l.SetPoints[SP3L], 9.9e9L);
          }},
-        {"CalibrateAtmosphere near atmosphere",
-         {"pressure 100000"},
-         [](TGaugeLink& l) { return l.CalibrateAtmosphere(); },
-         true,
-         {"0C1"},
-         [](const TGaugeLink&, const RecordingView& v) {
-             EXPECT_EQ(v.messages,
-                       std::vector<std::string>{"Калибровка по атмосферному давлению выполнена"});
-             EXPECT_EQ(v.busyAtMessage, std::vector<bool>{false}) << "released before the box";
-         }},
-        {"CalibrateAtmosphere at low pressure",
-         {"pressure 1000"},
-         [](TGaugeLink& l) { return l.CalibrateAtmosphere(); },
-         false,
-         {"0C1"},
-         [](const TGaugeLink&, const RecordingView& v) {
-             EXPECT_EQ(v.messages,
-                       std::vector<std::string>{"Калибровка по атмосферному давлению не выполнена!"
-                                                "Возможно давление слишком низкое."});
-         }},
-        {"CalibrateZero at low pressure",
-         {"pressure 0.01"},
-         [](TGaugeLink& l) { return l.CalibrateZero(); },
-         true,
-         {"0C2"},
-         [](const TGaugeLink&, const RecordingView& v) {
-             EXPECT_EQ(v.messages, std::vector<std::string>{"Калибровка нуля датчика выполнена"});
-             EXPECT_EQ(v.busyAtMessage, std::vector<bool>{false});
-         }},
-        {"CalibrateZero near atmosphere",
-         {"pressure 100000"},
-         [](TGaugeLink& l) { return l.CalibrateZero(); },
-         false,
-         {"0C2"},
-         [](const TGaugeLink&, const RecordingView& v) {
-             EXPECT_EQ(v.messages, std::vector<std::string>{"Калибровка нуля датчика не "
-                                                            "выполнена! Возможно давление "
-                                                            "слишком высокое."});
-         }},
+        Calibration("CalibrateAtmosphere near atmosphere", "100000", true,
+                    "Калибровка по атмосферному давлению выполнена"),
+        Calibration("CalibrateAtmosphere at low pressure", "1000", true,
+                    "Калибровка по атмосферному давлению не выполнена!"
+                    "Возможно давление слишком низкое."),
+        Calibration("CalibrateZero at low pressure", "0.01", false,
+                    "Калибровка нуля датчика выполнена"),
+        Calibration("CalibrateZero near atmosphere", "100000", false,
+                    "Калибровка нуля датчика не выполнена! Возможно давление слишком высокое."),
     });
 }
 

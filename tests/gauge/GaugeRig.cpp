@@ -91,6 +91,11 @@ std::vector<std::string> ScriptedGauge::Requests() const {
     return requests_;
 }
 
+void ScriptedGauge::SetReply(const std::string& command, const std::string& reply) {
+    std::lock_guard lock(mutex_);
+    replies_[command] = reply;
+}
+
 void ScriptedGauge::Serve() {
     std::string pending;
     while (!stop_) {
@@ -103,13 +108,16 @@ void ScriptedGauge::Serve() {
         const auto end = pending.rfind('\r');
         if (end == std::string::npos) continue;
         for (const auto& frame : Frames(pending.substr(0, end + 1))) {
+            std::string reply;
             {
                 std::lock_guard lock(mutex_);
                 requests_.push_back(frame);
+                const auto r =
+                    frame.size() < 3 ? replies_.end() : replies_.find(frame.substr(1, 2));
+                if (r == replies_.end()) continue;
+                reply = r->second;
             }
-            if (frame.size() < 3) continue;
-            const auto reply = replies_.find(frame.substr(1, 2));
-            if (reply != replies_.end()) pty_.Write("\x02" + reply->second + "\r");
+            pty_.Write("\x02" + reply + "\r");
         }
         pending.erase(0, end + 1);
     }

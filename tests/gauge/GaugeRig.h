@@ -76,21 +76,23 @@ struct SimRig {
 };
 
 // A far end that answers each request frame with the payload scripted for its two command
-// letters (the address is not checked); commands without a script get no answer.
+// letters (the address is not checked); commands without a script get no answer. A script may
+// change while the gauge serves.
 class ScriptedGauge {
 public:
     explicit ScriptedGauge(std::map<std::string, std::string> replies);
     ~ScriptedGauge();
     std::vector<std::string> Requests() const;
+    void SetReply(const std::string& command, const std::string& reply);
     static constexpr int kCom = 5;
 
 private:
     void Serve();
     PtyPair pty_;
     TempPortMap map_;
-    const std::map<std::string, std::string> replies_;
     mutable std::mutex mutex_;
-    std::vector<std::string> requests_; // guarded by mutex_
+    std::map<std::string, std::string> replies_; // guarded by mutex_
+    std::vector<std::string> requests_;          // guarded by mutex_
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,78 +54,44 @@ struct Bench {
 
 // ---- the main window's framer: 0x02 ... 0x0D ----
 
-TEST(FramerStartEnd, aPacketBetweenStartAndEndIsDeliveredWithoutThem) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02"
-           "AB\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"AB"});
-    EXPECT_EQ(b.rawPackets, std::vector<std::string>{"AB"}) << "OnPacket gets the same bytes";
-}
-
-TEST(FramerStartEnd, anEmptyPacketIsDelivered) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{""});
-}
-
-TEST(FramerStartEnd, bytesBeforeTheStartNeverAppear) {
-    Bench b;
-    b.Start();
-    b.Feed("xy\x02"
-           "A\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"A"});
-    EXPECT_EQ(b.manager.Held(), 0u);
-}
-
-TEST(FramerStartEnd, aSecondStartByteInsideAPacketIsData) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02"
-           "A\x02"
-           "B\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"A\x02"
-                                                  "B"});
-}
-
-TEST(FramerStartEnd, twoPacketsInOneReadComeInOrder) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02"
-           "A\r\x02"
-           "B\r");
-    EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
-}
-
-TEST(FramerStartEnd, aPacketSplitOverReadsIsJoined) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02"
-           "A");
-    EXPECT_TRUE(b.packets.empty());
-    b.Feed("B\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"AB"});
-}
-
-TEST(FramerStartEnd, aByteAtATimeStillFrames) {
-    Bench b;
-    b.Start();
-    for (char c : std::string("zz\x02"
-                              "0R0002\r\r\x02"
-                              "0S1203\r"))
-        b.Feed(std::string(1, c));
-    EXPECT_EQ(b.packets, (std::vector<std::string>{"0R0002", "0S1203"}));
-}
-
-TEST(FramerStartEnd, anEndWithoutStartOrBytesWithoutStartGiveNothing) {
-    Bench b;
-    b.Start();
-    b.Feed("\r");
-    b.Feed("hello\rworld");
-    EXPECT_TRUE(b.packets.empty());
-    EXPECT_EQ(b.manager.Held(), 0u) << "bytes of no packet are discarded";
-    EXPECT_EQ(b.manager.Capacity(), 0u) << "and the buffer is freed";
+TEST(FramerStartEnd, onlyTheBytesBetweenStartAndEndAreDeliveredWhateverTheReads) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> reads;
+        std::vector<std::string> packets;
+    };
+    // '^' stands for the start byte 0x02, '$' for the end byte 0x0D.
+    const Row rows[] = {
+        {"start and end are left out", {"^AB$"}, {"AB"}},
+        {"an empty packet", {"^$"}, {""}},
+        {"bytes before the start never appear", {"xy^A$"}, {"A"}},
+        {"a second start byte inside a packet is data",
+         {"^A^B$"},
+         {"A\x02"
+          "B"}},
+        {"two packets in one read", {"^A$^B$"}, {"A", "B"}},
+        {"a packet split over reads", {"^A", "B$"}, {"AB"}},
+        {"replies among stray bytes", {"zz^0R0002$$^0S1203$"}, {"0R0002", "0S1203"}},
+        {"an end without start, bytes without start", {"$", "hello$world"}, {}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        // As read, then a byte at a time: the cut never depends on the reads.
+        for (const bool byBytes : {false, true}) {
+            Bench b;
+            b.Start();
+            for (std::string read : r.reads) {
+                std::replace(read.begin(), read.end(), '^', '\x02');
+                std::replace(read.begin(), read.end(), '$', '\r');
+                for (std::size_t at = 0; at < read.size(); at += byBytes ? 1 : read.size())
+                    b.Feed(read.substr(at, byBytes ? 1 : read.size()));
+            }
+            EXPECT_EQ(b.packets, r.packets) << byBytes;
+            EXPECT_EQ(b.rawPackets, r.packets) << "OnPacket gets the same bytes";
+            EXPECT_EQ(b.manager.Held(), 0u) << "bytes of no packet are discarded";
+            EXPECT_EQ(b.manager.Capacity(), 0u) << "and the buffer is freed";
+        }
+    }
 }
 
 TEST(FramerStartEnd, theStartBeginsTheTimeOutAndTheEndStopsIt) {
@@ -172,31 +139,22 @@ TEST(FramerClose, aCloseAndReopenFromInsideThePacketEventLeavesTheFramerWorking)
 }
 
 TEST(FramerTimeout, theCollectedBytesAreDroppedAndTheNextPacketStillArrives) {
-    Bench b;
-    b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
-    b.Start();
-    b.Feed("\x02"
-           "partial");
-    b.manager.TimerExpired();
-    EXPECT_EQ(b.timeouts, 1);
-    EXPECT_TRUE(b.packets.empty());
-    EXPECT_EQ(b.manager.Held(), 0u);
-    // Left disabled, the framer would never deliver again until a restart.
-    EXPECT_TRUE(b.framer.Enabled());
-    b.Feed("\r\x02"
-           "0R0001\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"0R0001"});
-}
-
-TEST(FramerTimeout, withoutAHandlerTheFramerAlsoRearms) {
-    Bench b;
-    b.Start();
-    b.Feed("\x02"
-           "lost");
-    b.manager.TimerExpired();
-    b.Feed("\x02"
-           "next\r");
-    EXPECT_EQ(b.packets, std::vector<std::string>{"next"});
+    for (const bool withHandler : {true, false}) {
+        Bench b;
+        if (withHandler) b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
+        b.Start();
+        b.Feed("\x02"
+               "partial");
+        b.manager.TimerExpired();
+        EXPECT_EQ(b.timeouts, withHandler ? 1 : 0);
+        EXPECT_TRUE(b.packets.empty());
+        EXPECT_EQ(b.manager.Held(), 0u);
+        // Left disabled, the framer would never deliver again until a restart.
+        EXPECT_TRUE(b.framer.Enabled()) << withHandler;
+        b.Feed("\r\x02"
+               "0R0001\r");
+        EXPECT_EQ(b.packets, std::vector<std::string>{"0R0001"}) << withHandler;
+    }
 }
 
 TEST(FramerTimeout, aHandlerThatDisablesTheFramerIsObeyed) {
