@@ -1,5 +1,7 @@
 #include "ActionGate.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace vg57 {
@@ -44,10 +46,7 @@ void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TR
 void TActionGate::Drain() {
     if (draining_ || closed_) return;
     draining_ = true;
-    struct TReset {
-        bool& flag;
-        ~TReset() { flag = false; }
-    } reset{draining_};
+    const auto reset = qScopeGuard([this] { draining_ = false; });
     while (depth_ == 0 && !queue_.empty()) {
         TPending next = std::move(queue_.front());
         queue_.pop_front();

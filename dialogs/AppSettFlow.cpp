@@ -7,22 +7,12 @@
 
 #include <QCheckBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cmath>
 
 namespace vg57 {
-
-namespace {
-
-// Destroys the dialog when the action ends, however it ends; a dialog already destroyed while
-// it was shown (with its owner, say) is not destroyed twice.
-struct TDestroyOnExit {
-    QPointer<TAppSettingsForm> form;
-    ~TDestroyOnExit() { delete form.data(); }
-};
-
-} // namespace
 
 int PollingIntervalMs(double seconds) {
     // A nanosecond of slack absorbs the binary rounding of the product, far below a millisecond.
@@ -31,24 +21,26 @@ int PollingIntervalMs(double seconds) {
 
 void ActionProgramSettingsExecute(QWidget* owner, QTimer& measureTimer, TChartModel& chart,
                                   TChartArea& area, const TAppSettingsExec& exec) {
-    TDestroyOnExit guard{new TAppSettingsForm(owner)};
-    TAppSettingsForm& form = *guard.form;
-    form.DevFrequency->setValue(measureTimer.interval() / 1000.0);
-    form.AutoSizeY->setChecked(chart.AutoScaleY());
-    form.SetScaleTypeIndex(chart.PressureAxis().Logarithmic() ? TAppSettingsForm::kLogarithmic
-                                                              : TAppSettingsForm::kLinear);
+    // Freed when the action ends, however it ends; the guard copes with the dialog having been
+    // destroyed while it was shown (with its owner, say).
+    QPointer<TAppSettingsForm> form = new TAppSettingsForm(owner);
+    const auto destroy = qScopeGuard([&form] { delete form.data(); });
+    form->DevFrequency->setValue(measureTimer.interval() / 1000.0);
+    form->AutoSizeY->setChecked(chart.AutoScaleY());
+    form->SetScaleTypeIndex(chart.PressureAxis().Logarithmic() ? TAppSettingsForm::kLogarithmic
+                                                               : TAppSettingsForm::kLinear);
 
-    const int result = exec ? exec(form) : form.exec();
-    if (!guard.form || result != QDialog::Accepted) return;
+    const int result = exec ? exec(*form) : form->exec();
+    if (!form || result != QDialog::Accepted) return;
 
     // QTimer::setInterval restarts a running timer: leave an unchanged period alone.
-    const int interval = PollingIntervalMs(form.DevFrequency->value());
+    const int interval = PollingIntervalMs(form->DevFrequency->value());
     if (interval != measureTimer.interval()) measureTimer.setInterval(interval);
 
-    chart.SetLogarithmic(form.ScaleTypeIndex() == TAppSettingsForm::kLogarithmic);
+    chart.SetLogarithmic(form->ScaleTypeIndex() == TAppSettingsForm::kLogarithmic);
     // Sets AutoScaleY and the axis, enables YPanel exactly when it is off and then applies the
     // slider's range.
-    area.SetAutoScale(form.AutoSizeY->isChecked());
+    area.SetAutoScale(form->AutoSizeY->isChecked());
 }
 
 } // namespace vg57

@@ -10,6 +10,8 @@
 #include "PortIdentity.h"
 #include "SerialExcept.h"
 
+#include <QScopeGuard>
+
 namespace vg57 {
 
 int TMeasureCycle::DemoCounter = 0;
@@ -112,10 +114,7 @@ void TMeasureCycle::MeasureTimerTimer() {
     // Without its adapter the port carries nothing: no point, no line, nothing written.
     if (adapterGone_) return;
     inTick_ = true;
-    struct TLeave {
-        bool& flag;
-        ~TLeave() { flag = false; }
-    } leave{inTick_};
+    const auto leave = qScopeGuard([this] { inTick_ = false; });
 
     bool obtained = true;
     const bool read = p_.link.ReadMeasurement(&obtained);
