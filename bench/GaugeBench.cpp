@@ -9,12 +9,12 @@
 #include "GaugeLink.h"
 #include "Numbers.h"
 #include "PtyRoundTrip.h"
+#include "TempDir.h"
 
 #include <QCoreApplication>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,7 +23,6 @@
 using namespace vg57;
 using namespace vg57::bench;
 using Clock = std::chrono::steady_clock;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -68,31 +67,6 @@ struct Program {
     TGaugeLink link{port, view};
 };
 
-// A port map of our own: COM<n> links in $XDG_CONFIG_HOME/vg57/ports.
-class PortMapFolder {
-public:
-    PortMapFolder() {
-        std::string tmpl = (fs::temp_directory_path() / "vg57-bench-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        home_ = tmpl;
-        fs::create_directories(home_ + "/vg57/ports");
-        setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
-    }
-    ~PortMapFolder() {
-        std::error_code ec;
-        fs::remove_all(home_, ec);
-    }
-    void Link(int com, const std::string& device) {
-        fs::create_symlink(device, home_ + "/vg57/ports/COM" + std::to_string(com));
-    }
-
-private:
-    std::string home_;
-};
-
 double Micros(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
@@ -110,7 +84,7 @@ int main(int argc, char** argv) {
     // The application object took the regional number format: figures are printed with '.'.
     vg57::platform::UseCNumbers();
     platform::InstallEventWatch();
-    PortMapFolder ports;
+    test::TempPortMap ports;
     ports.Link(7, responder.path);
 
     // The two paths open the same line in turn; each round times both.

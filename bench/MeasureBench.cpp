@@ -7,6 +7,7 @@
 #include "ChartModel.h"
 #include "CycleBench.h"
 #include "DateTime.h"
+#include "TempDir.h"
 
 #include <algorithm>
 #include <charconv>
@@ -39,27 +40,6 @@ double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
-
-// A folder on the real disk, removed at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string tmpl = (fs::temp_directory_path() / "vg57-bench-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path_ = tmpl;
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string ReadWhole(const std::string& path) {
     std::string bytes;
@@ -101,7 +81,7 @@ std::size_t BareRead(const std::string& path, std::vector<double>& xs, std::vect
 }
 
 void ArchiveLoad() {
-    ScratchFolder folder;
+    test::TempDir folder;
     const std::string path = folder.Path() + "/day.txt";
     {
         std::ofstream out(path, std::ios::binary);
@@ -154,7 +134,7 @@ void ArchiveLoad() {
 }
 
 void ArchiveWrite() {
-    ScratchFolder folder;
+    test::TempDir folder;
     TArchiveWriter writer;
     writer.SetFolder(folder.Path());
     writer.Reset();
