@@ -4,35 +4,10 @@
 #include "MainWindowLink.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace vg57::test {
-
-namespace {
-
-// Request payloads out of a byte stream: what lies between 0x02 and 0x0D.
-std::vector<std::string> Frames(const std::string& bytes) {
-    std::vector<std::string> frames;
-    std::string current;
-    bool in = false;
-    for (char c : bytes) {
-        if (c == '\x02') {
-            in = true;
-            current.clear();
-        } else if (in && c == '\r') {
-            frames.push_back(current);
-            in = false;
-        } else if (in) {
-            current += c;
-        }
-    }
-    return frames;
-}
-
-} // namespace
 
 LinkRig::LinkRig(int com) {
     MainWindowPort(port, com);
@@ -57,18 +32,7 @@ SimRig::SimRig() : sim({"--log", logDir.Path() + "/sim.log"}) {
 }
 
 std::string SimRig::Received() const {
-    // Lines "<time> RX 02 30 52 31 0D  "..."": the hex is exact.
-    std::ifstream log(logDir.Path() + "/sim.log");
-    std::string bytes;
-    for (std::string line; std::getline(log, line);) {
-        std::istringstream fields(line);
-        std::string stamp, dir, hex;
-        fields >> stamp >> dir;
-        if (dir != "RX") continue;
-        while (fields >> hex && hex.size() == 2)
-            bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
-    }
-    return bytes;
+    return LoggedRequestBytes(logDir.Path() + "/sim.log");
 }
 
 std::vector<std::string> SimRig::Requests() const {

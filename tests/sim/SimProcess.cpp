@@ -3,7 +3,9 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <termios.h>
@@ -130,6 +132,39 @@ std::string LineClient::Ask(const std::string& command, char address) {
     const auto end = raw.find('\r', start == std::string::npos ? 0 : start);
     if (start == std::string::npos || end == std::string::npos) return "(none)";
     return raw.substr(start + 1, end - start - 1);
+}
+
+std::string LoggedRequestBytes(const std::string& logPath) {
+    // Lines "<time> RX 02 30 52 31 0D  "..."": the hex is exact.
+    std::ifstream log(logPath);
+    std::string bytes;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string stamp, dir, hex;
+        fields >> stamp >> dir;
+        if (dir != "RX") continue;
+        while (fields >> hex && hex.size() == 2)
+            bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+    }
+    return bytes;
+}
+
+std::vector<std::string> Frames(const std::string& bytes) {
+    std::vector<std::string> frames;
+    std::string current;
+    bool in = false;
+    for (char c : bytes) {
+        if (c == '\x02') {
+            in = true;
+            current.clear();
+        } else if (in && c == '\r') {
+            frames.push_back(current);
+            in = false;
+        } else if (in) {
+            current += c;
+        }
+    }
+    return frames;
 }
 
 } // namespace vg57::test

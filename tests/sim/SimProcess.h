@@ -50,4 +50,9 @@ private:
     int fd_ = -1;
 };
 
+// The bytes a simulator started with "--log <logPath>" has received so far (its RX lines), and
+// the frame payloads in a byte stream: what lies between 0x02 and 0x0D ("0R1", ...).
+std::string LoggedRequestBytes(const std::string& logPath);
+std::vector<std::string> Frames(const std::string& bytes);
+
 } // namespace vg57::test

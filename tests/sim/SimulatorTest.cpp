@@ -259,59 +259,50 @@ TEST(Simulator, theLogHoldsEveryRequestAndReplyAsSoonAsTheyPass) {
     EXPECT_EQ(lines[0][4], '-') << "a time stamp leads each line";
 }
 
+// Runs the simulator with `args` until it ends; its exit code and what it printed.
+std::pair<int, std::string> RunSim(const std::string& env, const std::string& args) {
+    // A simulator that wrongly starts would run on: the time limit ends it.
+    const std::string cmd = env + " timeout 10 " + VG57_SIM_PATH + " " + args + " </dev/null 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p))
+        out += buf;
+    const int status = pclose(p);
+    return {WEXITSTATUS(status), out};
+}
+
 TEST(Simulator, badCommandLinesAreRefusedWithAReason) {
-    auto run = [](const std::string& env, const std::string& args) {
-        // A simulator that wrongly starts would run on: the time limit ends it.
-        const std::string cmd =
-            env + " timeout 10 " + VG57_SIM_PATH + " " + args + " </dev/null 2>&1";
-        FILE* p = popen(cmd.c_str(), "r");
-        std::string out;
-        char buf[256];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        const int status = pclose(p);
-        return std::make_pair(WEXITSTATUS(status), out);
+    struct Row {
+        std::string env, args;
+        int rc;
+        std::string says;
     };
-    auto [rc, out] = run("", "--com 0");
-    EXPECT_EQ(rc, 2);
-    EXPECT_NE(out.find("invalid COM number '0'"), std::string::npos) << out;
-    std::tie(rc, out) = run("", "--address G");
-    EXPECT_EQ(rc, 2);
-    EXPECT_NE(out.find("invalid address 'G'"), std::string::npos) << out;
-    std::tie(rc, out) = run("", "--bogus");
-    EXPECT_EQ(rc, 2);
-    EXPECT_NE(out.find("unknown option '--bogus'"), std::string::npos) << out;
-    for (const char* speed : {"1e20", "nan", "inf", "0", "-1", "abc", "2x", ""}) {
-        std::tie(rc, out) = run("", std::string("--speed '") + speed + "'");
-        EXPECT_EQ(rc, 2) << speed;
-        EXPECT_NE(out.find(std::string("invalid --speed '") + speed + "'"), std::string::npos)
-            << out;
+    std::vector<Row> rows = {
+        {"", "--com 0", 2, "invalid COM number '0'"},
+        {"", "--address G", 2, "invalid address 'G'"},
+        {"", "--bogus", 2, "unknown option '--bogus'"},
+        {"", "--pressure abc", 2, "invalid --pressure 'abc'"},
+        {"", "--help", 0, "C2 (zero calibration"},
+        // /proc cannot hold the folder: the error names it.
+        {"XDG_CONFIG_HOME=/proc/self", "", 2,
+         "cannot create the port map folder /proc/self/vg57/ports"},
+    };
+    for (const std::string speed : {"1e20", "nan", "inf", "0", "-1", "abc", "2x", ""})
+        rows.push_back({"", "--speed '" + speed + "'", 2, "invalid --speed '" + speed + "'"});
+    for (const Row& r : rows) {
+        const auto [rc, out] = RunSim(r.env, r.args);
+        EXPECT_EQ(rc, r.rc) << r.args;
+        EXPECT_NE(out.find(r.says), std::string::npos) << out;
     }
-    std::tie(rc, out) = run("", "--pressure abc");
-    EXPECT_NE(out.find("invalid --pressure 'abc'"), std::string::npos) << out;
-    std::tie(rc, out) = run("", "--help");
-    EXPECT_EQ(rc, 0);
-    EXPECT_NE(out.find("C2 (zero calibration"), std::string::npos);
-    // /proc cannot hold the folder: the error names it.
-    std::tie(rc, out) = run("XDG_CONFIG_HOME=/proc/self", "");
-    EXPECT_EQ(rc, 2);
-    EXPECT_NE(out.find("cannot create the port map folder /proc/self/vg57/ports"),
-              std::string::npos)
-        << out;
 }
 
 TEST(Simulator, neverReplacesTheLinkOfARealAdapter) {
     vg57::test::TempDir home;
     fs::create_directories(home.Path() + "/vg57/ports");
     fs::create_symlink("/dev/ttyUSB0", home.Path() + "/vg57/ports/COM3");
-    const std::string cmd =
-        "XDG_CONFIG_HOME=" + home.Path() + " " + VG57_SIM_PATH + " </dev/null 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, p))
-        out += buf;
-    EXPECT_EQ(WEXITSTATUS(pclose(p)), 2);
+    const auto [rc, out] = RunSim("XDG_CONFIG_HOME=" + home.Path(), "");
+    EXPECT_EQ(rc, 2);
     EXPECT_NE(out.find("already maps COM3 to /dev/ttyUSB0"), std::string::npos) << out;
     EXPECT_EQ(fs::read_symlink(home.Path() + "/vg57/ports/COM3"), "/dev/ttyUSB0");
 }
