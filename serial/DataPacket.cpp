@@ -357,14 +357,18 @@ void TDataPacketManager::OfferCollecting(TDataPacket& f, long i, std::uint8_t b)
     if ((f.endCond_ & ecPacketSize) && i - f.startPos_ + 1 >= f.PacketSize) Deliver(f, i, false);
 }
 
-void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
-    // 1-2. Busy; every enabled framer disarmed; this one disabled.
+void TDataPacketManager::BeginDelivery(TDataPacket& f) {
     busy_ = true;
     for (TDataPacket* other : framers_)
         if (other->enabled_) DisarmLocked(*other);
     f.enabled_ = false;
     f.enabledTouched_ = false;
     f.delivering_ = true;
+}
+
+void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
+    // 1-2. Busy; every enabled framer disarmed; this one disabled.
+    BeginDelivery(f);
 
     // 3. The data, with or without the start and end strings.
     long from = f.startPos_;
@@ -477,12 +481,7 @@ void TDataPacketManager::TimerExpired() {
     std::lock_guard lock(lock_);
     if (!installed_ || !collecting_) return;
     TDataPacket& f = *collecting_;
-    busy_ = true;
-    for (TDataPacket* other : framers_)
-        if (other->enabled_) DisarmLocked(*other);
-    f.enabled_ = false;
-    f.enabledTouched_ = false;
-    f.delivering_ = true;
+    BeginDelivery(f);
 
     const auto generation = generation_;
     const auto binding = f.binding_;

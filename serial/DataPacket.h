@@ -144,6 +144,9 @@ private:
     void Offer(TDataPacket& f, long i);
     void OfferWaiting(TDataPacket& f, long i, std::uint8_t b);
     void OfferCollecting(TDataPacket& f, long i, std::uint8_t b);
+    // Before the events of a packet or a time-out: busy, every enabled framer disarmed, this
+    // one disabled and delivering.
+    void BeginDelivery(TDataPacket& f);
     void Deliver(TDataPacket& f, long endAt, bool byEndString);
     void RunEventsUnlocked(const std::function<void()>& events);
     void EndBusy();
