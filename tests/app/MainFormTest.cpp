@@ -47,9 +47,6 @@ TEST_F(MainForm, startsStoppedWithTheDesignedActionsAndNoReadings) {
     for (int i = 0; i < kSetPointCount; ++i)
         EXPECT_EQ(panel->SetPoint(i)->text(), NoData());
     EXPECT_EQ(panel->Indicator(), TIndicator::face);
-    EXPECT_EQ(window->Link().DevAddress, '0');
-    EXPECT_EQ(window->Settings.ComPort, "COM3");
-    EXPECT_EQ(window->Vg57Port.Baud(), 9600);
     EXPECT_FALSE(window->Vg57Port.Open()) << "nothing is sent at start";
     EXPECT_TRUE(Requests().empty());
 }

@@ -48,43 +48,35 @@ struct TSpot {
     TInk ink;
 };
 
-struct TToolbarCase {
-    int index;
-    const char* name;
-    std::vector<TSpot> spots; // in the 32 x 32 picture
-};
-
-class ToolbarPicture : public ::testing::TestWithParam<TToolbarCase> {};
-
 } // namespace
 
-TEST_P(ToolbarPicture, rendersAt32PixelsWithTheDesignsColours) {
-    const TToolbarCase& c = GetParam();
-    const QIcon icon = ToolbarIcon(c.index);
-    ASSERT_FALSE(icon.isNull());
-    const QImage image =
-        icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(image.size(), QSize(32, 32));
-    EXPECT_GT(Coverage(image), 0.2);
-    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << "background not transparent";
-    for (const TSpot& s : c.spots)
-        EXPECT_TRUE(Matches(image.pixel(s.x, s.y), s.ink))
-            << "at " << s.x << "," << s.y << ": " << std::hex << image.pixel(s.x, s.y);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    List, ToolbarPicture,
-    ::testing::Values(
-        TToolbarCase{0, "PlayTriangle", {{14, 16, TInk::Green}, {28, 4, TInk::Transparent}}},
-        TToolbarCase{1, "StopOctagon", {{16, 16, TInk::White}, {16, 5, TInk::Red}}},
-        TToolbarCase{2, "Wrench", {{16, 16, TInk::Grey}, {3, 3, TInk::Transparent}}},
-        TToolbarCase{3, "Balance", {{16, 16, TInk::Brass}, {5, 20, TInk::Brass}}},
-        TToolbarCase{4, "GreyGear", {{16, 16, TInk::Transparent}, {16, 9, TInk::Grey}}},
-        TToolbarCase{5, "BlueAndYellowGears", {{6, 20, TInk::Blue}, {27, 9, TInk::Brass}}},
-        TToolbarCase{6, "DoorWithRedArrow", {{26, 16, TInk::Red}, {8, 16, TInk::Brass}}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Pictures, toolbarIndexOutsideTheListIsNull) {
+TEST(Pictures, toolbarPicturesRenderAt32PixelsWithTheDesignsColours) {
+    const struct {
+        const char* name;
+        std::vector<TSpot> spots; // in the 32 x 32 picture
+    } list[] = {
+        {"PlayTriangle", {{14, 16, TInk::Green}, {28, 4, TInk::Transparent}}},
+        {"StopOctagon", {{16, 16, TInk::White}, {16, 5, TInk::Red}}},
+        {"Wrench", {{16, 16, TInk::Grey}, {3, 3, TInk::Transparent}}},
+        {"Balance", {{16, 16, TInk::Brass}, {5, 20, TInk::Brass}}},
+        {"GreyGear", {{16, 16, TInk::Transparent}, {16, 9, TInk::Grey}}},
+        {"BlueAndYellowGears", {{6, 20, TInk::Blue}, {27, 9, TInk::Brass}}},
+        {"DoorWithRedArrow", {{26, 16, TInk::Red}, {8, 16, TInk::Brass}}},
+    };
+    ASSERT_EQ(std::size(list), std::size_t(kToolbarImageCount));
+    for (int index = 0; index < kToolbarImageCount; ++index) {
+        SCOPED_TRACE(list[index].name);
+        const QIcon icon = ToolbarIcon(index);
+        ASSERT_FALSE(icon.isNull());
+        const QImage image =
+            icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(32, 32));
+        EXPECT_GT(Coverage(image), 0.2);
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << "background not transparent";
+        for (const TSpot& s : list[index].spots)
+            EXPECT_TRUE(Matches(image.pixel(s.x, s.y), s.ink))
+                << "at " << s.x << "," << s.y << ": " << std::hex << image.pixel(s.x, s.y);
+    }
     EXPECT_TRUE(ToolbarIcon(-1).isNull());
     EXPECT_TRUE(ToolbarIcon(kToolbarImageCount).isNull());
 }
