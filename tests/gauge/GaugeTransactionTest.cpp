@@ -40,10 +40,7 @@ TEST(SendCommand, aSilentGaugeTimesOutAfterFortyTicksAndTheNextExchangeWorks) {
     EXPECT_TRUE(l.SendCommand("R1", reply));
     EXPECT_EQ(reply, "0R0001");
     EXPECT_EQ(s.rig.view.Indicator(), TIndicator::green);
-    EXPECT_EQ(s.Received(), "\x02"
-                            "0R1\r"
-                            "\x02"
-                            "0R1\r");
+    EXPECT_EQ(s.Received(), Frame("0R1") + Frame("0R1"));
 }
 
 TEST(SendCommand, aSecondExchangeFromAHandlerInsideTheWaitFailsAtOnceAndTheFirstCompletes) {

@@ -17,6 +17,7 @@
 #include <thread>
 
 using namespace vg57;
+using vg57::test::Frame;
 using vg57::test::PtyPair;
 using vg57::test::PumpUntil;
 using vg57::test::TempPortMap;
@@ -256,11 +257,9 @@ TEST_F(ComPortTest, writeTextSizesAndEmptyText) {
 TEST_F(ComPortTest, writeTextOnAClosedPortOpensItWhenAutoOpen) {
     TComPort p;
     p.SetComNumber(kCom);
-    p.WriteText("\x02"
-                "0S3\r");
+    p.WriteText(Frame("0S3"));
     EXPECT_TRUE(p.Open());
-    EXPECT_EQ(pty.Read(1000, 5), "\x02"
-                                 "0S3\r");
+    EXPECT_EQ(pty.Read(1000, 5), Frame("0S3"));
     TComPort q;
     q.SetComNumber(kCom + 5);
     q.SetAutoOpen(false);
@@ -319,12 +318,9 @@ protected:
 };
 
 TEST_F(PortAndFramer, aRequestAndItsReplyArriveOnTheUserInterfaceThread) {
-    port.WriteText("\x02"
-                   "0R1\r");
-    EXPECT_EQ(pty.Read(1000, 5), "\x02"
-                                 "0R1\r");
-    pty.Write("\x02"
-              "0R0002\r");
+    port.WriteText(Frame("0R1"));
+    EXPECT_EQ(pty.Read(1000, 5), Frame("0R1"));
+    pty.Write(Frame("0R0002"));
     ASSERT_TRUE(PumpUntil([&] { return !packets.empty(); }));
     EXPECT_EQ(packets, std::vector<std::string>{"0R0002"});
     EXPECT_TRUE(onUiThread);
@@ -363,8 +359,7 @@ TEST_F(PortAndFramer, afterATimeOutTheNextReplyStillArrives) {
               "0S12"); // the end byte never comes
     ASSERT_TRUE(PumpUntil([&] { return timeouts == 1; }, 1000));
     EXPECT_TRUE(packets.empty());
-    pty.Write("\x02"
-              "0S1203\r");
+    pty.Write(Frame("0S1203"));
     ASSERT_TRUE(PumpUntil([&] { return !packets.empty(); }));
     EXPECT_EQ(packets, std::vector<std::string>{"0S1203"});
 }
@@ -379,8 +374,7 @@ TEST_F(PortAndFramer, closingFromInsideAPacketHandlerIsDeferredUntilTheDispatchT
         stillOpenAfterSecondSet = port.Open();
     };
     port.SetOpen(true);
-    pty.Write("\x02"
-              "bye\r");
+    pty.Write(Frame("bye"));
     ASSERT_TRUE(PumpUntil([&] { return !packets.empty(); }));
     EXPECT_TRUE(openDuringHandler);
     EXPECT_TRUE(stillOpenAfterSecondSet);
@@ -390,8 +384,7 @@ TEST_F(PortAndFramer, closingFromInsideAPacketHandlerIsDeferredUntilTheDispatchT
     framer.OnStringPacket = [&](TDataPacket&, const std::string& s) { packets.push_back(s); };
     port.SetOpen(true);
     EXPECT_TRUE(port.Open());
-    pty.Write("\x02"
-              "again\r");
+    pty.Write(Frame("again"));
     ASSERT_TRUE(PumpUntil([&] { return packets.size() == 2; }));
     EXPECT_EQ(packets.back(), "again");
 }
@@ -408,8 +401,7 @@ TEST_F(PortAndFramer, aPulledDeviceIsReportedOnceAndWritesDoNotFail) {
     ASSERT_TRUE(PumpUntil([&] { return losses > 0; }));
     EXPECT_TRUE(port.Open()) << "the port stays open until it is closed";
     for (int i = 0; i < 1000; ++i)
-        port.WriteText("\x02"
-                       "0S1\r");
+        port.WriteText(Frame("0S1"));
     PumpUntil([] { return false; }, 100);
     EXPECT_EQ(losses, 1);
     EXPECT_NE(why.find("Device read error"), std::string::npos) << why;

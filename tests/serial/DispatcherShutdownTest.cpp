@@ -39,10 +39,7 @@ void HandToUi(TSerialDispatcher& d, QObject& ui, std::atomic<int>& delivered,
 TEST(DispatcherShutdown, closingWhilePacketsArriveEndsWithinASecondEveryTime) {
     for (int round = 0; round < 25; ++round) {
         PtyPair pty;
-        test::Chatter chatter(pty,
-                              "\x02"
-                              "0S1203\r",
-                              std::chrono::microseconds(300));
+        test::Chatter chatter(pty, test::Frame("0S1203"), std::chrono::microseconds(300));
         QObject ui;
         std::atomic<int> delivered{0};
         platform::CallCancel cancel;
@@ -62,10 +59,7 @@ TEST(DispatcherShutdown, closingWhilePacketsArriveEndsWithinASecondEveryTime) {
 TEST(DispatcherShutdown, quittingTheApplicationWhilePacketsArriveEndsWithinASecond) {
     for (int round = 0; round < 10; ++round) {
         PtyPair pty;
-        test::Chatter chatter(pty,
-                              "\x02"
-                              "0S1203\r",
-                              std::chrono::microseconds(300));
+        test::Chatter chatter(pty, test::Frame("0S1203"), std::chrono::microseconds(300));
         QObject ui;
         std::atomic<int> delivered{0};
         platform::CallCancel cancel;

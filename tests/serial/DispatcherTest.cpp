@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 using namespace vg57;
+using vg57::test::Frame;
 using vg57::test::PtyPair;
 
 namespace {
@@ -143,8 +144,7 @@ TEST(DispatcherRead, bytesFromTheFarEndReachTheHandlerUnchanged) {
     ASSERT_EQ(Open(d, pty), 0);
     Received r;
     ReadAllHandler(d, r);
-    const std::string frame = "\x02"
-                              "0R0002\r";
+    const std::string frame = Frame("0R0002");
     pty.Write(frame);
     ASSERT_TRUE(r.WaitFor(frame.size()));
     EXPECT_EQ(r.bytes, frame) << "raw mode: 0x0D must stay 0x0D, nothing echoed or mapped";
@@ -236,8 +236,7 @@ TEST(DispatcherWrite, queuedBytesReachTheFarEnd) {
     PtyPair pty;
     TSerialDispatcher d;
     ASSERT_EQ(Open(d, pty), 0);
-    const std::string frame = "\x02"
-                              "0R1\r";
+    const std::string frame = Frame("0R1");
     EXPECT_EQ(d.QueueOutput(frame.data(), static_cast<std::uint32_t>(frame.size())), 5);
     EXPECT_EQ(pty.Read(1000, 5), frame);
 }
@@ -404,8 +403,7 @@ TEST(DispatcherLoss, outputAfterALossIsDiscardedNotPiledUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_TRUE(d.DeviceLost());
     // Polling at 0.5 s would fill 4096 bytes in minutes; each request must still be accepted.
-    const std::string frame = "\x02"
-                              "0S1\r";
+    const std::string frame = Frame("0S1");
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(d.QueueOutput(frame.data(), 5), 5) << "request " << i;
     EXPECT_EQ(d.OutputQueued(), 0u);

@@ -45,7 +45,10 @@ struct Bench {
         Open();
         framer.SetEnabled(true);
     }
-    void Feed(const std::string& bytes) {
+    // '^' stands for the start byte 0x02, '$' for the end byte 0x0D.
+    void Feed(std::string bytes) {
+        std::replace(bytes.begin(), bytes.end(), '^', '\x02');
+        std::replace(bytes.begin(), bytes.end(), '$', '\r');
         manager.Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 };
@@ -60,7 +63,6 @@ TEST(FramerStartEnd, onlyTheBytesBetweenStartAndEndAreDeliveredWhateverTheReads)
         std::vector<std::string> reads;
         std::vector<std::string> packets;
     };
-    // '^' stands for the start byte 0x02, '$' for the end byte 0x0D.
     const Row rows[] = {
         {"start and end are left out", {"^AB$"}, {"AB"}},
         {"an empty packet", {"^$"}, {""}},
@@ -80,12 +82,9 @@ TEST(FramerStartEnd, onlyTheBytesBetweenStartAndEndAreDeliveredWhateverTheReads)
         for (const bool byBytes : {false, true}) {
             Bench b;
             b.Start();
-            for (std::string read : r.reads) {
-                std::replace(read.begin(), read.end(), '^', '\x02');
-                std::replace(read.begin(), read.end(), '$', '\r');
+            for (const std::string& read : r.reads)
                 for (std::size_t at = 0; at < read.size(); at += byBytes ? 1 : read.size())
                     b.Feed(read.substr(at, byBytes ? 1 : read.size()));
-            }
             EXPECT_EQ(b.packets, r.packets) << byBytes;
             EXPECT_EQ(b.rawPackets, r.packets) << "OnPacket gets the same bytes";
             EXPECT_EQ(b.manager.Held(), 0u) << "bytes of no packet are discarded";
@@ -97,10 +96,9 @@ TEST(FramerStartEnd, onlyTheBytesBetweenStartAndEndAreDeliveredWhateverTheReads)
 TEST(FramerStartEnd, theStartBeginsTheTimeOutAndTheEndStopsIt) {
     Bench b;
     b.Start();
-    b.Feed("\x02"
-           "A");
+    b.Feed("^A");
     ASSERT_EQ(b.timerArms, std::vector<std::int32_t>{2184});
-    b.Feed("\r");
+    b.Feed("$");
     EXPECT_EQ(b.timerArms, (std::vector<std::int32_t>{2184, 0}));
 }
 
@@ -109,14 +107,12 @@ TEST(FramerStartEnd, theStartBeginsTheTimeOutAndTheEndStopsIt) {
 TEST(FramerClose, aPacketCutOffByACloseIsLostAndTheNextOpenStartsAfresh) {
     Bench b;
     b.Start();
-    b.Feed("\x02"
-           "AB");
+    b.Feed("^AB");
     b.manager.Uninstall();
     EXPECT_EQ(b.manager.Held(), 0u);
     EXPECT_TRUE(b.framer.Enabled()) << "Enabled stays as it was";
     b.Open();
-    b.Feed("C\r\x02"
-           "D\r");
+    b.Feed("C$^D$");
     EXPECT_EQ(b.packets, std::vector<std::string>{"D"});
 }
 
@@ -130,11 +126,8 @@ TEST(FramerClose, aCloseAndReopenFromInsideThePacketEventLeavesTheFramerWorking)
         }
     };
     b.Start();
-    b.Feed("\x02"
-           "A\r\x02"
-           "lost with the close\r");
-    b.Feed("\x02"
-           "B\r");
+    b.Feed("^A$^lost with the close$");
+    b.Feed("^B$");
     EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
 }
 
@@ -143,16 +136,14 @@ TEST(FramerTimeout, theCollectedBytesAreDroppedAndTheNextPacketStillArrives) {
         Bench b;
         if (withHandler) b.framer.OnTimeout = [&b](TDataPacket&) { ++b.timeouts; };
         b.Start();
-        b.Feed("\x02"
-               "partial");
+        b.Feed("^partial");
         b.manager.TimerExpired();
         EXPECT_EQ(b.timeouts, withHandler ? 1 : 0);
         EXPECT_TRUE(b.packets.empty());
         EXPECT_EQ(b.manager.Held(), 0u);
         // Left disabled, the framer would never deliver again until a restart.
         EXPECT_TRUE(b.framer.Enabled()) << withHandler;
-        b.Feed("\r\x02"
-               "0R0001\r");
+        b.Feed("$^0R0001$");
         EXPECT_EQ(b.packets, std::vector<std::string>{"0R0001"}) << withHandler;
     }
 }
@@ -164,12 +155,10 @@ TEST(FramerTimeout, aHandlerThatDisablesTheFramerIsObeyed) {
         f.SetEnabled(false);
     };
     b.Start();
-    b.Feed("\x02"
-           "lost");
+    b.Feed("^lost");
     b.manager.TimerExpired();
     EXPECT_FALSE(b.framer.Enabled());
-    b.Feed("\x02"
-           "next\r");
+    b.Feed("^next$");
     EXPECT_TRUE(b.packets.empty());
 }
 
@@ -296,9 +285,7 @@ TEST(FramerArming, anErrorEscapingAHandlerIsShownAndFramingGoesOn) {
         if (s == "bad") throw std::runtime_error("handler failed");
     };
     b.Start();
-    b.Feed("\x02"
-           "bad\r\x02"
-           "good\r");
+    b.Feed("^bad$^good$");
     EXPECT_EQ(b.packets, (std::vector<std::string>{"bad", "good"}));
     EXPECT_EQ(shown, std::vector<std::string>{"handler failed"});
 }
@@ -307,9 +294,7 @@ TEST(FramerArming, withoutAutoEnableTheFramerStopsAfterOnePacket) {
     Bench b;
     b.framer.AutoEnable = false;
     b.Start();
-    b.Feed("\x02"
-           "A\r\x02"
-           "B\r");
+    b.Feed("^A$^B$");
     EXPECT_EQ(b.packets, std::vector<std::string>{"A"});
     EXPECT_FALSE(b.framer.Enabled());
 }
@@ -322,9 +307,7 @@ TEST(FramerArming, enablingDuringADeliveryTakesEffectWhenItEnds) {
         f.SetEnabled(true); // the collector is busy: armed when the delivery ends
     };
     b.Start();
-    b.Feed("\x02"
-           "A\r\x02"
-           "B\r");
+    b.Feed("^A$^B$");
     EXPECT_EQ(b.packets, (std::vector<std::string>{"A", "B"}));
 }
 
@@ -334,7 +317,7 @@ TEST(FramerBuffer, growsInSteps) {
     b.Feed("\x02" + std::string(10000, 'x'));
     EXPECT_EQ(b.manager.Capacity() % TDataPacketManager::kGrowStep, 0u);
     EXPECT_GE(b.manager.Capacity(), 10001u);
-    b.Feed("\r");
+    b.Feed("$");
     ASSERT_EQ(b.packets.size(), 1u);
     EXPECT_EQ(b.packets[0].size(), 10000u) << "no length limit";
     EXPECT_EQ(b.manager.Capacity(), 0u);

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 using namespace vg57;
+using vg57::test::Frame;
 using vg57::test::HangGuard;
 using vg57::test::PtyPair;
 using vg57::test::PumpUntil;
@@ -33,8 +34,7 @@ namespace {
 
 constexpr int kCom = 33;
 constexpr int kOtherCom = 34;
-const std::string kReply = "\x02"
-                           "0R0001\r";
+const std::string kReply = Frame("0R0001");
 
 // Holds one thread inside a signal handler until released: the test, not the scheduler, decides
 // that the user-interface thread handles its events before that thread can wake.
@@ -203,12 +203,10 @@ TEST_F(PortLifecycle, aNewPortNumberSetInsideAPacketEventReopensOnTheOtherDevice
     EXPECT_TRUE(port->Open());
     EXPECT_EQ(port->ComNumber(), kOtherCom);
 
-    other.Write("\x02"
-                "0S1203\r");
+    other.Write(Frame("0S1203"));
     ASSERT_TRUE(PumpUntil([&] { return packets.size() == 2; }));
     EXPECT_EQ(packets.back(), "0S1203");
-    pty.Write("\x02"
-              "old line\r");
+    pty.Write(Frame("old line"));
     PumpUntil([] { return false; }, 100);
     EXPECT_EQ(packets.size(), 2u) << "the first device is no longer read";
 
@@ -234,12 +232,10 @@ TEST_P(StaleInput, aReplyThatArrivedWhileClosedDoesNotAnswerTheNextRequest) {
         port->SetOpen(true);
         port->SetOpen(false);
     }
-    pty.Write("\x02"
-              "stale\r");
+    pty.Write(Frame("stale"));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     port->SetOpen(true);
-    pty.Write("\x02"
-              "fresh\r");
+    pty.Write(Frame("fresh"));
     ASSERT_TRUE(PumpUntil([&] { return !packets.empty(); }));
     PumpUntil([] { return false; }, 50);
     EXPECT_EQ(packets, std::vector<std::string>{"fresh"});

@@ -1,6 +1,7 @@
 // The gauge simulator, driven through its pseudo-terminal by a client written from the command
 // table: each command's reply length, echo letter and content, then each fault on demand.
 #include "GaugeModel.h"
+#include "Pty.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+using vg57::test::Frame;
 using vg57::test::LineClient;
 using vg57::test::SimProcess;
 
@@ -119,9 +121,7 @@ TEST_F(HeldGauge, otherAddressesAndBytesOutsideFramesGetNoAnswer) {
     EXPECT_EQ(line.Read(200), "");
     line.WriteRaw("noise\x02"
                   "0R1\r");
-    EXPECT_EQ(line.Read(500), "\x02"
-                              "0R0001\r")
-        << "a frame after noise is still answered";
+    EXPECT_EQ(line.Read(500), Frame("0R0001")) << "a frame after noise is still answered";
     EXPECT_EQ(line.Ask("X9"), "(none)") << "an unknown command";
 }
 
@@ -167,30 +167,25 @@ TEST_F(HeldGauge, garbageBetweenFramesNeverHoldsAStartByte) {
     for (int i = 0; i < 20; ++i) {
         const std::string raw = line.Exchange('0', "R1");
         ASSERT_EQ(raw.find('\x02'), raw.size() - 8) << "only the reply's own start byte";
-        EXPECT_EQ(raw.substr(raw.size() - 8), "\x02"
-                                              "0R0001\r");
+        EXPECT_EQ(raw.substr(raw.size() - 8), Frame("0R0001"));
     }
 }
 
 TEST_F(HeldGauge, splitRepliesComeInPiecesWithDelays) {
     sim.Command("split 3 80");
-    line.WriteRaw("\x02"
-                  "0R1\r");
+    line.WriteRaw(Frame("0R1"));
     const std::string first = line.Read(50, false);
     EXPECT_FALSE(first.empty());
     EXPECT_LT(first.size(), 8u);
     const std::string rest = line.Read(400);
-    EXPECT_EQ(first + rest, "\x02"
-                            "0R0001\r");
+    EXPECT_EQ(first + rest, Frame("0R0001"));
 }
 
 TEST_F(HeldGauge, aDelayHoldsTheReplyBack) {
     sim.Command("delay 300");
-    line.WriteRaw("\x02"
-                  "0R1\r");
+    line.WriteRaw(Frame("0R1"));
     EXPECT_EQ(line.Read(200), "");
-    EXPECT_EQ(line.Read(400), "\x02"
-                              "0R0001\r");
+    EXPECT_EQ(line.Read(400), Frame("0R0001"));
 }
 
 TEST_F(HeldGauge, noEndSendsAStartWithoutItsEnd) {
@@ -316,8 +311,7 @@ TEST_F(HeldGauge, controlCommandsWithBadNumbersAreRefusedAndChangeNothing) {
         EXPECT_EQ(answer.rfind(std::string("error: '") + bad + "' refused: ", 0), 0u) << answer;
     }
     EXPECT_EQ(line.Ask("S1"), "0S2503") << "the pressure is as it was";
-    EXPECT_EQ(line.Exchange('0', "R1", 200), "\x02"
-                                             "0R0001\r")
+    EXPECT_EQ(line.Exchange('0', "R1", 200), Frame("0R0001"))
         << "no delay, no change of length, no pieces";
 }
 

@@ -31,6 +31,11 @@ private:
     std::string slave_;
 };
 
+// A frame of the gauge's line: 0x02, the payload, 0x0D.
+inline std::string Frame(const std::string& payload) {
+    return std::string(1, '\x02') + payload + '\r';
+}
+
 // CPU time of the whole process in microseconds (user + system, all threads).
 std::int64_t ProcessCpuMicros();
 
