@@ -59,7 +59,6 @@ public:
     TValuePanel* ValuePanel() const { return panel_; }
     QAction* Action(TActionId id) const { return actionList_[static_cast<int>(id)]; }
     QAction* AboutAction() const { return about_; }
-    QLabel* StatusText() const { return statusText_; }
 
     // ---- handlers ----
     void FormCreate();

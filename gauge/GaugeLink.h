@@ -103,7 +103,6 @@ public:
     // exchange fail at once without writing, until ResumeExchanges.
     void CancelExchanges();
     void ResumeExchanges();
-    bool ExchangesCancelled() const { return cancelled_; }
 
 private:
     // SendCommand, then the reply's length and echo letter (position 2). A wrong echo with the

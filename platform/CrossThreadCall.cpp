@@ -132,11 +132,6 @@ void CallCancel::Cancel() {
     }
 }
 
-bool CallCancel::Cancelled() const {
-    std::lock_guard lock(mutex_);
-    return cancelled_;
-}
-
 void CallCancel::Reset() {
     std::lock_guard lock(mutex_);
     cancelled_ = false;

@@ -26,12 +26,11 @@ public:
     // From any thread: a call not yet started never runs, and its caller returns; later calls
     // return at once until Reset.
     void Cancel();
-    bool Cancelled() const;
     void Reset();
 
 private:
     friend class CallBlockingAccess;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     bool cancelled_ = false;                   // guarded by mutex_
     std::shared_ptr<struct CallState> active_; // guarded by mutex_
 };
