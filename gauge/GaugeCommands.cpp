@@ -36,10 +36,18 @@ bool TGaugeLink::Exchange(const std::string& command, std::size_t length, char e
     if (!SendCommand(command, reply)) return false;
     if (reply.size() != length) return false;
     if (reply[1] != echo) {
-        if (showEchoError) view_.SetTestText(kDeviceError);
+        if (showEchoError) ShowDeviceError(true);
         return false;
     }
+    // The gauge has recovered: its earlier error no longer stands.
+    ShowDeviceError(false);
     return true;
+}
+
+void TGaugeLink::ShowDeviceError(bool on) {
+    if (on == deviceErrorShown_) return;
+    deviceErrorShown_ = on;
+    view_.SetTestText(on ? kDeviceError : "");
 }
 
 bool TGaugeLink::ReadUnitHeld() {
@@ -69,7 +77,7 @@ bool TGaugeLink::ReadMeasurement(bool* obtained) {
     // a 'Z' exponent 10^42) that is then shown, plotted and archived.
     const auto value = DecodeDigitNumber(std::string_view(reply).substr(2, 4));
     if (!value) {
-        view_.SetTestText(kDeviceError);
+        ShowDeviceError(true);
         return false;
     }
     CurrentPressure = *value;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -70,12 +71,21 @@ public:
     long double CurrentPressure = 0;
 
     // ---- the transaction ----
+    // Quiet the line must keep before a request that follows a reply not received, and the
+    // longest wait for it.
+    static constexpr std::int64_t kQuietMs = 500, kQuietLimitMs = 2200;
+
     // One exchange: writes 0x02, DevAddress, command, 0x0D and waits up to 40 ticks for the
-    // first packet. False (reply empty) when another exchange waits, on time-out, when the wait
-    // was ended by the quit request or by CancelExchanges, or while exchanges are cancelled.
+    // first packet that arrived after the request was written. False (reply empty) when another
+    // exchange waits, on time-out, when the wait was ended by the quit request or by
+    // CancelExchanges, or while exchanges are cancelled.
+    // After a time-out or a cut-short wait the gauge may still answer: the next request first
+    // waits until the line has been quiet for kQuietMs (at most kQuietLimitMs), and what arrives
+    // meanwhile is dropped, so that a late reply never answers a later request.
     // A write error is raised after TransferState is back at tsReady and the indicator is red.
     bool SendCommand(const std::string& command, std::string& reply);
-    // The framer's string-packet handler: stores the payload and marks the exchange answered.
+    // The framer's string-packet handler: stores the payload in LastReply; a packet that arrived
+    // after the waiting request was written answers it.
     void DataPacket1StringPacket(TDataPacket& sender, const std::string& data);
     // The guard. False at once while another guard waits or a sequence holds the gauge (that
     // holder is suspended lower on this very call stack, so waiting could never succeed), and
@@ -100,9 +110,11 @@ public:
 
     // ---- cutting waits short (Stop and closing the window) ----
     // Ends the running command wait at once (that exchange fails) and makes every further
-    // exchange fail at once without writing, until ResumeExchanges.
-    void CancelExchanges();
-    void ResumeExchanges();
+    // exchange fail at once without writing, until every owner that cut has resumed. Cuts are
+    // counted per owner: an action queued behind a wait lifts only its own, and a cut whose
+    // owner never resumes (the window closing) stays.
+    void CancelExchanges(const std::string& owner = {});
+    void ResumeExchanges(const std::string& owner = {});
 
 private:
     // SendCommand, then the reply's length and echo letter (position 2). A wrong echo with the
@@ -112,10 +124,23 @@ private:
     // "R1" and its reply into Units and UnitCode (the gauge already held).
     bool ReadUnitHeld();
     bool Calibrate(const std::string& command, const char* done, const char* failed);
+    // "Ошибка от прибора" on the panel, or cleared.
+    void ShowDeviceError(bool on);
+
+    // Waits, dispatching events, until the line has been quiet; false when cut short.
+    bool AwaitQuietLine(std::uint64_t generation);
+    std::int64_t LastLineActivityMs() const;
 
     TComPort& port_;
     TGaugeView& view_;
-    bool cancelled_ = false;
+    bool deviceErrorShown_ = false;
+    std::string answer_;                 // the reply accepted for the waiting request
+    std::int64_t requestWrittenMs_ = -1; // -1: no request awaits its answer
+    std::int64_t lastPacketMs_ = -1;     // arrival of the newest packet, accepted or not
+    // A request was left unanswered at unansweredMs_: its reply may still come.
+    bool replyMayFollow_ = false;
+    std::int64_t unansweredMs_ = -1;
+    std::map<std::string, int> cuts_; // owner -> cuts it made that are still in force
     // Changes with every CancelExchanges: a wait that began before it ends, even when
     // ResumeExchanges followed at once.
     std::uint64_t cancelGeneration_ = 0;

@@ -195,6 +195,8 @@ void TBaseDispatcher::ResetBuffers(std::uint32_t outSize) {
     dispHead_ = dispTail_ = 0;
     dispFull_ = false;
     headMoved_ = false;
+    arrivals_.clear();
+    ringOut_ = ringIn_;
 }
 
 int TBaseDispatcher::QueueOutput(const void* bytes, std::uint32_t n) {
@@ -256,6 +258,28 @@ void TBaseDispatcher::DiscardInput() {
     dispHead_ = dispTail_ = 0;
     dispFull_ = false;
     headMoved_ = false;
+    arrivals_.clear();
+    ringOut_ = ringIn_;
+}
+
+void TBaseDispatcher::TailMovedLocked(std::uint32_t n) {
+    ringOut_ += n;
+    while (arrivals_.size() > 1 && arrivals_[1].first <= ringOut_)
+        arrivals_.pop_front();
+    if (ringOut_ == ringIn_) arrivals_.clear();
+}
+
+std::int64_t TBaseDispatcher::NextByteArrivalMs() const {
+    std::lock_guard lock(dispatchLock_);
+    const bool inCycle = inNotify_.load() && std::this_thread::get_id() == dispThreadId_.load();
+    const std::uint64_t at = ringOut_ + (inCycle ? cycleHandlerRead_ : 0);
+    if (at >= ringIn_) return -1;
+    std::int64_t ms = -1;
+    for (const auto& [from, arrived] : arrivals_) {
+        if (from > at) break;
+        ms = arrived;
+    }
+    return ms;
 }
 
 std::uint32_t TBaseDispatcher::InputAvailable() const {
@@ -282,6 +306,7 @@ int TBaseDispatcher::ReadBlock(void* destination, std::uint32_t n) {
         } else if (n > 0) {
             dispTail_ = (dispTail_ + n) % kDispatchBufferSize;
             dispFull_ = false;
+            TailMovedLocked(n);
             madeRoom = true;
         }
     }
@@ -306,7 +331,11 @@ void TBaseDispatcher::MoveInputToRing() {
             std::memcpy(dispatchRing_.data(), chunk->data + chunk->read + first, n - first);
             dispHead_ = (dispHead_ + n) % kDispatchBufferSize;
             if (used + n == kDispatchBufferSize) dispFull_ = true;
-            if (n > 0) headMoved_ = true;
+            if (n > 0) {
+                headMoved_ = true;
+                arrivals_.emplace_back(ringIn_, chunk->arrivedMs);
+                ringIn_ += n;
+            }
             chunk->read += n;
             if (chunk->read < chunk->used) break;
             q.pop_front();
@@ -379,6 +408,7 @@ void TBaseDispatcher::RunNotifyCycle(int kind, std::uint32_t arg1) {
         if (cycleMaxRead_ > 0) {
             dispTail_ = (dispTail_ + cycleMaxRead_) % kDispatchBufferSize;
             dispFull_ = false;
+            TailMovedLocked(cycleMaxRead_);
         }
     }
     std::lock_guard lock(lock_);

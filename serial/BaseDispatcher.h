@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -97,6 +98,11 @@ public:
     // thread, inside a cycle or not.
     int ReadBlock(void* destination, std::uint32_t n);
     std::uint32_t InputAvailable() const;
+    // When the reader took from the device the first byte that ReadBlock would copy next (the
+    // handler's own next byte inside a cycle); -1 when none waits. MonotonicMs.
+    std::int64_t NextByteArrivalMs() const;
+    // When the reader last took bytes from the device (-1: never): how long the line is quiet.
+    std::int64_t LastArrivalMs() const { return lastArrivalMs_.load(); }
 
     // Handlers. The key identifies the registration; a handler registered with an object is an
     // event handler (called first), one without a procedure handler.
@@ -183,6 +189,7 @@ protected:
     platform::Waker threadsEnded_;
     std::vector<std::unique_ptr<TDispatcherThread>> threads_; // owned by the opening thread
     std::atomic<std::thread::id> dispThreadId_{};
+    std::atomic<std::int64_t> lastArrivalMs_{-1}; // set by the reader thread
 
 private:
     struct HandlerEntry {
@@ -198,6 +205,7 @@ private:
     };
 
     void MoveInputToRing();
+    void TailMovedLocked(std::uint32_t n); // under dispatchLock_
     void ThreadStarted();
     void ThreadNotStarted();
     void ThreadEnded();
@@ -215,6 +223,10 @@ private:
     bool headMoved_ = false;             // bytes arrived since the last DataAvailable
     std::uint32_t cycleHandlerRead_ = 0; // read by the handler now running in a cycle
     std::uint32_t cycleMaxRead_ = 0;     // largest count any handler of the cycle read
+    // Arrival of the ring's bytes: (position counted since the open, MonotonicMs) where each
+    // chunk's bytes begin; entries before the tail's position are let go.
+    std::deque<std::pair<std::uint64_t, std::int64_t>> arrivals_;
+    std::uint64_t ringIn_ = 0, ringOut_ = 0; // bytes ever put in, and taken from the tail
 
     // Output ring. Guarded by outputLock_.
     mutable std::mutex outputLock_;

@@ -1,5 +1,6 @@
 #include "DataPacket.h"
 
+#include "MonotonicClock.h"
 #include "SerialExcept.h"
 
 #include <algorithm>
@@ -138,6 +139,7 @@ void TDataPacketManager::Uninstall() {
     armTimer_ = nullptr;
     buffer_.clear();
     buffer_.shrink_to_fit();
+    arrivals_.clear();
     scanIndex_ = -1;
     deferredScan_ = -1;
     scanning_ = false;
@@ -239,14 +241,39 @@ void TDataPacketManager::LeaveCollecting() {
     collecting_ = nullptr;
 }
 
-void TDataPacketManager::Receive(const std::uint8_t* bytes, std::size_t n) {
+void TDataPacketManager::Receive(const std::uint8_t* bytes, std::size_t n, std::int64_t arrivedMs) {
     std::lock_guard lock(lock_);
     if (!installed_ || n == 0) return;
     if (buffer_.size() + n >= buffer_.capacity())
         buffer_.reserve(buffer_.capacity() + ((n / kGrowStep) + 1) * kGrowStep);
     const long first = static_cast<long>(buffer_.size());
     buffer_.insert(buffer_.end(), bytes, bytes + n);
+    if (arrivals_.empty() || arrivals_.back().second != arrivedMs)
+        arrivals_.emplace_back(first, arrivedMs < 0 ? platform::MonotonicMs() : arrivedMs);
     Scan(first);
+}
+
+std::int64_t TDataPacketManager::ArrivalAt(long i) const {
+    std::int64_t ms = -1;
+    for (const auto& [from, arrived] : arrivals_) {
+        if (from > i) break;
+        ms = arrived;
+    }
+    return ms;
+}
+
+void TDataPacketManager::DropArrivals(long n) {
+    if (buffer_.empty()) {
+        arrivals_.clear();
+        return;
+    }
+    // The run that holds the new first byte keeps its time from there.
+    std::size_t keep = 0;
+    while (keep + 1 < arrivals_.size() && arrivals_[keep + 1].first <= n)
+        ++keep;
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<long>(keep));
+    for (auto& run : arrivals_)
+        run.first = std::max<long>(0, run.first - n);
 }
 
 void TDataPacketManager::Scan(long from) {
@@ -279,6 +306,7 @@ void TDataPacketManager::Scan(long from) {
         if (f->enabled_ && f->state_ != TPacketState::idle && f->startPos_ >= 0) return;
     buffer_.clear();
     buffer_.shrink_to_fit();
+    arrivals_.clear();
 }
 
 void TDataPacketManager::Offer(TDataPacket& f, long i) {
@@ -381,6 +409,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     if (length < 0) length = 0;
     auto data = std::make_shared<std::string>(reinterpret_cast<const char*>(buffer_.data()) + from,
                                               static_cast<std::size_t>(length));
+    const std::int64_t arrived = ArrivalAt(f.startPos_);
 
     // 4. The events, with the lock released: handlers may arm, disarm or close. They run on
     // the user-interface thread, which may have unbound or destroyed the framer meanwhile (and
@@ -388,8 +417,9 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     const auto generation = generation_;
     const auto binding = f.binding_;
     TDataPacket* framer = &f;
-    auto events = [this, framer, binding, data] {
+    auto events = [this, framer, binding, data, arrived] {
         if (!Bound(framer, binding)) return;
+        framer->arrivalMs_ = arrived;
         if (framer->OnPacket)
             framer->OnPacket(*framer, reinterpret_cast<const std::uint8_t*>(data->data()),
                              data->size());
@@ -413,6 +443,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     const long removed = endAt + 1;
     buffer_.erase(buffer_.begin(),
                   buffer_.begin() + std::min<long>(removed, static_cast<long>(buffer_.size())));
+    DropArrivals(removed);
     scanIndex_ -= removed;
     if (deferredScan_ >= 0) deferredScan_ = std::max<long>(0, deferredScan_ - removed);
     for (TDataPacket* other : framers_) {
@@ -497,6 +528,7 @@ void TDataPacketManager::TimerExpired() {
     }
     buffer_.clear();
     buffer_.shrink_to_fit();
+    arrivals_.clear();
     scanIndex_ = -1;
     if (!BoundLocked(&f, binding)) {
         EndBusy();

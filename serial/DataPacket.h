@@ -62,6 +62,9 @@ public:
     TDataPacketManager* Manager() const { return manager_; }
 
     TPacketState State() const;
+    // Inside its packet events: when the packet's first byte arrived (MonotonicMs), so that a
+    // reply that came before its request can be told from the answer.
+    std::int64_t PacketArrivalMs() const { return arrivalMs_; }
 
 private:
     friend class TDataPacketManager;
@@ -95,7 +98,8 @@ private:
     // Which binding this is: the manager's count at Bind. Events of a packet cut for an earlier
     // binding, or for a destroyed framer whose address another framer took, find it changed.
     std::uint64_t binding_ = 0;
-    bool delivering_ = false; // its events are on their way; the delivery disabled it
+    bool delivering_ = false;     // its events are on their way; the delivery disabled it
+    std::int64_t arrivalMs_ = -1; // the user-interface thread's: set before its packet events
 };
 
 class TDataPacketManager {
@@ -122,8 +126,9 @@ public:
     // Shows an error that a packet or time-out handler let escape (framing goes on).
     std::function<void(std::exception_ptr)> onError;
 
-    // On the dispatch thread: bytes received, and the timer slot's expiry.
-    void Receive(const std::uint8_t* bytes, std::size_t n);
+    // On the dispatch thread: bytes received (taken from the device at `arrivedMs`,
+    // MonotonicMs; -1: now), and the timer slot's expiry.
+    void Receive(const std::uint8_t* bytes, std::size_t n, std::int64_t arrivedMs = -1);
     void TimerExpired();
 
     bool Busy() const;
@@ -152,6 +157,9 @@ private:
     void EndBusy();
     void AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding);
     void FreeIfEmpty();
+    // When the buffer's byte i arrived; and the bytes before `n` leaving it.
+    std::int64_t ArrivalAt(long i) const;
+    void DropArrivals(long n);
     // Whether f is still bound by the same binding: the first takes the lock, the second
     // expects it held.
     bool Bound(const TDataPacket* f, std::uint64_t binding) const;
@@ -161,6 +169,8 @@ private:
     mutable std::mutex lock_; // released while the events of a delivery run
     std::vector<TDataPacket*> framers_;
     std::vector<std::uint8_t> buffer_; // its capacity grows in steps of kGrowStep
+    // Where each received run of bytes begins in buffer_, and when it arrived.
+    std::vector<std::pair<long, std::int64_t>> arrivals_;
     long scanIndex_ = -1;
     TDataPacket* collecting_ = nullptr;
     bool busy_ = false;

@@ -57,8 +57,11 @@ void Install(const std::shared_ptr<TPortCollector>& c) {
         [c, d, timer](int kind, std::uint32_t count, std::uint32_t) {
             if (kind == DataAvailable) {
                 std::vector<std::uint8_t> bytes(count);
+                // The oldest byte's time stands for all: a packet is never thought newer than
+                // it is.
+                const std::int64_t arrived = d->NextByteArrivalMs();
                 if (d->ReadBlock(bytes.data(), count) == static_cast<int>(count))
-                    c->manager.Receive(bytes.data(), count);
+                    c->manager.Receive(bytes.data(), count, arrived);
             } else if (kind == TimerFired && static_cast<int>(count) == timer) {
                 c->manager.TimerExpired();
             }

@@ -18,8 +18,9 @@ struct TDataBuffer : TIOBuffer {
     static constexpr std::uint32_t kSize = 256;
     std::uint8_t data[kSize];
     std::uint32_t size = kSize;
-    std::uint32_t used = 0; // bytes filled by the reader
-    std::uint32_t read = 0; // bytes already moved on
+    std::uint32_t used = 0;     // bytes filled by the reader
+    std::uint32_t read = 0;     // bytes already moved on
+    std::int64_t arrivedMs = 0; // MonotonicMs when the reader took them from the device
 };
 
 // A line-event word (modem line changes, breaks, errors) in its place among the data.

@@ -7,6 +7,8 @@
 #include "SerialDevice.h"
 #include "SerialDispatcher.h"
 
+#include "MonotonicClock.h"
+
 #include <cerrno>
 #include <poll.h>
 #include <string>
@@ -71,6 +73,10 @@ private:
             const ssize_t n = read(fd, chunk->data, TDataBuffer::kSize);
             if (n > 0) {
                 chunk->used = static_cast<std::uint32_t>(n);
+                // Stamped here, not when dispatched: a late reply must not look as new as the
+                // request written while it waited in the queue.
+                chunk->arrivedMs = platform::MonotonicMs();
+                d_.lastArrivalMs_.store(chunk->arrivedMs);
                 d_.inputQueue_.Append(std::move(chunk));
                 continue;
             }

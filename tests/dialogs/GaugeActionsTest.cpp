@@ -86,6 +86,27 @@ TEST(DeviceSettings, changingOnlySp2hWritesEveryPairAndTheUnitThenReadsBack) {
     EXPECT_FALSE(s.DialogsLeft());
 }
 
+// The operator clicks again while the gauge is slow: the click runs right after the time-out,
+// and the late reply must neither fill the dialog nor reach a relay.
+TEST(DeviceSettings, aClickAfterASlowReplyShowsAndWritesEachRelaysOwnValues) {
+    SimRig s;
+    ASSERT_TRUE(s.rig.link.ReadUnit());
+    s.sim.Command("delay 2700 once");
+    int dialogs = 0;
+    std::array<std::string, 6> shown;
+    const auto look = Operator([&](TSPSetupForm& d) {
+        ++dialogs;
+        shown = d.Texts();
+    });
+    ActionDeviceSettingsExecute(&s.owner, s.rig.link, look);
+    EXPECT_EQ(dialogs, 0) << "a failed read shows no dialog";
+    ActionDeviceSettingsExecute(&s.owner, s.rig.link, look);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(shown, (std::array<std::string, 6>{"0.001", "0.005", "0.1", "0.5", "1000", "5000"}));
+    EXPECT_EQ(Writes(s.Requests()),
+              (Strings{"0W210035003", "0W310015001", "0W410135013", "0W10001"}));
+}
+
 TEST(DeviceSettings, choosingTorrWritesUnitCode0002) {
     SimRig s;
     ActionDeviceSettingsExecute(

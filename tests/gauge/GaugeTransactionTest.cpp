@@ -43,6 +43,29 @@ TEST(SendCommand, aSilentGaugeTimesOutAfterFortyTicksAndTheNextExchangeWorks) {
     EXPECT_EQ(s.Received(), Frame("0R1") + Frame("0R1"));
 }
 
+// "R2", "R3" and "R4" replies look alike: a reply later than the time-out must not answer the
+// next request, or every set point shifts onto the next relay, and a write puts them there.
+TEST(SendCommand, aReplyLaterThanTheTimeOutNeverAnswersALaterRequest) {
+    SimRig s;
+    auto& l = s.rig.link;
+    ASSERT_TRUE(l.ReadUnit());
+    s.sim.Command("delay 2700 once");
+    EXPECT_FALSE(l.ReadSetPoints());
+    EXPECT_EQ(s.rig.view.Indicator(), TIndicator::red);
+    const auto start = MonotonicMs();
+    ASSERT_TRUE(l.ReadSetPoints());
+    EXPECT_GE(MonotonicMs() - start, 500) << "the late reply was waited out";
+    EXPECT_EQ(s.rig.view.setPoints, (std::array<std::string, 6>{"1.0e-3", "5.0e-3", "1.0e-1",
+                                                                "5.0e-1", "1.0e+3", "5.0e+3"}));
+    ASSERT_TRUE(l.WriteSetPoints());
+    EXPECT_EQ(s.Requests(), (Strings{"0S3", "0R1", "0R2", "0R2", "0R3", "0R4", "0W210035003",
+                                     "0W310015001", "0W410135013"}));
+    // Answered at once again, the gauge is not slowed.
+    const auto normal = MonotonicMs();
+    EXPECT_TRUE(l.ReadUnit());
+    EXPECT_LT(MonotonicMs() - normal, 400);
+}
+
 TEST(SendCommand, aSecondExchangeFromAHandlerInsideTheWaitFailsAtOnceAndTheFirstCompletes) {
     SimRig s;
     auto& l = s.rig.link;

@@ -188,6 +188,15 @@ TEST_F(HeldGauge, aDelayHoldsTheReplyBack) {
     EXPECT_EQ(line.Read(400), Frame("0R0001"));
 }
 
+TEST_F(HeldGauge, aDelayOnceHoldsBackOneReplyAndTheNextWaitsItsTurn) {
+    sim.Command("delay 300 once");
+    line.WriteRaw(Frame("0R1"));
+    line.WriteRaw(Frame("0R1"));
+    EXPECT_EQ(line.Read(200, false), "");
+    EXPECT_EQ(line.Read(400, false), Frame("0R0001") + Frame("0R0001"));
+    EXPECT_EQ(line.Exchange('0', "R1", 100), Frame("0R0001")) << "then prompt again";
+}
+
 TEST_F(HeldGauge, noEndSendsAStartWithoutItsEnd) {
     sim.Command("noend on");
     EXPECT_EQ(line.Exchange('0', "R1", 300), "\x02"
@@ -304,9 +313,10 @@ TEST(Simulator, neverReplacesTheLinkOfARealAdapter) {
 
 TEST_F(HeldGauge, controlCommandsWithBadNumbersAreRefusedAndChangeNothing) {
     ASSERT_EQ(sim.Command("pressure 0.0025"), "ok pressure 0.0025");
-    for (const char* bad : {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan",
-                            "pressure", "delay x", "delay -5", "length 2x", "split two 10",
-                            "split 2", "noise maybe", "echo XY", "address G"}) {
+    for (const char* bad :
+         {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan", "pressure", "delay x",
+          "delay -5", "delay 5 twice", "delay off once", "length 2x", "split two 10", "split 2",
+          "noise maybe", "echo XY", "address G"}) {
         const std::string answer = sim.Command(bad);
         EXPECT_EQ(answer.rfind(std::string("error: '") + bad + "' refused: ", 0), 0u) << answer;
     }

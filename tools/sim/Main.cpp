@@ -62,6 +62,8 @@ Commands on standard input, one per line (each answered on standard output):
   garbage on|off              send random bytes (never 0x02) before each reply
   split N MS | split off      send each reply in N pieces, MS milliseconds apart
   delay MS | delay off        wait MS milliseconds before replying (2200+ times the program out)
+  delay MS once               wait MS milliseconds before the next reply only, then as before
+                              (replies still leave in the order of their requests)
                               (a command with a malformed number is refused and changes nothing)
   noend on|off                send replies without their end byte 0x0D
   address C                   answer to another address from now on
@@ -144,6 +146,7 @@ struct Faults {
     int splitPieces = 1;
     int splitDelayMs = 0;
     int delayMs = 0;
+    int delayOnceMs = -1; // the next reply's delay; -1: none
     bool noEnd = false;
 };
 
@@ -404,7 +407,11 @@ private:
     }
 
     void Schedule(const std::string& frame) {
-        std::int64_t at = NowMs() + faults_.delayMs;
+        std::int64_t at =
+            NowMs() + (faults_.delayOnceMs >= 0 ? faults_.delayOnceMs : faults_.delayMs);
+        faults_.delayOnceMs = -1;
+        // A gauge answers in turn: a reply never overtakes the slow one before it.
+        if (!pending_.empty()) at = std::max(at, pending_.back().at);
         const int pieces =
             std::max(1, std::min<int>(faults_.splitPieces, static_cast<int>(frame.size())));
         const std::size_t size = frame.size() / static_cast<std::size_t>(pieces);
@@ -493,7 +500,11 @@ private:
         } else if (cmd == "delay") {
             const auto ms = ParseInt(a);
             if (a != "off" && (!ms || *ms < 0)) return "a number of milliseconds needed, or off";
-            faults_.delayMs = a == "off" ? 0 : *ms;
+            if (!b.empty() && (b != "once" || a == "off")) return "only 'once' may follow";
+            if (b == "once")
+                faults_.delayOnceMs = *ms;
+            else
+                faults_.delayMs = a == "off" ? 0 : *ms;
         } else if (cmd == "address") {
             if (a.size() != 1 || !ValidAddress(a[0])) return "one of 0123456789ABCDEF needed";
             address_ = a[0];
