@@ -71,6 +71,7 @@ QString TVG57Form::StatusMessage() const {
     if (cycle_.DemoShown())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
+    if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     return {};

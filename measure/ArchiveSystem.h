@@ -21,6 +21,9 @@ public:
     // Makes a new directory entry in the folder durable.
     virtual int SyncFolder(const std::string& folder);
     virtual int Close(int fd);
+    // False when `path` no longer names the open file fd (removed, renamed, or something else
+    // put in its place); true also when that can't be told.
+    virtual bool StillAtPath(int fd, const std::string& path);
 };
 
 // The real calls.

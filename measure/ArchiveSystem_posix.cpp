@@ -54,6 +54,14 @@ int TArchiveSystem::Close(int fd) {
     return ::close(fd);
 }
 
+bool TArchiveSystem::StillAtPath(int fd, const std::string& path) {
+    struct stat open {
+    }, named{};
+    if (::fstat(fd, &open) != 0) return true; // the next write reports what is wrong
+    if (::stat(path.c_str(), &named) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 TArchiveSystem& SystemArchiveCalls() {
     static TArchiveSystem calls;
     return calls;

@@ -33,18 +33,43 @@ void TArchiveWriter::Reset() {
     CloseFile();
     running_ = true;
     breakLine_ = false;
+    lastLine_ = 0;
+    leftPath_.clear();
     SetStatus({}, {});
 }
 
 void TArchiveWriter::Close() {
     CloseFile();
     running_ = false;
+    if (leftPath_.empty()) return;
+    leftPath_.clear();
+    if (onStatusChanged) onStatusChanged();
+}
+
+std::string TArchiveWriter::Notice() const {
+    if (leftPath_.empty()) return {};
+    return "Файл архива " + leftPath_ + " удалён или перемещён, начат новый" +
+           (path_.empty() ? std::string() : ": " + path_);
+}
+
+void TArchiveWriter::LeaveFileIfDone(double now) {
+    if (path_.empty()) return;
+    const bool gap = lastLine_ != 0 && now - lastLine_ > kLongestGapDays;
+    // Checked through the open handle only: a file reopened after a failure is found by name.
+    const bool gone = fd_ >= 0 && !system_.StillAtPath(fd_, path_);
+    if (!gap && !gone) return;
+    if (gone) leftPath_ = path_;
+    CloseFile();
+    breakLine_ = false;
+    lastLine_ = 0;
+    SetStatus({}, problem_);
 }
 
 void TArchiveWriter::WriteArchiveLine(double now, long double pressure, std::string_view unitCode) {
     // A tick that was suspended in a wait when Stop ran: its line belongs to a closed run.
     if (!running_) return;
     const TLocalTime t = LocalTimeOf(now);
+    LeaveFileIfDone(now);
     if (fd_ < 0) {
         // Created at the run's first line, or reopened after a failed write.
         const std::string path = path_.empty() ? JoinPath(folder_, ArchiveFileName(t)) : path_;
@@ -69,6 +94,7 @@ void TArchiveWriter::WriteArchiveLine(double now, long double pressure, std::str
         return;
     }
     breakLine_ = false;
+    lastLine_ = now;
     SetStatus(path_, std::move(problem));
 }
 

@@ -1,6 +1,11 @@
 // The measurement archive being written: one file per run, created at the run's first line and
 // named after that moment, one line per reading, each on the disk before the call returns.
 //
+// A line keeps no date: a reader puts it on the day nearest the line before. So a reading due
+// more than 12 hours after the last line written starts a new file named after it, as a new run
+// would; and so does a reading whose file was removed, renamed or replaced meanwhile, which is
+// said in Notice() until Stop.
+//
 // Nothing here is lost quietly: a file of the same name is appended to, never truncated; a
 // failed create or write is reported through Problem() with the path and the system's words,
 // and the next line tries again (creating the file, or reopening it for appending). No write
@@ -42,19 +47,28 @@ public:
     // Why the last line did not reach the disk; empty once a line did. Kept after Close so
     // that a run that lost lines says so until the next Start.
     const std::string& Problem() const { return problem_; }
-    // Called when Path() or Problem() changes.
+    // The run's file was removed or moved away and a new one begun; empty otherwise, and again
+    // after Stop.
+    std::string Notice() const;
+    // Called when Path(), Problem() or Notice() changes.
     std::function<void()> onStatusChanged;
+    // The longest gap, in days, between two lines of one file.
+    static constexpr double kLongestGapDays = 0.5;
 
 private:
     bool OpenFile(const std::string& path);
     bool WriteAll(const std::string& bytes);
     void CloseFile();
     void SetStatus(std::string path, std::string problem);
+    // Before a line at `now`: lets go of a file the line must not go to, so that it starts one.
+    void LeaveFileIfDone(double now);
 
     TArchiveSystem& system_;
     std::string folder_;
     std::string path_;
     std::string problem_;
+    std::string leftPath_; // the file that went away in this run (for Notice)
+    double lastLine_ = 0;  // when the last line written to path_ was due; 0: none yet
     int fd_ = -1;
     bool running_ = true;       // false from Close until Reset: lines are dropped
     bool folderSynced_ = false; // the folder entry of the open file is durable

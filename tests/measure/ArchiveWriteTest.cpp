@@ -201,6 +201,50 @@ TEST(ArchiveWriter, aFolderThatCannotHoldTheFileIsReportedAndRetried) {
     EXPECT_EQ(Read(a.w.Path()), kLine1);
 }
 
+// A line keeps only its time: a reader puts it on the day nearest the line before. Readings
+// after a night's silence start a file of their own, or they would load on the evening's day.
+TEST(ArchiveWriter, aReadingMoreThanTwelveHoursAfterTheLastLineStartsAFileNamedAfterIt) {
+    test::TempDir dir;
+    Writer a(dir.Path());
+    a.w.WriteArchiveLine(MakeDateTime(2024, 3, 5, 19, 0, 0, 0), 1e-3L, "0001");
+    const double morning = MakeDateTime(2024, 3, 6, 8, 30, 0, 0); // silent overnight
+    a.w.WriteArchiveLine(morning, 2e-3L, "0001");
+    a.w.WriteArchiveLine(morning + 0.5, 3e-3L, "0001"); // 12 h: still this file
+    EXPECT_EQ(Files(dir.Path()),
+              (std::vector<std::string>{"2024_03_05 19_00_00.txt", "2024_03_06 08_30_00.txt"}));
+    EXPECT_EQ(Read(a.w.Path()), "08:30:00.000 0.002 0001\r\n20:30:00.000 0.003 0001\r\n");
+    EXPECT_EQ(a.w.Notice(), "") << "a new file after a gap is no news";
+}
+
+// The file goes away under the open handle: the next line starts a new file, named after it,
+// and the status says so until Stop.
+TEST(ArchiveWriter, aFileRemovedMovedOrReplacedWhileWritingIsNoticedAndANewOneBegun) {
+    for (const char* how : {"delete", "rename", "folder"}) {
+        SCOPED_TRACE(how);
+        test::TempDir dir;
+        Writer a(dir.Path());
+        a.w.WriteArchiveLine(kT0, 1.2e-5L, "0002");
+        const std::string first = a.w.Path();
+        if (std::string(how) != "rename") fs::remove(first);
+        if (std::string(how) == "rename") fs::rename(first, dir.Path() + "/moved.txt");
+        if (std::string(how) == "folder") fs::create_directory(first);
+        a.w.WriteArchiveLine(kT1, 760, "0001");
+        const std::string second = dir.Path() + "/2024_03_05 14_07_10.txt";
+        EXPECT_EQ(a.w.Path(), second);
+        EXPECT_EQ(Read(second), kLine1);
+        EXPECT_EQ(a.w.Problem(), "");
+        EXPECT_EQ(a.w.Notice(),
+                  "Файл архива " + first + " удалён или перемещён, начат новый: " + second);
+        a.w.WriteArchiveLine(kT1 + 1.0 / 86400, 760, "0001");
+        EXPECT_EQ(Read(second), kLine1 + "14:07:11.012 760 0001\r\n");
+        EXPECT_NE(a.w.Notice(), "") << "stays until Stop";
+        const int before = a.statusChanges;
+        a.w.Close();
+        EXPECT_EQ(a.w.Notice(), "");
+        EXPECT_EQ(a.statusChanges, before + 1);
+    }
+}
+
 TEST(ArchiveWriter, aFailedWriteIsReportedAndTheNextLineReopensAndAppends) {
     const struct {
         const char* name;
