@@ -27,10 +27,14 @@ void TActionGate::RunNow(const TEnabled& enabled, const TRun& run) {
 
 void TActionGate::Close() {
     closed_ = true;
-    queue_.clear();
+    std::deque<TPending> dropped;
+    dropped.swap(queue_);
+    for (const TPending& p : dropped)
+        if (p.onLeave) p.onLeave();
 }
 
-void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued) {
+void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued,
+                          TRun onLeave) {
     if (closed_) return;
     if (depth_ == 0 && queue_.empty()) {
         RunNow(enabled, run);
@@ -38,7 +42,7 @@ void TActionGate::Trigger(const std::string& key, TEnabled enabled, TRun run, TR
     }
     const bool already =
         std::any_of(queue_.begin(), queue_.end(), [&](const TPending& p) { return p.key == key; });
-    if (!already) queue_.push_back({key, std::move(enabled), std::move(run)});
+    if (!already) queue_.push_back({key, std::move(enabled), std::move(run), std::move(onLeave)});
     if (onQueued) onQueued();
     if (depth_ == 0 && !draining_ && scheduleDrain) scheduleDrain();
 }
@@ -50,6 +54,7 @@ void TActionGate::Drain() {
     while (depth_ == 0 && !queue_.empty()) {
         TPending next = std::move(queue_.front());
         queue_.pop_front();
+        if (next.onLeave) next.onLeave(); // run or dropped, its cut ends here
         RunNow(next.enabled, next.run);
     }
 }

@@ -35,8 +35,11 @@ public:
 
     // Runs the action now when no handler is running; otherwise queues it. The same action
     // (by key) queued twice runs once. `onQueued` runs at once when the action is queued (Stop and
-    // closing use it to cut the running wait short).
-    void Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued = {});
+    // closing use it to cut the running wait short); `onLeave` when the queued action leaves the
+    // queue, before it runs and also when it is dropped, so that what onQueued began lasts no
+    // longer than the action it was for.
+    void Trigger(const std::string& key, TEnabled enabled, TRun run, TRun onQueued = {},
+                 TRun onLeave = {});
 
     // Runs the queued actions that are still enabled, each as an outermost handler of its own.
     // Stops early when one of them leaves a handler running (it cannot, unless it nests).
@@ -54,6 +57,7 @@ private:
         std::string key;
         TEnabled enabled;
         TRun run;
+        TRun onLeave;
     };
     void Leave();
     void RunNow(const TEnabled& enabled, const TRun& run);

@@ -42,6 +42,8 @@ const TActionDesign kActions[kActionCount] = {
 };
 
 const char* const kTitle = "Программа управления прибором Baromax VG-57";
+// The owner of the close's cut of the line, which nothing lifts.
+const char* const kClosing = "close";
 
 } // namespace
 
@@ -83,6 +85,11 @@ TVG57Form::TVG57Form(QWidget* parent)
         step();
     };
     cycle_.onRenumbered = [this](int number) { Settings.ComPort = "COM" + std::to_string(number); };
+    cycle_.afterHandlers = [this](const std::function<void()>& step) {
+        gate_.Trigger("setUp", {}, [this, step] {
+            if (!closePending_) platform::RunShowingErrors(step);
+        });
+    };
     gate_.scheduleDrain = [this] {
         QMetaObject::invokeMethod(
             this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
@@ -123,7 +130,7 @@ TVG57Form::~TVG57Form() {
     // events, and no queued action, tick or reconnection may run then.
     gate_.Close();
     cycle_.Shutdown();
-    link_.CancelExchanges();
+    link_.CancelExchanges(kClosing);
     MeasureTimer.stop();
     archive_.Close();
     // The port is closed while everything it may call back still lives: closing handles events.
@@ -168,15 +175,14 @@ void TVG57Form::BuildActions() {
     actions_.changed = [this](TActionId id, bool on) { Action(id)->setEnabled(on); };
 
     auto wire = [this](TActionId id, const char* key, std::function<void()> handler,
-                       std::function<void()> onQueued = {}) {
+                       bool cutsWaits = false) {
         connect(Action(id), &QAction::triggered, this,
-                [=, this] { Operate(key, id, handler, onQueued); });
+                [=, this] { Operate(key, id, handler, cutsWaits); });
     };
     wire(TActionId::Start, "start", [this] { cycle_.ActionStartExecute(); });
     // Stop must not wait behind a long exchange: the running wait ends at once.
     wire(
-        TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); },
-        [this] { link_.CancelExchanges(); });
+        TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); }, true);
     wire(TActionId::LoadfromFile, "load", [this] { ActionLoadfromFileExecute(); });
     // Exit is closing the window: at once when no handler runs, else as the close box does it,
     // cutting the running wait short and closing once the handler has returned.
@@ -196,16 +202,21 @@ void TVG57Form::BuildActions() {
 }
 
 void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void()> handler,
-                        std::function<void()> onQueued) {
+                        bool cutsWaits) {
+    std::function<void()> cut, lift;
+    if (cutsWaits) {
+        cut = [this, id, key] {
+            if (actions_.Enabled(id)) link_.CancelExchanges(key);
+        };
+        lift = [this, key] { link_.ResumeExchanges(key); };
+    }
     gate_.Trigger(
         key, [this, id] { return actions_.Enabled(id); },
         [this, handler] {
             // Once the window is closing, what was queued behind the close's wait is dropped.
             if (!closePending_) platform::RunShowingErrors(handler);
         },
-        onQueued ? [this, id, onQueued] {
-            if (actions_.Enabled(id)) onQueued();
-        } : std::function<void()>{});
+        cut, lift);
 }
 
 void TVG57Form::BuildMenus() {
@@ -309,7 +320,7 @@ void TVG57Form::LayoutClientArea() {
 
 void TVG57Form::closeEvent(QCloseEvent* event) {
     if (closeNow_ || !gate_.Busy()) {
-        link_.CancelExchanges();
+        link_.CancelExchanges(kClosing);
         MeasureTimer.stop();
         event->accept();
         return;
@@ -317,7 +328,7 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
     // A handler is still waiting lower on the stack: end its wait, and close once it returned.
     event->ignore();
     closePending_ = true;
-    link_.CancelExchanges();
+    link_.CancelExchanges(kClosing); // never lifted: closing sends nothing more
     MeasureTimer.stop();
     gate_.Trigger("close", {}, [this] {
         closeNow_ = true;

@@ -108,8 +108,10 @@ private:
     void BuildToolBar();
     void BuildClientArea();
     // Runs an operator action through the gate: at once, or after the running handler returns.
+    // An action that cuts the running wait short cuts it in its own name (its key), and the
+    // cut ends when the queued action runs or is dropped.
     void Operate(const std::string& key, TActionId id, std::function<void()> handler,
-                 std::function<void()> onQueued = {});
+                 bool cutsWaits = false);
     // Before an action that needs the gauge while stopped: a port whose adapter dropped out is
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();

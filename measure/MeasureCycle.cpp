@@ -70,6 +70,7 @@ void TMeasureCycle::ActionStartExecute() {
     p_.actions.Enable(TActionId::CalibrAtm, false);
     p_.actions.Enable(TActionId::CalibrZero, false);
     p_.actions.Enable(TActionId::LoadfromFile, false);
+    ++runNumber_;
     if (p_.link.EnsureGaugeReady()) p_.actions.Enable(TActionId::DeviceSettings, true);
     measuring_ = true;
     UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
@@ -80,15 +81,22 @@ void TMeasureCycle::ActionStartExecute() {
 }
 
 void TMeasureCycle::StartPolling() {
-    // A malformed set point reply is shown, and measuring still starts.
-    platform::RunShowingErrors([this] { p_.link.ReadSetPoints(); });
-    platform::RunShowingErrors([this] { p_.link.ReadUnit(); });
+    // Not given now, the set-up follows the run's first good reading.
+    setUpDue_ = !SetUpGauge();
     if (measuring_) p_.measureTimer.start();
 }
 
+bool TMeasureCycle::SetUpGauge() {
+    // A malformed set point reply is shown, and measuring still starts: the gauge did answer.
+    bool good = true;
+    platform::RunShowingErrors([&] { good = p_.link.ReadSetPoints(); });
+    bool unit = false;
+    platform::RunShowingErrors([&] { unit = p_.link.ReadUnit(); });
+    if (p_.link.GaugeReady && measuring_) p_.actions.Enable(TActionId::DeviceSettings, true);
+    return good && unit;
+}
+
 void TMeasureCycle::ActionStopExecute() {
-    // Stop was queued behind the wait it cut short; exchanges work again from here on.
-    p_.link.ResumeExchanges();
     p_.measureTimer.stop();
     measuring_ = false;
     UpdateReconnectTimer();
@@ -128,6 +136,23 @@ void TMeasureCycle::MeasureTimerTimer() {
     // Only a reading taken in this tick is archived: never a repeated or demonstration value.
     if (read) p_.archive.WriteArchiveLine(now(), p_.link.CurrentPressure, p_.link.UnitCode);
     p_.view.StatusChanged();
+    if (read && setUpDue_ && !setUpQueued_) QueueLateSetUp();
+}
+
+void TMeasureCycle::QueueLateSetUp() {
+    // A tick may run inside another handler's wait: the set-up waits, as an action does, until
+    // every handler has returned.
+    setUpQueued_ = true;
+    const int run = runNumber_;
+    auto step = [this, run] {
+        setUpQueued_ = false;
+        if (!measuring_ || run != runNumber_ || !setUpDue_) return;
+        setUpDue_ = !SetUpGauge();
+    };
+    if (afterHandlers)
+        afterHandlers(step);
+    else
+        QTimer::singleShot(0, &reconnectTimer_, step);
 }
 
 void TMeasureCycle::ShowDemoValue() {

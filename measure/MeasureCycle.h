@@ -63,6 +63,9 @@ public:
     std::function<void(const std::function<void()>& step)> asHandler;
     // The lost adapter came back under another port number, now in force.
     std::function<void(int number)> onRenumbered;
+    // Runs a step once no handler is running any more, as an operator action would run (the
+    // late set-up); empty: posted to the event loop.
+    std::function<void(const std::function<void()>& step)> afterHandlers;
 
     bool Measuring() const { return measuring_; }
     void ActionStartExecute();
@@ -87,6 +90,9 @@ public:
     void Shutdown();
 
 private:
+    // Set points and unit, and the action they enable; false when the gauge did not give them.
+    bool SetUpGauge();
+    void QueueLateSetUp();
     void ShowDemoValue();
     void SetDemoShown(bool on);
     void UpdateReconnectTimer();
@@ -94,6 +100,10 @@ private:
     TParts p_;
     bool measuring_ = false;
     bool inTick_ = false;
+    // Start could not set the gauge up: the first good reading of the run does it.
+    bool setUpDue_ = false;
+    bool setUpQueued_ = false;
+    int runNumber_ = 0; // counts Starts: a set-up queued in one run is dropped in the next
     bool demoShown_ = false;
     bool adapterGone_ = false;
     std::string adapterText_;
