@@ -49,7 +49,7 @@ const char* const kClosing = "close";
 
 TVG57Form::TVG57Form(QWidget* parent)
     : QMainWindow(parent), chart_(CurrentDateTime()), link_(Vg57Port, *this),
-      cycle_({Vg57Port, link_, *this, chart_, archive_, actions_, MeasureTimer, *this}) {
+      cycle_({Vg57Port, link_, *this, chartFeed_, archive_, actions_, MeasureTimer, *this}) {
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
 

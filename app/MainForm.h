@@ -7,6 +7,7 @@
 #include "ActionStates.h"
 #include "AppSettFlow.h"
 #include "ArchiveWriter.h"
+#include "ChartFeed.h"
 #include "ChartModel.h"
 #include "ComPort.h"
 #include "ConnParamsForm.h"
@@ -117,8 +118,11 @@ private:
     void ReopenIfLost();
     void SetArchiveFolder();
     void LayoutClientArea();
+    // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
+    void UpdateValueLook();
 
     TChartModel chart_;
+    TChartFeed chartFeed_{chart_};
     TGaugeLink link_;
     TArchiveWriter archive_;
     TActionStates actions_;

@@ -9,10 +9,12 @@
 #include "ConnParamsForm.h"
 #include "EventLoop.h"
 #include "GaugeActions.h"
+#include "PressureUnit.h"
 #include "ValuePanel.h"
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QStringList>
 
 namespace vg57 {
 
@@ -20,6 +22,18 @@ namespace {
 
 QString Text(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), utf8.size());
+}
+
+// What the chart did with the readings' units: converted several into one, or left some out.
+QString ChartUnitsNote(const TChartModel& chart) {
+    QStringList notes;
+    const std::size_t leftOut = chart.ReadingsLeftOut();
+    if (chart.UnitsMixed() && chart.Points().Size() > leftOut)
+        notes << QStringLiteral("Показания приведены к единице ") +
+                     Text(UnitTitle(chart.DisplayUnit()));
+    if (leftOut > 0)
+        notes << QStringLiteral("Не показано показаний в неизвестной единице: %1").arg(leftOut);
+    return notes.join(QStringLiteral("; "));
 }
 
 } // namespace
@@ -70,8 +84,10 @@ QString TVG57Form::StatusMessage() const {
     if (!archive_.Problem().empty()) return Text(archive_.Problem());
     if (cycle_.DemoShown())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
+    if (cycle_.Stale()) return QStringLiteral("Прибор не отвечает");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
+    if (const QString units = ChartUnitsNote(chart_); !units.isEmpty()) return units;
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     return {};
@@ -79,6 +95,15 @@ QString TVG57Form::StatusMessage() const {
 
 void TVG57Form::StatusChanged() {
     if (statusText_) statusText_->setText(StatusMessage());
+    UpdateValueLook();
+}
+
+void TVG57Form::UpdateValueLook() {
+    if (!panel_) return;
+    if (cycle_.NoLinkYet())
+        panel_->ShowNoLink();
+    else if (cycle_.Stale() && cycle_.ReadingAgeSeconds() >= 0)
+        panel_->ShowStale(cycle_.ReadingAgeSeconds());
 }
 
 // ---- actions ----
@@ -129,6 +154,7 @@ void TVG57Form::ActionLoadfromFileExecute() {
     }
     // Whether a file was chosen or not, the time slider shows the whole loaded span.
     chart_.LoadedView = true;
+    StatusChanged();
 }
 
 void TVG57Form::N6Click() {

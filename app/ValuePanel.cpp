@@ -53,11 +53,11 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
         link->installEventFilter(this);
     }
 
-    auto* caption = new QLabel(QStringLiteral("Текущее давление"), this);
+    caption_ = new QLabel(QString::fromUtf8(kCaption), this);
     QFont captionFont = WindowFont();
     captionFont.setPixelSize(13);
-    caption->setFont(captionFont);
-    Place(caption, 699, 237);
+    caption_->setFont(captionFont);
+    Place(caption_, 699, 237);
     pressureText_ = Place(new QLabel(this), 680, 253, kPressureWidth, kPressureHeight);
     pressureText_->setObjectName(QStringLiteral("PressureText"));
     SetPressureText(QString::fromUtf8(kNoData));
@@ -96,6 +96,33 @@ void TValuePanel::SetPressureText(const QString& text) {
     // A long value ("0.00012 мбар") is made smaller rather than cut off; the box stays.
     pressureText_->setFont(FitFont(PressureFont(), text, kPressureWidth));
     pressureText_->setText(text);
+    SetGreyed(false);
+    SetCaption(QString::fromUtf8(kCaption));
+}
+
+void TValuePanel::ShowNoLink() {
+    const QString text = QString::fromUtf8(kNoLink);
+    pressureText_->setFont(FitFont(PressureFont(), text, kPressureWidth));
+    pressureText_->setText(text);
+    SetGreyed(true);
+    SetCaption(QString::fromUtf8(kCaption));
+}
+
+void TValuePanel::ShowStale(long long ageSeconds) {
+    SetGreyed(true);
+    SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (%1 с назад)").arg(ageSeconds));
+}
+
+void TValuePanel::SetGreyed(bool on) {
+    if (greyed_ == on) return;
+    greyed_ = on;
+    pressureText_->setStyleSheet(on ? QStringLiteral("color: gray;") : QString());
+}
+
+void TValuePanel::SetCaption(const QString& text) {
+    if (caption_->text() == text) return;
+    caption_->setText(text);
+    caption_->adjustSize();
 }
 
 void TValuePanel::SetTransferIndicator(TIndicator colour) {

@@ -22,6 +22,8 @@ public:
     static constexpr int kDesignLeft = 673, kDesignTop = 60;
     static constexpr int kWidth = 292, kHeight = 440;
     static constexpr const char* kNoData = "<Нет данных>";
+    static constexpr const char* kNoLink = "Нет связи";
+    static constexpr const char* kCaption = "Текущее давление";
 
     explicit TValuePanel(QWidget* parent = nullptr);
 
@@ -34,7 +36,14 @@ public:
     QLabel* SetPoint(int index) const { return setPoints_[index]; }
     QWidget* TransferIndicator() const { return transferIndicator_; }
 
+    // A value the gauge just gave: shown in the normal look.
     void SetPressureText(const QString& text);
+    // No gauge has answered in this run: "Нет связи" in grey, never a number.
+    void ShowNoLink();
+    // The value shown is `ageSeconds` old: grey, with its age in the caption.
+    void ShowStale(long long ageSeconds);
+    QLabel* Caption() const { return caption_; }
+    bool ValueGreyed() const { return greyed_; }
     void SetTransferIndicator(TIndicator colour);
     TIndicator Indicator() const { return indicator_; }
 
@@ -48,8 +57,12 @@ private:
     QLabel* Place(QLabel* label, int x, int y, int w = -1, int h = -1);
     QLabel* image1_;
     QLabel* image2_;
+    void SetGreyed(bool on);
+    void SetCaption(const QString& text);
     QLabel* staticText1_;
+    QLabel* caption_;
     QLabel* pressureText_;
+    bool greyed_ = false;
     QLabel* units_;
     QLabel* staticTextTest_;
     std::array<QLabel*, kSetPointCount> setPoints_{};

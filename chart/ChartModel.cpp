@@ -1,13 +1,18 @@
 #include "ChartModel.h"
 
+#include "AutoRange.h"
 #include "DateTime.h"
+#include "PressureUnit.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vg57 {
 
 TChartModel::TChartModel(double now) : ViewStart(now + kTenMinutes), ViewEnd(now) {
+    // Index 0 is the display unit at start: points added without a unit are drawn as they are.
+    UnitIndex(displayUnit_);
     time_.SetAutomatic(false);
     pressure_.SetAutomatic(true);
     time_.SetMax(now + kOneSecond);
@@ -26,32 +31,82 @@ void TChartModel::FormCreate(double now) {
 
 void TChartModel::TrimOldPoints(double now) {
     bool trimmed = false;
-    while (!points_.Empty() && now - TWindow > points_.X(0)) {
-        points_.RemoveFirst();
-        trimmed = true;
+    for (TPointStore* s : {&points_, &demo_}) {
+        while (!s->Empty() && now - TWindow > s->X(0)) {
+            s->RemoveFirst();
+            trimmed = true;
+        }
     }
     if (!trimmed) return;
-    UpdateAutomaticRange();
     Changed();
 }
 
-void TChartModel::AddMeasurementPoint(double now, double pressure) {
-    PointPressure = pressure;
-    PointTime = now;
-    if (PointTime > time_.Max()) {
-        ViewEnd = PointTime;
-        ViewStart = PointTime - kTenMinutes;
+void TChartModel::MoveWindowTo(double now) {
+    if (now > time_.Max()) {
+        ViewEnd = now;
+        ViewStart = now - kTenMinutes;
         ApplyTimeSlider();
     }
-    points_.Add(PointTime, PointPressure);
-    UpdateAutomaticRange();
+}
+
+void TChartModel::AddMeasurementPoint(double now, double pressure) {
+    AddMeasurementPoint(now, pressure, displayUnit_);
+}
+
+void TChartModel::AddMeasurementPoint(double now, double pressure, std::string_view unitCode) {
+    PointPressure = pressure;
+    PointTime = now;
+    MoveWindowTo(PointTime);
+    const std::uint8_t unit = UnitIndex(unitCode);
+    // The gauge's unit was changed: everything held is shown as the same pressures in the new one.
+    if (unitCode != displayUnit_) SetDisplayUnit(unitCode);
+    points_.Add(PointTime, PointPressure, unit, gapPending_);
+    gapPending_ = false;
     Changed();
     if (processEvents) processEvents();
 }
 
+void TChartModel::AddMissedTick(double now) {
+    gapPending_ = true;
+    MoveWindowTo(now);
+    Changed();
+    if (processEvents) processEvents();
+}
+
+void TChartModel::AddDemoPoint(double now, double value) {
+    gapPending_ = true;
+    MoveWindowTo(now);
+    demo_.Add(now, value, 0, demoGapPending_);
+    demoGapPending_ = false;
+    Changed();
+    if (processEvents) processEvents();
+}
+
+void TChartModel::BreakLine() {
+    gapPending_ = demoGapPending_ = true;
+}
+
 void TChartModel::LoadArchive(const std::vector<double>& times,
-                              const std::vector<double>& pressures, double tmin, double tmax) {
-    points_.Assign(times, pressures);
+                              const std::vector<double>& pressures, double tmin, double tmax,
+                              const std::vector<std::uint8_t>& units,
+                              const std::vector<std::string>& unitCodes) {
+    std::vector<std::uint8_t> ours;
+    if (!units.empty()) {
+        // The file replaces every point: its codes make the table afresh.
+        unitCodes_.clear();
+        std::vector<std::uint8_t> map(unitCodes.size());
+        for (std::size_t i = 0; i < unitCodes.size(); ++i)
+            map[i] = UnitIndex(unitCodes[i]);
+        ours.reserve(units.size());
+        for (std::uint8_t u : units)
+            ours.push_back(u < map.size() ? map[u] : UnitIndex("?"));
+    } else {
+        ours.assign(std::min(times.size(), pressures.size()), UnitIndex(displayUnit_));
+    }
+    points_.Assign(times, pressures, ours);
+    demo_.Clear();
+    if (!units.empty() && units.back() < unitCodes.size()) SetDisplayUnit(unitCodes[units.back()]);
+    MarkLoadedGaps();
     ViewStart = tmin;
     ViewEnd = tmax;
     time_.SetBoth(tmin, tmax);
@@ -59,20 +114,109 @@ void TChartModel::LoadArchive(const std::vector<double>& times,
     Changed();
 }
 
-void TChartModel::UpdateAutomaticRange() {
-    if (!pressure_.Automatic() || points_.Empty()) return;
-    const std::size_t n = std::min<std::size_t>(points_.Size(), kAutoScalePoints);
-    double lo = points_.Y(0), hi = points_.Y(0);
-    for (std::size_t i = 1; i < n; ++i) {
-        lo = std::min(lo, points_.Y(i));
-        hi = std::max(hi, points_.Y(i));
+void TChartModel::MarkLoadedGaps() {
+    const std::size_t n = points_.Size();
+    if (n < 3) return;
+    std::vector<double> steps(n - 1);
+    for (std::size_t i = 1; i < n; ++i)
+        steps[i - 1] = points_.X(i) - points_.X(i - 1);
+    auto mid = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), mid, steps.end());
+    const double gap = std::max(kLoadedGapFactor * *mid, kMinLoadedGap);
+    for (std::size_t i = 1; i < n; ++i)
+        if (points_.X(i) - points_.X(i - 1) > gap) points_.SetGapBefore(i, true);
+}
+
+// ---- units ----
+
+std::uint8_t TChartModel::UnitIndex(std::string_view unitCode) {
+    for (std::size_t i = 0; i < unitCodes_.size(); ++i)
+        if (unitCodes_[i] == unitCode) return static_cast<std::uint8_t>(i);
+    if (unitCodes_.size() + 1 >= TPointStore::kUnits) return TPointStore::kUnits - 1;
+    unitCodes_.emplace_back(unitCode);
+    UpdateFactors();
+    return static_cast<std::uint8_t>(unitCodes_.size() - 1);
+}
+
+std::string_view TChartModel::UnitCode(std::uint8_t index) const {
+    return index < unitCodes_.size() ? std::string_view(unitCodes_[index]) : std::string_view("?");
+}
+
+void TChartModel::SetDisplayUnit(std::string_view unitCode) {
+    if (displayUnit_ == unitCode) return;
+    displayUnit_ = unitCode;
+    UpdateFactors();
+    Changed();
+}
+
+void TChartModel::UpdateFactors() {
+    factors_.fill(std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t i = 0; i < unitCodes_.size(); ++i)
+        factors_[i] = UnitFactor(unitCodes_[i], displayUnit_);
+}
+
+std::size_t TChartModel::ReadingsLeftOut() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < TPointStore::kUnits; ++i)
+        if (std::isnan(factors_[i])) n += points_.UnitCount(static_cast<std::uint8_t>(i));
+    return n;
+}
+
+bool TChartModel::UnitsMixed() const {
+    int held = 0;
+    for (std::size_t i = 0; i < TPointStore::kUnits; ++i)
+        if (points_.UnitCount(static_cast<std::uint8_t>(i)) > 0) ++held;
+    return held > 1;
+}
+
+std::vector<TChartReading> TChartModel::Readings(double t0, double t1) const {
+    std::vector<TChartReading> out;
+    const std::size_t last = points_.UpperBound(t1);
+    bool gap = false;
+    for (std::size_t i = points_.LowerBound(t0); i < last; ++i) {
+        gap = gap || points_.GapBefore(i);
+        const double f = factors_[points_.Unit(i)];
+        if (std::isnan(f)) {
+            gap = true;
+            continue;
+        }
+        out.push_back({points_.X(i), points_.Y(i) * f, gap && !out.empty()});
+        gap = false;
     }
-    pressure_.SetAutomaticLimits(lo, hi);
+    return out;
+}
+
+// ---- the visible slice and the automatic range ----
+
+const TChartSlice& TChartModel::Slice(int columns) {
+    columns_ = std::max(1, columns);
+    TThinOptions o;
+    o.xmin = time_.Min();
+    o.xmax = time_.Max();
+    o.columns = columns_;
+    o.logarithmic = pressure_.Logarithmic();
+    o.factors = factors_.data();
+    ThinVisible(points_, o, slice_.keys, slice_.values, &slice_.extremes);
+    const TThinExtremes& e = slice_.extremes;
+    if (pressure_.Automatic() && e.any) {
+        const TPressureRange r = AutomaticRange(e.lo, e.hi, pressure_.Logarithmic());
+        pressure_.SetAutomaticLimits(r.lo, r.hi);
+    }
+    return slice_;
+}
+
+void TChartModel::UpdateAutomaticRange() {
+    if (pressure_.Automatic()) Slice(columns_);
 }
 
 void TChartModel::SetLogarithmic(bool on) {
     UpdateAutomaticRange();
     pressure_.SetLogarithmic(on);
+    // The range follows the new scale: its own automatic rule, or the slider's mapping.
+    if (autoScaleY_)
+        UpdateAutomaticRange();
+    else
+        ApplyPressureSlider();
     Changed();
 }
 
@@ -94,10 +238,20 @@ void TChartModel::ApplyPressureSlider() {
     const long double H = pressureSlider.trackHeight, T = pressureSlider.top,
                       h = pressureSlider.height;
     if (H <= 0) return;
-    const long double R = static_cast<long double>(FullPressureMax) - FullPressureMin;
-    // The range starts at 0 at the bottom of the track, linear also on a logarithmic axis.
-    const double newPmax = static_cast<double>(R * (H - T) / H);
-    const double newPmin = static_cast<double>(R * (H - T - h) / H);
+    double newPmax, newPmin;
+    if (pressure_.Logarithmic()) {
+        // Every decade from FullPressureMin to FullPressureMax has its place on the track: a
+        // linear mapping could never show high vacuum.
+        const long double lo = std::log10(static_cast<long double>(FullPressureMin)),
+                          hi = std::log10(static_cast<long double>(FullPressureMax));
+        newPmax = static_cast<double>(std::pow(10.0L, lo + (hi - lo) * (H - T) / H));
+        newPmin = static_cast<double>(std::pow(10.0L, lo + (hi - lo) * (H - T - h) / H));
+    } else {
+        const long double R = static_cast<long double>(FullPressureMax) - FullPressureMin;
+        // The range starts at 0 at the bottom of the track.
+        newPmax = static_cast<double>(R * (H - T) / H);
+        newPmin = static_cast<double>(R * (H - T - h) / H);
+    }
     if (std::fabs(pmax_ - newPmax) <= 1e-10 && std::fabs(pmin_ - newPmin) <= 1e-10) return;
     pmax_ = newPmax;
     pmin_ = newPmin;

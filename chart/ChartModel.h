@@ -1,11 +1,21 @@
 // Everything the pressure chart shows, and every rule that changes it, without a widget: the
 // series, both axes, the live and loaded views, and the arithmetic of the two range sliders.
+//
+// What the chart holds is what the gauge said. The readings keep the unit they were taken in
+// and where the line breaks (a failed tick adds no point, only a gap before the next one); they
+// are drawn, scaled and handed out converted into one display unit. The demonstration values
+// of a silent line are a series of their own, never joined to readings, never scaled to and
+// never handed out with them.
 #pragma once
 
 #include "AxisLimits.h"
 #include "PointStore.h"
+#include "SliceThinning.h"
 
+#include <array>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vg57 {
@@ -22,10 +32,27 @@ struct TPressureSliderGeometry {
     int height = 152;      // h
 };
 
+// One reading as the chart shows it: converted into the display unit.
+struct TChartReading {
+    double time = 0;        // date-time
+    double pressure = 0;    // in the display unit
+    bool gapBefore = false; // not joined to the reading before it
+};
+
+// The visible slice, thinned per pixel column and converted (ThinVisible); a NaN value marks a
+// break in the line. Times in days.
+struct TChartSlice {
+    std::vector<double> keys, values;
+    TThinExtremes extremes;
+};
+
 class TChartModel {
 public:
     static constexpr double kTenMinutes = 1.0 / 144.0;
-    static constexpr int kAutoScalePoints = 40; // the first page of the series
+    // Loaded readings further apart than this many times the file's median spacing (and than
+    // kMinLoadedGap) are not joined.
+    static constexpr double kLoadedGapFactor = 3.0;
+    static constexpr double kMinLoadedGap = 3.0 / 86400.0;
 
     // The window's start values: live view, time axis [now, now + 1 s], pressure axis
     // automatic and linear.
@@ -34,26 +61,70 @@ public:
     // day 0, so that the first live reading always lies beyond it.
     void FormCreate(double now);
 
+    // The readings, each in its own unit (UnitCode of its index).
     TPointStore& Points() { return points_; }
     const TPointStore& Points() const { return points_; }
+    // The demonstration values, in no unit.
+    const TPointStore& DemoPoints() const { return demo_; }
     const TAxisLimits& TimeAxis() const { return time_; }
     TAxisLimits& TimeAxis() { return time_; }
     const TAxisLimits& PressureAxis() const { return pressure_; }
     TAxisLimits& PressureAxis() { return pressure_; }
 
     // ---- live operation, once per tick ----
-    // Deletes points older than TWindow (strictly).
+    // Deletes points older than TWindow (strictly), readings and demonstration values alike.
     void TrimOldPoints(double now);
-    // Adds (now, pressure); a reading past the time axis moves the window to end at it. Ends by
-    // processing pending events, so that the chart repaints and input is handled in the tick.
+    // Adds a reading (now, pressure) in the unit of `unitCode` (by default the display unit); a
+    // reading in another unit than the display unit makes its unit the display unit, so the
+    // chart follows the gauge's setting. A reading past the time axis moves the window to end at
+    // it. Ends by processing pending events, so that the chart repaints and input is handled in
+    // the tick.
     void AddMeasurementPoint(double now, double pressure);
+    void AddMeasurementPoint(double now, double pressure, std::string_view unitCode);
+    // A tick without a reading: no point, the line breaks, the time axis moves as the tick would
+    // move it, and pending events are processed.
+    void AddMissedTick(double now);
+    // A tick that shows a demonstration value: into the demonstration series only; the line of
+    // readings breaks as for a missed tick.
+    void AddDemoPoint(double now, double value);
+    // The next reading (and demonstration value) is not joined to the one before: Stop and
+    // Start, an adapter outage.
+    void BreakLine();
 
     // ---- the loaded view ----
     // Replaces the series by an archive's readings (sorted by time, equal times in file order),
     // sets ViewStart and ViewEnd to [tmin, tmax] and the time axis to that range, and recomputes
-    // the automatic pressure range. LoadedView is the load action's to set.
+    // the automatic pressure range. `units` holds per reading an index into `unitCodes` (empty:
+    // all in the display unit); the display unit becomes that of the file's last line. The line
+    // breaks where two readings lie more than kLoadedGapFactor times the median spacing apart,
+    // and more than kMinLoadedGap. LoadedView is the load action's to set.
     void LoadArchive(const std::vector<double>& times, const std::vector<double>& pressures,
-                     double tmin, double tmax);
+                     double tmin, double tmax, const std::vector<std::uint8_t>& units = {},
+                     const std::vector<std::string>& unitCodes = {});
+
+    // ---- units ----
+    // The gauge unit code the chart shows; empty before the first reading.
+    const std::string& DisplayUnit() const { return displayUnit_; }
+    void SetDisplayUnit(std::string_view unitCode);
+    // The index of a code in the chart's table of units, added when new. Past the table's room
+    // all further codes share one index that never converts.
+    std::uint8_t UnitIndex(std::string_view unitCode);
+    std::string_view UnitCode(std::uint8_t index) const;
+    // Readings that can't be converted into the display unit (left out of the drawing), and
+    // whether the readings held come in more than one unit.
+    std::size_t ReadingsLeftOut() const;
+    bool UnitsMixed() const;
+
+    // ---- what analysis and export read ----
+    // The readings with times in [t0, t1], in time order, converted into the display unit. Those
+    // that can't be converted are left out, and the reading after one has gapBefore set.
+    std::vector<TChartReading> Readings(double t0, double t1) const;
+
+    // ---- the visible slice ----
+    // The readings in the time axis's range, thinned for `columns` pixel columns and converted.
+    // The same pass sets the automatic pressure range (while automatic): this is the one scan of
+    // the visible readings per repaint.
+    const TChartSlice& Slice(int columns);
 
     // ---- settings ----
     void SetLogarithmic(bool on);
@@ -66,7 +137,8 @@ public:
     TTimeSliderGeometry timeSlider;
     TPressureSliderGeometry pressureSlider;
 
-    // ---- the automatic pressure range: the first 40 points in time order ----
+    // ---- the automatic pressure range: the readings inside the visible time range ----
+    // With none there (or none above 0 on a log axis), the axis keeps its last range.
     void UpdateAutomaticRange();
 
     // ---- published properties: each setter also sets one axis limit ----
@@ -94,7 +166,16 @@ private:
     void Changed() {
         if (changed) changed();
     }
-    TPointStore points_;
+    void MoveWindowTo(double now);
+    void UpdateFactors();
+    void MarkLoadedGaps();
+    TPointStore points_, demo_;
+    bool gapPending_ = false, demoGapPending_ = false;
+    std::vector<std::string> unitCodes_; // the table of unit indices
+    std::string displayUnit_;
+    std::array<double, TPointStore::kUnits> factors_{}; // per unit index, into displayUnit_
+    TChartSlice slice_;
+    int columns_ = 600; // of the last slice
     TAxisLimits time_, pressure_;
     bool autoScaleY_ = true;
     double pmin_ = 1000.0, pmax_ = 120000.0;

@@ -5,57 +5,80 @@
 
 namespace vg57 {
 
-void TPointStore::Add(double x, double y) {
+namespace {
+std::uint8_t Tag(std::uint8_t unit, bool gap) {
+    return static_cast<std::uint8_t>((unit & 0x7F) | (gap ? 0x80 : 0));
+}
+} // namespace
+
+void TPointStore::SetGapBefore(std::size_t i, bool gap) {
+    std::uint8_t& t = tag_[head_ + i];
+    t = Tag(t, gap);
+}
+
+void TPointStore::Add(double x, double y, std::uint8_t unit, bool gapBefore) {
+    ++counts_[unit & kUnitMask];
     if (Empty() || x >= x_.back()) {
         x_.push_back(x);
         y_.push_back(y);
+        tag_.push_back(Tag(unit, gapBefore));
         return;
     }
     const auto at = static_cast<std::ptrdiff_t>(head_ + UpperBound(x));
     x_.insert(x_.begin() + at, x);
     y_.insert(y_.begin() + at, y);
+    tag_.insert(tag_.begin() + at, Tag(unit, gapBefore));
 }
 
 void TPointStore::RemoveFirst() {
     if (Empty()) return;
+    --counts_[Unit(0)];
     ++head_;
     // Drop the removed front in one move once it is half the storage: amortised O(1).
     if (head_ >= 4096 && head_ * 2 >= x_.size()) Compact();
 }
 
 void TPointStore::Compact() {
-    x_.erase(x_.begin(), x_.begin() + static_cast<std::ptrdiff_t>(head_));
-    y_.erase(y_.begin(), y_.begin() + static_cast<std::ptrdiff_t>(head_));
+    const auto n = static_cast<std::ptrdiff_t>(head_);
+    x_.erase(x_.begin(), x_.begin() + n);
+    y_.erase(y_.begin(), y_.begin() + n);
+    tag_.erase(tag_.begin(), tag_.begin() + n);
     head_ = 0;
 }
 
 void TPointStore::Clear() {
     x_.clear();
     y_.clear();
+    tag_.clear();
     x_.shrink_to_fit();
     y_.shrink_to_fit();
+    tag_.shrink_to_fit();
+    counts_.fill(0);
     head_ = 0;
 }
 
-void TPointStore::Assign(const std::vector<double>& xs, const std::vector<double>& ys) {
+void TPointStore::Assign(const std::vector<double>& xs, const std::vector<double>& ys,
+                         const std::vector<std::uint8_t>& units) {
     Clear();
     const std::size_t n = std::min(xs.size(), ys.size());
-    // A file written in time order needs no sorting.
-    if (std::is_sorted(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n))) {
-        x_.assign(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n));
-        y_.assign(ys.begin(), ys.begin() + static_cast<std::ptrdiff_t>(n));
-        return;
-    }
+    const auto unitOf = [&](std::size_t i) {
+        return i < units.size() ? static_cast<std::uint8_t>(units[i] & kUnitMask) : 0;
+    };
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), 0);
-    // Stable: equal times keep their order in the file.
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return xs[a] < xs[b]; });
+    // A file written in time order needs no sorting; otherwise stable, so that equal times keep
+    // their order in the file.
+    if (!std::is_sorted(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n)))
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return xs[a] < xs[b]; });
     x_.reserve(n);
     y_.reserve(n);
+    tag_.reserve(n);
     for (std::size_t i : order) {
         x_.push_back(xs[i]);
         y_.push_back(ys[i]);
+        tag_.push_back(unitOf(i));
+        ++counts_[unitOf(i)];
     }
 }
 

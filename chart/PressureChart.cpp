@@ -4,6 +4,7 @@
 
 #include "ChartLabels.h"
 #include "DateTime.h"
+#include "PressureUnit.h"
 #include "SliceThinning.h"
 
 namespace vg57 {
@@ -52,11 +53,31 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     timeTicker->setDateTimeSpec(Qt::UTC);
     xAxis->setTicker(timeTicker);
     yAxis->setTicker(linearTicker_);
+    const QColor green(0, 128, 0);
     series_ = addGraph();
-    series_->setPen(QPen(QColor(0, 128, 0), 1));
+    series_->setPen(QPen(green, 1));
     series_->setLineStyle(QCPGraph::lsLine);
     series_->setScatterStyle(QCPScatterStyle::ssNone);
     series_->setAdaptiveSampling(false); // the slice is thinned already
+    lone_ = addGraph();
+    lone_->setPen(QPen(green, 1));
+    lone_->setLineStyle(QCPGraph::lsNone);
+    lone_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, green, green, 4));
+    lone_->setAdaptiveSampling(false);
+    // The demonstration values are what a silent line shows: grey, dashed and named as such.
+    demo_ = addGraph();
+    demo_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
+    demo_->setLineStyle(QCPGraph::lsLine);
+    demo_->setAdaptiveSampling(false);
+    demo_->setName(QStringLiteral("демонстрация"));
+    series_->removeFromLegend();
+    lone_->removeFromLegend();
+    QFont small = legend->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    legend->setFont(small);
+    legend->setBorderPen(QPen(Qt::lightGray));
+    legend->setIconSize(24, 10);
+    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 
     popup_ = new QMenu(this);
     displaySettings_ = popup_->addAction(QStringLiteral("&Параметры отображения"));
@@ -87,6 +108,35 @@ void TPressureChart::FlushRefresh() {
     Refresh(true);
 }
 
+namespace {
+
+// Copies a thinned slice (times in days) into a graph's own container.
+void Feed(QCPGraph* graph, const std::vector<double>& keys, const std::vector<double>& values) {
+    QVector<QCPGraphData> data;
+    data.reserve(static_cast<qsizetype>(keys.size()));
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        data.append(QCPGraphData(keys[i] * kSecondsPerDay, values[i]));
+    graph->data()->set(data, true);
+}
+
+// The readings with no drawn neighbour on either side: a line can't show them, a dot does.
+void CollectLoneReadings(const std::vector<double>& keys, const std::vector<double>& values,
+                         std::vector<double>& loneKeys, std::vector<double>& loneValues) {
+    loneKeys.clear();
+    loneValues.clear();
+    const std::size_t n = values.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::isnan(values[i])) continue;
+        const bool before = i > 0 && !std::isnan(values[i - 1]);
+        const bool after = i + 1 < n && !std::isnan(values[i + 1]);
+        if (before || after) continue;
+        loneKeys.push_back(keys[i]);
+        loneValues.push_back(values[i]);
+    }
+}
+
+} // namespace
+
 void TPressureChart::Refresh(bool immediate) {
     const TAxisLimits& t = model_.TimeAxis();
     const TAxisLimits& p = model_.PressureAxis();
@@ -96,31 +146,25 @@ void TPressureChart::Refresh(bool immediate) {
         yAxis->setTicker(log ? logTicker_ : linearTicker_);
     }
     xAxis->setRange(t.Min() * kSecondsPerDay, t.Max() * kSecondsPerDay);
+    // The slice first: the same pass sets the automatic pressure range.
+    const TChartSlice& slice = model_.Slice(std::max(1, axisRect()->width()));
     double lo = p.Min(), hi = p.Max();
-    if (p.Automatic() && hi <= lo && !model_.Points().Empty()) {
-        // A steady pressure spans no range: drawn at the edge of a 1e-10 range it would vanish
-        // into the axis. Show it in the middle of a range a fifth of its size around it.
-        const double m = lo != 0 ? std::fabs(lo) * 0.1 : 1.0;
-        hi = lo + m;
-        lo = lo - m;
-        if (log && lo <= 0) lo = hi / 100;
-    }
     if (hi <= lo) hi = lo + 1e-10;
     yAxis->setRange(lo, hi);
+    const QString title = QString::fromStdString(UnitTitle(model_.DisplayUnit()));
+    if (yAxis->label() != title) yAxis->setLabel(title);
 
+    Feed(series_, slice.keys, slice.values);
+    CollectLoneReadings(slice.keys, slice.values, loneKeys_, loneValues_);
+    Feed(lone_, loneKeys_, loneValues_);
     TThinOptions o;
     o.xmin = t.Min();
     o.xmax = t.Max();
     o.columns = std::max(1, axisRect()->width());
     o.logarithmic = log;
-    o.keyScale = kSecondsPerDay;
-    ThinVisible(model_.Points(), o, keys_, values_);
-    // One copy into the plot's own container, already sorted by time.
-    QVector<QCPGraphData> slice;
-    slice.reserve(static_cast<qsizetype>(keys_.size()));
-    for (std::size_t i = 0; i < keys_.size(); ++i)
-        slice.append(QCPGraphData(keys_[i], values_[i]));
-    series_->data()->set(slice, true);
+    ThinVisible(model_.DemoPoints(), o, demoKeys_, demoValues_);
+    Feed(demo_, demoKeys_, demoValues_);
+    legend->setVisible(!demoKeys_.empty());
     replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
 }
 

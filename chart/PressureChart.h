@@ -1,4 +1,7 @@
 // The pressure-against-time chart: draws what TChartModel holds, fed with the visible slice only.
+// Three graphs: the readings as a green line broken at every gap, the readings with no neighbour
+// on either side as green dots, and the demonstration values grey and dashed with a legend. The
+// pressure axis carries the display unit as its title.
 #pragma once
 
 #include "ChartModel.h"
@@ -25,7 +28,11 @@ public:
     bool Chart1AllowScroll() const { return false; }
     QAction* DisplaySettingsAction() const { return displaySettings_; }
     QMenu* PopupMenu() const { return popup_; }
-    std::size_t PointsFed() const { return keys_.size(); }
+    // Entries fed to the readings' line (breaks included), to the dots, to the demonstration.
+    std::size_t PointsFed() const { return static_cast<std::size_t>(series_->dataCount()); }
+    QCPGraph* Readings() const { return series_; }
+    QCPGraph* LoneReadings() const { return lone_; }
+    QCPGraph* Demonstration() const { return demo_; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -33,10 +40,12 @@ protected:
 private:
     TChartModel& model_;
     QCPGraph* series_;
+    QCPGraph* lone_;
+    QCPGraph* demo_;
     QSharedPointer<QCPAxisTicker> linearTicker_, logTicker_;
     QMenu* popup_;
     QAction* displaySettings_;
-    std::vector<double> keys_, values_;
+    std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_;
     bool refreshPending_ = false;
 };
 

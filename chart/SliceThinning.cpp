@@ -3,32 +3,92 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace vg57 {
 
+namespace {
+
+constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
+
+class TThinner {
+public:
+    TThinner(const TPointStore& p, const TThinOptions& o, std::vector<double>& keys,
+             std::vector<double>& values)
+        : p_(p), o_(o), keys_(keys), values_(values) {}
+
+    // The point's value in the display unit; false when it is not drawn. A point that can't be
+    // converted breaks the line; one below a log axis is only left out.
+    bool Value(std::size_t i, double& v) {
+        pendingBreak_ = pendingBreak_ || p_.GapBefore(i);
+        const double f = o_.factors ? o_.factors[p_.Unit(i)] : 1.0;
+        if (std::isnan(f)) {
+            pendingBreak_ = true;
+            return false;
+        }
+        v = p_.Y(i) * f;
+        if (o_.logarithmic && !(v > 0)) return false;
+        if (p_.X(i) >= o_.xmin && p_.X(i) <= o_.xmax) {
+            if (!ext_.any || v < ext_.lo) ext_.lo = v;
+            if (!ext_.any || v > ext_.hi) ext_.hi = v;
+            ext_.any = true;
+        }
+        return true;
+    }
+    // True once when the line is to break before the next point drawn.
+    bool TakeBreak() {
+        const bool b = pendingBreak_;
+        pendingBreak_ = false;
+        return b;
+    }
+    void Put(std::size_t i, double v) {
+        keys_.push_back(p_.X(i) * o_.keyScale);
+        values_.push_back(v);
+    }
+    void PutBreak(std::size_t i) {
+        // Nothing to break before the first point, and one break is enough.
+        if (values_.empty() || std::isnan(values_.back())) return;
+        keys_.push_back(p_.X(i) * o_.keyScale);
+        values_.push_back(kBreak);
+    }
+    const TThinExtremes& Extremes() const { return ext_; }
+
+private:
+    const TPointStore& p_;
+    const TThinOptions& o_;
+    std::vector<double>& keys_;
+    std::vector<double>& values_;
+    bool pendingBreak_ = false;
+    TThinExtremes ext_;
+};
+
+} // namespace
+
 std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::vector<double>& keys,
-                        std::vector<double>& values) {
+                        std::vector<double>& values, TThinExtremes* extremes) {
     keys.clear();
     values.clear();
+    if (extremes) *extremes = {};
     if (points.Empty() || !(o.xmax >= o.xmin)) return 0;
     std::size_t first = points.LowerBound(o.xmin);
     std::size_t last = points.UpperBound(o.xmax); // one past the visible points
     if (first > 0) --first;                       // the neighbour left of the edge
     if (last < points.Size()) ++last;             // and right of it
-    const auto usable = [&](std::size_t i) { return !o.logarithmic || points.Y(i) > 0; };
-    auto put = [&](std::size_t i) {
-        keys.push_back(points.X(i) * o.keyScale);
-        values.push_back(points.Y(i));
-    };
-
+    TThinner thin(points, o, keys, values);
     const int columns = std::max(1, o.columns);
+    double v = 0;
+
     if (last - first <= static_cast<std::size_t>(columns) * 2) {
-        for (std::size_t i = first; i < last; ++i)
-            if (usable(i)) put(i);
+        for (std::size_t i = first; i < last; ++i) {
+            if (!thin.Value(i, v)) continue;
+            if (thin.TakeBreak()) thin.PutBreak(i);
+            thin.Put(i, v);
+        }
+        if (extremes) *extremes = thin.Extremes();
         return keys.size();
     }
-    keys.reserve(static_cast<std::size_t>(columns) * 2 + 4);
-    values.reserve(static_cast<std::size_t>(columns) * 2 + 4);
+    keys.reserve(static_cast<std::size_t>(columns) * 2 + 8);
+    values.reserve(static_cast<std::size_t>(columns) * 2 + 8);
     const double span = o.xmax - o.xmin;
     const double perColumn = span > 0 ? columns / span : 0;
     auto columnOf = [&](double x) {
@@ -37,17 +97,20 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
         return std::min<long>(static_cast<long>((x - o.xmin) * perColumn), columns - 1);
     };
     long column = columnOf(points.X(first));
+    // The extremes of the open part of the column: index and value.
     std::size_t lo = SIZE_MAX, hi = SIZE_MAX;
+    double loV = 0, hiV = 0;
+    bool split = false; // the column has had its break: the rest of it is one part
     auto flush = [&] {
         if (lo == SIZE_MAX) return;
-        if (lo == hi)
-            put(lo);
-        else if (lo < hi) {
-            put(lo);
-            put(hi);
+        if (lo == hi) {
+            thin.Put(lo, loV);
+        } else if (lo < hi) {
+            thin.Put(lo, loV);
+            thin.Put(hi, hiV);
         } else {
-            put(hi);
-            put(lo);
+            thin.Put(hi, hiV);
+            thin.Put(lo, loV);
         }
         lo = hi = SIZE_MAX;
     };
@@ -56,12 +119,28 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
         if (c != column) {
             flush();
             column = c;
+            split = false;
         }
-        if (!usable(i)) continue;
-        if (lo == SIZE_MAX || points.Y(i) < points.Y(lo)) lo = i;
-        if (hi == SIZE_MAX || points.Y(i) > points.Y(hi)) hi = i;
+        if (!thin.Value(i, v)) continue;
+        if (thin.TakeBreak()) {
+            // A second gap inside one column is narrower than a pixel: it is not drawn apart.
+            if (lo == SIZE_MAX || !split) {
+                split = lo != SIZE_MAX;
+                flush();
+                thin.PutBreak(i);
+            }
+        }
+        if (lo == SIZE_MAX || v < loV) {
+            lo = i;
+            loV = v;
+        }
+        if (hi == SIZE_MAX || v > hiV) {
+            hi = i;
+            hiV = v;
+        }
     }
     flush();
+    if (extremes) *extremes = thin.Extremes();
     return keys.size();
 }
 

@@ -3,6 +3,7 @@
 #include "DateTime.h"
 #include "NumberFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -230,6 +231,8 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;
     if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
+    const std::string_view rest = line.substr(p1 + 1 + p2 + 1);
+    r.unitCode = rest.substr(0, std::min(rest.find_first_of(" \r"), kArchiveUnitCodeMax));
     return r;
 }
 

@@ -44,14 +44,19 @@ constexpr std::size_t kArchiveLineExamined = kArchiveTimeTextMax + 1 + kArchiveP
 // AM/PM marker before or after, or a short date "dd.mm.yyyy". The whole text must be consumed.
 std::optional<TArchiveTime> ParseArchiveTime(std::string_view text);
 
+// The longest unit code kept; the gauge's are four characters.
+constexpr std::size_t kArchiveUnitCodeMax = 16;
+
 struct TArchiveReading {
     TArchiveTime time;
     double pressure = 0;
+    std::string_view unitCode; // into the line; empty when the line ends after the pressure
 };
 
 // One line without its LF (a CR before it does no harm): the time before the first space, the
-// pressure up to the next space within the following 100 characters, '.' as decimal point. The
-// unit code and anything after it are not examined. Empty when the line is to be skipped.
+// pressure up to the next space within the following 100 characters, '.' as decimal point, then
+// the unit code up to a space or CR (at most kArchiveUnitCodeMax characters). What follows the
+// unit code is not examined. Empty when the line is to be skipped.
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line);
 
 } // namespace vg57

@@ -60,7 +60,7 @@ std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
 std::string LoadArchiveFile(const std::string& path, TChartModel& chart) {
     TArchiveData data;
     if (std::string problem = ReadArchiveFile(path, data); !problem.empty()) return problem;
-    chart.LoadArchive(data.times, data.pressures, data.tmin, data.tmax);
+    chart.LoadArchive(data.times, data.pressures, data.tmin, data.tmax, data.units, data.unitCodes);
     return {};
 }
 

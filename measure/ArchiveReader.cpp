@@ -32,6 +32,17 @@ void TArchiveReader::Feed(std::string_view bytes) {
 void TArchiveReader::Reserve(std::size_t readings) {
     data_.times.reserve(readings);
     data_.pressures.reserve(readings);
+    data_.units.reserve(readings);
+}
+
+std::uint8_t TArchiveReader::UnitIndex(std::string_view code) {
+    // A file holds one or a few codes: the last one found is the likely one.
+    if (lastUnit_ < data_.unitCodes.size() && data_.unitCodes[lastUnit_] == code) return lastUnit_;
+    for (std::size_t i = 0; i < data_.unitCodes.size(); ++i)
+        if (data_.unitCodes[i] == code) return lastUnit_ = static_cast<std::uint8_t>(i);
+    if (data_.unitCodes.size() >= TArchiveData::kUnitCodesMax) return TArchiveData::kUnitCodesMax;
+    data_.unitCodes.emplace_back(code);
+    return lastUnit_ = static_cast<std::uint8_t>(data_.unitCodes.size() - 1);
 }
 
 void TArchiveReader::Finish() {
@@ -73,6 +84,7 @@ void TArchiveReader::Line(std::string_view line) {
     }
     data_.times.push_back(t);
     data_.pressures.push_back(reading->pressure);
+    data_.units.push_back(UnitIndex(reading->unitCode));
 }
 
 } // namespace vg57

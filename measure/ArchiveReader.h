@@ -5,6 +5,7 @@
 
 #include "ArchiveFormat.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,12 @@ namespace vg57 {
 
 // What a file gives the chart: the readings in file order (the chart sorts them) and the span.
 struct TArchiveData {
+    // Past this many different unit codes, the further ones share the index kUnitCodesMax, which
+    // names no code.
+    static constexpr std::size_t kUnitCodesMax = 100;
     std::vector<double> times, pressures;
+    std::vector<std::uint8_t> units;    // per reading, an index into unitCodes
+    std::vector<std::string> unitCodes; // each code once, in order of first appearance
     // Start values kept when no line is accepted; the chart's axis rules order them.
     double tmin = -1e-9, tmax = -1.0;
     std::size_t lines = 0; // lines seen, accepted or not
@@ -36,7 +42,9 @@ public:
 
 private:
     void Line(std::string_view line);
+    std::uint8_t UnitIndex(std::string_view code);
     TArchiveData data_;
+    std::uint8_t lastUnit_ = 0;
     std::string pending_;
     bool inLine_ = false; // pending_ holds the start of an unfinished line
     // Runs across midnight: a time of day goes on the day that puts it nearest the previous

@@ -1,12 +1,10 @@
 #include "MeasureCycle.h"
 
 #include "ArchiveWriter.h"
-#include "ChartModel.h"
 #include "ComPort.h"
 #include "DateTime.h"
 #include "EventLoop.h"
 #include "GaugeLink.h"
-#include "NumberFormat.h"
 #include "PortIdentity.h"
 #include "SerialExcept.h"
 
@@ -75,7 +73,8 @@ void TMeasureCycle::ActionStartExecute() {
     measuring_ = true;
     UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
     p_.archive.Reset();
-    p_.chart.LoadedView = false;
+    answeredThisRun_ = missedThisRun_ = false;
+    p_.readings.RunStarted();
     p_.view.StatusChanged();
     StartPolling();
 }
@@ -119,22 +118,31 @@ void TMeasureCycle::ActionStopExecute() {
 
 void TMeasureCycle::MeasureTimerTimer() {
     if (!measuring_ || inTick_) return;
-    // Without its adapter the port carries nothing: no point, no line, nothing written.
-    if (adapterGone_) return;
+    // Without its adapter the port carries nothing: no point, no line, nothing written; the
+    // chart's time still moves on and the shown value ages.
+    if (adapterGone_) {
+        Missed(now());
+        p_.view.StatusChanged();
+        return;
+    }
     inTick_ = true;
     const auto leave = qScopeGuard([this] { inTick_ = false; });
 
     bool obtained = true;
     const bool read = p_.link.ReadMeasurement(&obtained);
-    if (!read && !obtained && !p_.link.GaugeReady)
-        ShowDemoValue();
-    else if (read)
-        SetDemoShown(false);
     const double t = now();
-    p_.chart.TrimOldPoints(t);
-    p_.chart.AddMeasurementPoint(t, static_cast<double>(p_.link.CurrentPressure));
-    // Only a reading taken in this tick is archived: never a repeated or demonstration value.
-    if (read) p_.archive.WriteArchiveLine(now(), p_.link.CurrentPressure, p_.link.UnitCode);
+    if (read) {
+        SetDemoShown(false);
+        answeredThisRun_ = haveReading_ = true;
+        lastReading_ = std::chrono::steady_clock::now();
+        p_.readings.Reading(t, static_cast<double>(p_.link.CurrentPressure), p_.link.UnitCode);
+        // Only a reading taken in this tick is archived: never a repeated or demonstration value.
+        p_.archive.WriteArchiveLine(now(), p_.link.CurrentPressure, p_.link.UnitCode);
+    } else if (!obtained && !p_.link.GaugeReady) {
+        ShowDemoValue(t);
+    } else {
+        Missed(t);
+    }
     p_.view.StatusChanged();
     if (read && setUpDue_ && !setUpQueued_) QueueLateSetUp();
 }
@@ -155,10 +163,32 @@ void TMeasureCycle::QueueLateSetUp() {
         QTimer::singleShot(0, &reconnectTimer_, step);
 }
 
-void TMeasureCycle::ShowDemoValue() {
+void TMeasureCycle::Missed(double time) {
+    missedThisRun_ = true;
+    p_.readings.Missed(time);
+}
+
+bool TMeasureCycle::Stale() const {
+    if (!measuring_) return false;
+    // Before this run's first reading, only a failed tick says the line is silent.
+    if (!answeredThisRun_) return missedThisRun_;
+    const auto limit = std::chrono::milliseconds(kStaleIntervals * p_.measureTimer.interval());
+    return std::chrono::steady_clock::now() - lastReading_ > limit;
+}
+
+long long TMeasureCycle::ReadingAgeSeconds() const {
+    if (!haveReading_) return -1;
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            lastReading_)
+        .count();
+}
+
+void TMeasureCycle::ShowDemoValue(double time) {
+    // Drawn in the chart's demonstration series only: the panel has no value to show.
     p_.link.CurrentPressure = (DemoCounter % 100) * 1e-8L + 9e-7L;
-    p_.gaugeView.SetPressureText(FormatGeneral(p_.link.CurrentPressure));
     ++DemoCounter;
+    missedThisRun_ = true;
+    p_.readings.Demonstration(time, static_cast<double>(p_.link.CurrentPressure));
     SetDemoShown(true);
 }
 
@@ -179,6 +209,8 @@ void TMeasureCycle::DeviceLost() {
                    (device.empty() ? std::string() : " (" + device + ")") + " отключён" +
                    (why.empty() ? std::string() : ": " + why);
     UpdateReconnectTimer();
+    // The last exchange may have been answered: the indicator must not stay green without it.
+    p_.gaugeView.SetTransferIndicator(TIndicator::red);
     p_.view.StatusChanged();
 }
 

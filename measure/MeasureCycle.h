@@ -8,9 +8,11 @@
 #pragma once
 
 #include "ActionStates.h"
+#include "ReadingSink.h"
 
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -19,7 +21,6 @@ namespace vg57 {
 class TComPort;
 class TGaugeLink;
 class TGaugeView;
-class TChartModel;
 class TArchiveWriter;
 
 // What the cycle tells the window beyond the gauge's own labels.
@@ -37,12 +38,14 @@ public:
     // The demonstration values count on across runs, as one counter for the whole program.
     static int DemoCounter;
     static constexpr int kReconnectMs = 1000;
+    // The newest reading is stale once it is older than this many polling intervals.
+    static constexpr int kStaleIntervals = 3;
 
     struct TParts {
         TComPort& port;
         TGaugeLink& link;
         TGaugeView& gaugeView;
-        TChartModel& chart;
+        TReadingSink& readings; // the chart, in the window
         TArchiveWriter& archive;
         TActionStates& actions;
         QTimer& measureTimer;
@@ -78,6 +81,15 @@ public:
     bool AdapterGone() const { return adapterGone_; }
     const std::string& AdapterText() const { return adapterText_; }
 
+    // ---- how current the shown value is ----
+    // A tick of this run has failed before any reading of it: there is no value to show.
+    bool NoLinkYet() const { return measuring_ && !answeredThisRun_ && missedThisRun_; }
+    // Measuring, and this run's newest reading is older than kStaleIntervals polling intervals,
+    // or a tick has failed before this run's first reading.
+    bool Stale() const;
+    // Whole seconds since the newest reading; -1 when there was none.
+    long long ReadingAgeSeconds() const;
+
     // ---- an adapter that drops out ----
     // The port reported its device lost: ticks then add nothing and write nothing, and while
     // measuring the same device is looked for about once a second.
@@ -93,7 +105,8 @@ private:
     // Set points and unit, and the action they enable; false when the gauge did not give them.
     bool SetUpGauge();
     void QueueLateSetUp();
-    void ShowDemoValue();
+    void ShowDemoValue(double time);
+    void Missed(double time);
     void SetDemoShown(bool on);
     void UpdateReconnectTimer();
 
@@ -106,6 +119,11 @@ private:
     int runNumber_ = 0; // counts Starts: a set-up queued in one run is dropped in the next
     bool demoShown_ = false;
     bool adapterGone_ = false;
+    bool answeredThisRun_ = false;
+    bool missedThisRun_ = false;
+    // A steady clock: the age of a reading is a duration, whatever the wall clock does.
+    std::chrono::steady_clock::time_point lastReading_{};
+    bool haveReading_ = false;
     std::string adapterText_;
     std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again

@@ -106,7 +106,7 @@ TEST(AxisLimits, singleLimitsThatWouldCrossAreRefused) {
 
 TEST(ChartSettings, logarithmicIsRefusedWithANegativePressureInView) {
     TChartModel m(kNow);
-    m.Points().Assign({0.1, 0.2, 0.3}, {5, -2, 7}); // a loaded file with a negative pressure
+    m.LoadArchive({0.1, 0.2, 0.3}, {5, -2, 7}, 0.1, 0.3); // a file with a negative pressure
     try {
         m.SetLogarithmic(true);
         FAIL();
@@ -114,7 +114,7 @@ TEST(ChartSettings, logarithmicIsRefusedWithANegativePressureInView) {
         EXPECT_STREQ(e.what(), "Logarithmic Axis Min and Max values should be >= 0");
     }
     EXPECT_FALSE(m.PressureAxis().Logarithmic());
-    m.Points().Assign({0.1}, {5});
+    m.LoadArchive({0.1}, {5}, 0.1, 0.1);
     m.SetLogarithmic(true);
     EXPECT_TRUE(m.PressureAxis().Logarithmic());
 }
@@ -130,18 +130,120 @@ TEST(ChartSettings, publishedLimitSettersUseTheSingleLimitRule) {
 
 // ---- automatic pressure range ----
 
-TEST(AutoScale, onlyTheFirstFortyPointsInTimeOrderCount) {
+struct AutoScaleCase {
+    const char* name;
+    bool log;
+    std::vector<double> readings; // one a second, the last at the end of the view
+    double expectedLo, expectedHi;
+};
+
+// Each case starts from the axis [1, 2], which "keeps its last range" must leave alone.
+const AutoScaleCase kAutoScale[] = {
+    {"pumpDownStaysInView", false, {1e5, 3e4, 4e3, 40}, 0, 1e5 + 0.05 * (1e5 - 40)},
+    {"aSpikeLateInTheRunWidensIt", false, {10, 11, 12, 10, 11, 1e6}, 0, 1e6 + 0.05 * (1e6 - 10)},
+    {"aSteadyPressureGetsTenPercent", false, {50, 50, 50}, 45, 55},
+    {"negativeReadingsHaveNoFloorAtZero", false, {-2, 2}, -2.2, 2.2},
+    {"logWidensToOneTwoFive", true, {3e-4, 8e-2, 1.5e-5}, 1e-5, 1e-1},
+    {"logLeavesOutZero", true, {0, 2e-3, 0}, 1e-3, 5e-3},
+    {"logWithOnlyZeroKeepsTheLastRange", true, {0, 0}, 1, 2},
+    {"nothingInViewKeepsTheLastRange", false, {}, 1, 2},
+};
+
+class AutoScale : public ::testing::TestWithParam<AutoScaleCase> {};
+
+TEST_P(AutoScale, theAxisSpansTheReadingsInView) {
+    const AutoScaleCase& c = GetParam();
     TChartModel m(kNow);
-    for (int i = 1; i <= 40; ++i)
-        m.AddMeasurementPoint(kNow + i * kSec, i);
-    EXPECT_EQ(m.PressureAxis().Min(), 1);
-    EXPECT_EQ(m.PressureAxis().Max(), 40);
-    m.AddMeasurementPoint(kNow + 41 * kSec, 1e6); // a spike after the 40th point
-    EXPECT_EQ(m.PressureAxis().Max(), 40);
-    m.TWindow = 1.5 * kSec;
-    m.TrimOldPoints(kNow + 3 * kSec); // the oldest go; the spike moves into the first 40
-    EXPECT_EQ(m.PressureAxis().Max(), 1e6);
-    EXPECT_EQ(m.PressureAxis().Min(), 2);
+    m.SetLogarithmic(c.log);
+    m.PressureAxis().SetAutomaticLimits(1, 2);
+    // An old reading far out of view must not count.
+    m.AddMeasurementPoint(kNow - 3600 * kSec, 1e9);
+    for (std::size_t i = 0; i < c.readings.size(); ++i)
+        m.AddMeasurementPoint(kNow + (i + 1) * kSec, c.readings[i]);
+    m.UpdateAutomaticRange();
+    EXPECT_NEAR(m.PressureAxis().Min(), c.expectedLo, std::fabs(c.expectedLo) * 1e-9 + 1e-12);
+    EXPECT_NEAR(m.PressureAxis().Max(), c.expectedHi, std::fabs(c.expectedHi) * 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AutoScale, ::testing::ValuesIn(kAutoScale),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AutoScaleTimeSlider, movingTheSliderBackScalesToTheReadingsThen) {
+    TChartModel m(kNow);
+    for (int i = 0; i < 1200; ++i) // 10 minutes: 1000 Pa, then 1 Pa for the last 400 s
+        m.AddMeasurementPoint(kNow + i * 0.5 * kSec, i < 400 ? 1000 : 1);
+    m.UpdateAutomaticRange();
+    EXPECT_LT(m.PressureAxis().Max(), 2) << "the last 309 s are in view";
+    m.timeSlider = {610, 0, 305}; // the first half of the track: 600 s .. 300 s ago
+    m.ApplyTimeSlider();
+    m.UpdateAutomaticRange();
+    EXPECT_GT(m.PressureAxis().Max(), 1000);
+    EXPECT_GE(m.PressureAxis().Min(), 0);
+}
+
+// ---- gaps, the demonstration series, units ----
+
+TEST(Gaps, aMissedTickBreaksTheLineAndALoneReadingStandsAlone) {
+    TChartModel m(kNow);
+    m.AddMeasurementPoint(kNow + 1 * kSec, 10);
+    m.AddMeasurementPoint(kNow + 2 * kSec, 11);
+    m.AddMissedTick(kNow + 3 * kSec);
+    EXPECT_NEAR(m.TimeAxis().Max(), kNow + 3 * kSec, 1e-12) << "the time axis moves on";
+    m.AddMeasurementPoint(kNow + 4 * kSec, 12);
+    m.BreakLine(); // Stop and Start
+    m.AddDemoPoint(kNow + 5 * kSec, 9e-7);
+    m.AddMeasurementPoint(kNow + 6 * kSec, 13);
+    ASSERT_EQ(m.Points().Size(), 4u) << "neither the missed tick nor the demonstration value";
+    const auto& s = m.Slice(600);
+    const std::vector<double> v = s.values;
+    ASSERT_EQ(v.size(), 6u);
+    EXPECT_EQ(v[0], 10);
+    EXPECT_EQ(v[1], 11);
+    EXPECT_TRUE(std::isnan(v[2]));
+    EXPECT_EQ(v[3], 12);
+    EXPECT_TRUE(std::isnan(v[4]));
+    EXPECT_EQ(v[5], 13);
+    const auto r = m.Readings(kNow, kNow + 10 * kSec);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ((std::vector<bool>{r[0].gapBefore, r[1].gapBefore, r[2].gapBefore, r[3].gapBefore}),
+              (std::vector<bool>{false, false, true, true}));
+    EXPECT_EQ(m.DemoPoints().Size(), 1u);
+}
+
+TEST(Gaps, aGapInsideAThinnedColumnIsKeptAndOutputStaysBounded) {
+    TPointStore s;
+    for (int i = 0; i < 100000; ++i) // a flaky line: every third reading follows a failure
+        s.Add(i, 5 + i % 7, 0, i % 3 == 0);
+    std::vector<double> k, v;
+    TThinOptions o;
+    o.xmin = 0;
+    o.xmax = 100000;
+    o.columns = 100;
+    TThinExtremes e;
+    ThinVisible(s, o, k, v, &e);
+    EXPECT_LE(k.size(), 5u * 100 + 8);
+    EXPECT_GT(std::count_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), 50);
+    EXPECT_TRUE(std::is_sorted(k.begin(), k.end()));
+    EXPECT_EQ(e.lo, 5);
+    EXPECT_EQ(e.hi, 11);
+}
+
+TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
+    TChartModel m(kNow);
+    m.AddMeasurementPoint(kNow + 1 * kSec, 100000, "0001");
+    m.AddMeasurementPoint(kNow + 2 * kSec, 100000 / 133.322368, "0002"); // the operator chose Torr
+    m.AddMeasurementPoint(kNow + 3 * kSec, 5, "0003");
+    EXPECT_EQ(m.DisplayUnit(), "0003");
+    const auto r = m.Readings(kNow, kNow + 4 * kSec);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_NEAR(r[0].pressure, 1000, 1e-9);
+    EXPECT_NEAR(r[1].pressure, 1000, 1e-9);
+    EXPECT_EQ(r[2].pressure, 5);
+    EXPECT_TRUE(m.UnitsMixed());
+    EXPECT_EQ(m.ReadingsLeftOut(), 0u);
+    m.AddMeasurementPoint(kNow + 4 * kSec, 7, "0009"); // a code that names no unit
+    EXPECT_EQ(m.ReadingsLeftOut(), 3u) << "a run in one unknown code is drawn as it is";
+    EXPECT_EQ(m.Readings(kNow, kNow + 5 * kSec).size(), 1u);
 }
 
 // ---- start-up and the live view ----
@@ -246,6 +348,28 @@ TEST(PressureSlider, theDesignPlaceGivesAbout74400To120000AndRepeatsChangeNothin
     EXPECT_EQ(changes, 0);
 }
 
+TEST(PressureSlider, onALogAxisTheTrackSpansEveryDecadeFrom1Em9To1_2E5) {
+    TChartModel m(kNow);
+    m.SetLogarithmic(true);
+    struct {
+        TPressureSliderGeometry g;
+        double lo, hi;
+    } const rows[] = {
+        {{400, 400 - 20, 20}, 1e-9, std::pow(10.0, -9 + std::log10(1.2e14) / 20)},
+        {{400, 0, 20}, std::pow(10.0, std::log10(1.2e5) - std::log10(1.2e14) / 20), 1.2e5},
+        {{400, 0, 400}, 1e-9, 1.2e5},
+    };
+    for (const auto& r : rows) {
+        m.pressureSlider = r.g;
+        m.SetAutoScale(false);
+        EXPECT_NEAR(m.Pmin() / r.lo, 1, 1e-9) << r.g.top;
+        EXPECT_NEAR(m.Pmax() / r.hi, 1, 1e-9) << r.g.top;
+    }
+    m.SetLogarithmic(false); // back on the linear mapping at once
+    EXPECT_NEAR(m.Pmax(), 120000, 1e-6);
+    EXPECT_EQ(m.Pmin(), 0);
+}
+
 TEST(PressureSlider, switchingAutomaticScalingOffAppliesTheSliderAtOnce) {
     TChartModel m(kNow);
     m.SetAutoScale(false);
@@ -261,7 +385,8 @@ TEST(PressureSlider, everySwitchOffOfAutomaticScalingPutsTheAxisOnPminPmax) {
         m.SetAutoScale(true);
         for (int i = 1; i <= 3; ++i)
             m.AddMeasurementPoint(kNow + (pass * 3 + i) * kSec, i);
-        ASSERT_EQ(m.PressureAxis().Max(), 3) << "pass " << pass;
+        m.UpdateAutomaticRange();
+        ASSERT_NEAR(m.PressureAxis().Max(), 3.1, 1e-12) << "pass " << pass;
         m.SetAutoScale(false);
         EXPECT_FALSE(m.PressureAxis().Automatic()) << "pass " << pass;
         EXPECT_EQ(m.PressureAxis().Min(), m.Pmin()) << "pass " << pass;

@@ -162,9 +162,9 @@ TEST_F(Flow, automaticScalingOffOnAndOffAgainMovesTheSliderAndTheAxisTogether) {
         double pmin, pmax; // the slider's range then: R * (H - T - h) / H, R * (H - T) / H
     } rows[] = {
         {false, 0, 74400, 120000}, // the design geometry
-        {true, 0, 10, 20},         // the automatic range of the readings
+        {true, 0, 9.5, 20.5},      // the readings' range with 5 % of it on each side
         {false, 0, 74400, 120000}, // off again, the slider unmoved: the axis leaves the data
-        {true, 0, 10, 20},
+        {true, 0, 9.5, 20.5},
         {false, 100, 44400, 90000}, // the slider moved while it was idle: its new range
         {false, 100, 44400, 90000}, // OK with nothing changed re-applies the same range
     };
@@ -195,7 +195,7 @@ TEST_F(Flow, cancellingInAnyWayChangesNothing) {
         EXPECT_FALSE(model.PressureAxis().Logarithmic()) << int(end);
         EXPECT_TRUE(model.AutoScaleY()) << int(end);
         EXPECT_TRUE(model.PressureAxis().Automatic()) << int(end);
-        EXPECT_DOUBLE_EQ(model.PressureAxis().Min(), 10) << int(end);
+        EXPECT_DOUBLE_EQ(model.PressureAxis().Min(), 9.5) << int(end);
     }
 }
 
@@ -214,7 +214,7 @@ TEST_F(Flow, aRefusedLogarithmicScaleKeepsTheNewIntervalAndSkipsTheRest) {
     EXPECT_FALSE(model.PressureAxis().Logarithmic());
     EXPECT_TRUE(model.AutoScaleY());
     EXPECT_TRUE(model.PressureAxis().Automatic());
-    EXPECT_DOUBLE_EQ(model.PressureAxis().Min(), -5);
+    EXPECT_DOUBLE_EQ(model.PressureAxis().Min(), -5 - 0.05 * 25);
     EXPECT_TRUE(YPanelEnabled()) << "YPanel was touched on the error path";
 }
 

@@ -1,0 +1,24 @@
+// Pressure units by the gauge's unit codes ("0001" Pa, "0002" Torr, "0003" mbar, as "R1" gives
+// them and the archive's lines carry them), and the conversion between them. A reading keeps the
+// code it was taken in; the chart converts it into the one unit it shows.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vg57 {
+
+constexpr double kPascalsPerTorr = 133.322368;
+constexpr double kPascalsPerMbar = 100.0;
+
+// Pascals in one unit of the code; 0 for a code that names no known unit.
+double PascalsPerUnit(std::string_view unitCode);
+
+// The factor that takes a value in `from` into `to`: 1 for equal codes (also unknown ones, so a
+// run in one unknown code is drawn as it is), NaN when either is unknown and they differ.
+double UnitFactor(std::string_view from, std::string_view to);
+
+// The pressure axis's title: "Па", "Торр", "мбар", or the code itself when it names no unit.
+std::string UnitTitle(std::string_view unitCode);
+
+} // namespace vg57
