@@ -47,7 +47,7 @@ const char* const kTitle = "Программа управления прибор
 
 TVG57Form::TVG57Form(QWidget* parent)
     : QMainWindow(parent), chart_(CurrentDateTime()), link_(Vg57Port, *this),
-      cycle_({Vg57Port, link_, *this, chart_, archive_, actions_, MeasureTimer, *this}) {
+      cycle_({Vg57Port, link_, *this, &chart_, archive_, actions_, MeasureTimer, *this}) {
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
 

@@ -71,9 +71,15 @@ QString TVG57Form::StatusMessage() const {
     if (cycle_.DemoShown())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
+    if (!metricsProblem_.empty()) return Text(metricsProblem_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     return {};
+}
+
+void TVG57Form::SetMetricsProblem(std::string text) {
+    metricsProblem_ = std::move(text);
+    StatusChanged();
 }
 
 void TVG57Form::StatusChanged() {

@@ -21,6 +21,7 @@ class TGaugeLink;
 class TGaugeView;
 class TChartModel;
 class TArchiveWriter;
+class TMetricsBoard;
 
 // What the cycle tells the window beyond the gauge's own labels.
 class TCycleView {
@@ -42,7 +43,7 @@ public:
         TComPort& port;
         TGaugeLink& link;
         TGaugeView& gaugeView;
-        TChartModel& chart;
+        TChartModel* chart; // none: no points are kept (a service logging for weeks)
         TArchiveWriter& archive;
         TActionStates& actions;
         QTimer& measureTimer;
@@ -86,10 +87,19 @@ public:
     // The window goes: nothing more is started.
     void Shutdown();
 
+    // Where readings, failures and the adapter's state are published for scraping; none by
+    // default. The board must outlive the cycle or be unset first.
+    void SetMetrics(TMetricsBoard* board);
+
 private:
     void ShowDemoValue();
     void SetDemoShown(bool on);
     void UpdateReconnectTimer();
+    std::string CurrentIdentity() const;
+    // The tick's outcome for the metrics: a reading, or a failed exchange.
+    void PublishTick(bool read, bool exchanged);
+    void PublishSetPoints();
+    void PublishPort(bool present);
 
     TParts p_;
     bool measuring_ = false;
@@ -100,6 +110,7 @@ private:
     std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again
     QTimer reconnectTimer_;
+    TMetricsBoard* metrics_ = nullptr;
 };
 
 } // namespace vg57
