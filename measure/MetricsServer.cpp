@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -119,6 +120,8 @@ bool TMetricsServer::Start(const TMetricsAddress& address, std::string& reason) 
         return false;
     }
     if (address.port != 0) port_ = address.port;
+    // A scraper that hangs up while its answer is written must not end the whole program.
+    std::signal(SIGPIPE, SIG_IGN);
     thread_ = std::thread([this] {
         server_->listen_after_bind();
         listenEnded_ = true;

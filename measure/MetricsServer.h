@@ -45,6 +45,7 @@ public:
     TMetricsServer& operator=(const TMetricsServer&) = delete;
 
     // Binds and starts serving; false with the system's reason when the address can't be bound.
+    // Serving ignores SIGPIPE for the whole process.
     bool Start(const TMetricsAddress& address, std::string& reason);
     // The bound port (the one asked for, or the one chosen for port 0).
     int Port() const { return port_; }
