@@ -86,6 +86,7 @@ void CliSoak() {
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(gauge.ConfigHome()));
     cli.setProcessEnvironment(env);
     cli.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    cli.setReadChannel(QProcess::StandardError);
     const double interval = 0.01; // the shortest allowed; time-outs are counted below
     cli.start(VG57_CLI_PATH,
               {"log", "--port", "COM3", "--interval", QString::number(interval), "--archive-dir",
