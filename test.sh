@@ -6,6 +6,22 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 
+# The Prometheus server for the metrics test. Only the tests install it: it brings a network
+# service that an operator's machine does not need, so its own service is switched off.
+install_prometheus() {
+    command -v prometheus >/dev/null && command -v promtool >/dev/null && return 0
+    local sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    echo "Installing: prometheus (for the metrics test)"
+    "${sudo[@]}" apt-get update -qq || true
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        prometheus || { echo "prometheus can't be installed: the metrics test will be skipped"; return 0; }
+    if [[ -d /run/systemd/system ]]; then
+        "${sudo[@]}" systemctl disable --now prometheus || true
+    fi
+}
+install_prometheus
+
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
@@ -16,7 +32,7 @@ jobs=$(nproc)
 echo "== build (debug: address and undefined-behaviour sanitizers)"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
-echo "== tests (debug)"
+echo "== tests (debug; the Prometheus test has the label prometheus)"
 ctest --test-dir build/debug --output-on-failure --timeout 300
 
 echo "== build (thread sanitizer: threaded tests only)"

@@ -98,6 +98,8 @@ public:
 
     // The text the status bar shows now.
     QString StatusMessage() const;
+    // The metrics address could not be served: the status bar says so, and measuring goes on.
+    void SetMetricsProblem(std::string text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -129,6 +131,7 @@ private:
     TActionGate gate_;
     TMeasureCycle cycle_;
     std::string archiveFolderProblem_;
+    std::string metricsProblem_;
     QString lastArchive_; // the open-file dialog's file name, kept between uses
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more

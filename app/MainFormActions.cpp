@@ -88,9 +88,15 @@ QString TVG57Form::StatusMessage() const {
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
     if (const QString units = ChartUnitsNote(chart_); !units.isEmpty()) return units;
+    if (!metricsProblem_.empty()) return Text(metricsProblem_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     return {};
+}
+
+void TVG57Form::SetMetricsProblem(std::string text) {
+    metricsProblem_ = std::move(text);
+    StatusChanged();
 }
 
 void TVG57Form::StatusChanged() {

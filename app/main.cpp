@@ -2,13 +2,19 @@
 #include "EventLoop.h"
 #include "Fonts.h"
 #include "MainForm.h"
+#include "MetricsBoard.h"
+#include "MetricsServer.h"
 #include "Numbers.h"
 #include "PortChooserDialog.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
+
+#include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -20,10 +26,34 @@ void LoadQtTranslations(QApplication& app) {
         app.installTranslator(translator);
 }
 
+// --metrics HOST:PORT and --metrics-label KEY=VALUE; exits 2 on a usage error.
+vg57::TMetricsOptions ParseOptions(const QApplication& app) {
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({"metrics", "Отдавать метрики Prometheus по адресу ХОСТ:ПОРТ.", "HOST:PORT"});
+    parser.addOption({"metrics-label", "Постоянная метка метрик КЛЮЧ=ЗНАЧЕНИЕ.", "KEY=VALUE"});
+    std::string reason;
+    vg57::TMetricsOptions options;
+    if (parser.parse(app.arguments())) {
+        if (parser.isSet("help")) parser.showHelp(0);
+        std::vector<std::string> labels;
+        for (const QString& l : parser.values("metrics-label"))
+            labels.push_back(l.toStdString());
+        if (vg57::ParseMetricsOptions(parser.value("metrics").toStdString(), labels, options,
+                                      reason))
+            return options;
+    } else {
+        reason = parser.errorText().toStdString();
+    }
+    std::fprintf(stderr, "vg57: %s\n", reason.c_str());
+    std::exit(2);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    const vg57::TMetricsOptions metrics = ParseOptions(app);
     vg57::platform::UseCNumbers();
     LoadQtTranslations(app);
     QApplication::setApplicationName(QStringLiteral("Программа управления прибором Baromax VG-57"));
@@ -38,7 +68,21 @@ int main(int argc, char* argv[]) {
                               QString::fromStdString(message));
     });
 
+    // The board outlives the window's cycle that fills it, and the server that reads it.
+    vg57::TMetricsBoard board;
+    std::unique_ptr<vg57::TMetricsServer> server;
     vg57::TVG57Form window;
+    if (metrics.enabled) {
+        window.Cycle().SetMetrics(&board);
+        server = std::make_unique<vg57::TMetricsServer>(board, metrics.labels);
+        std::string reason;
+        if (!server->Start(metrics.address, reason)) {
+            server.reset();
+            window.SetMetricsProblem("Метрики не отдаются: " + reason);
+        }
+    }
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    window.Cycle().SetMetrics(nullptr);
+    return code;
 }

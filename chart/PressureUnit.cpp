@@ -20,6 +20,13 @@ double UnitFactor(std::string_view from, std::string_view to) {
     return a / b;
 }
 
+std::string_view UnitLatinName(std::string_view unitCode) {
+    if (unitCode == "0001") return "Pa";
+    if (unitCode == "0002") return "Torr";
+    if (unitCode == "0003") return "mbar";
+    return {};
+}
+
 std::string UnitTitle(std::string_view unitCode) {
     std::string name = UnitName(unitCode);
     return name.empty() ? std::string(unitCode) : name;

@@ -18,6 +18,10 @@ double PascalsPerUnit(std::string_view unitCode);
 // run in one unknown code is drawn as it is), NaN when either is unknown and they differ.
 double UnitFactor(std::string_view from, std::string_view to);
 
+// The unit's name in Latin letters for files and machines ("Pa", "Torr", "mbar"); empty for a
+// code that names no unit.
+std::string_view UnitLatinName(std::string_view unitCode);
+
 // The pressure axis's title: "Па", "Торр", "мбар", or the code itself when it names no unit.
 std::string UnitTitle(std::string_view unitCode);
 

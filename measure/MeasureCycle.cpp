@@ -5,7 +5,9 @@
 #include "DateTime.h"
 #include "EventLoop.h"
 #include "GaugeLink.h"
+#include "MetricsBoard.h"
 #include "PortIdentity.h"
+#include "PressureUnit.h"
 #include "SerialExcept.h"
 
 #include <QScopeGuard>
@@ -75,6 +77,7 @@ void TMeasureCycle::ActionStartExecute() {
     p_.archive.Reset();
     answeredThisRun_ = missedThisRun_ = false;
     p_.readings.RunStarted();
+    if (metrics_) metrics_->Update([](TMetricsSample& m) { m.measuring = true; });
     p_.view.StatusChanged();
     StartPolling();
 }
@@ -92,12 +95,15 @@ bool TMeasureCycle::SetUpGauge() {
     bool unit = false;
     platform::RunShowingErrors([&] { unit = p_.link.ReadUnit(); });
     if (p_.link.GaugeReady && measuring_) p_.actions.Enable(TActionId::DeviceSettings, true);
+    // The set points are in the unit read right after them.
+    if (good && unit) PublishSetPoints();
     return good && unit;
 }
 
 void TMeasureCycle::ActionStopExecute() {
     p_.measureTimer.stop();
     measuring_ = false;
+    if (metrics_) metrics_->Update([](TMetricsSample& m) { m.measuring = false; });
     UpdateReconnectTimer();
     // Before any wait of Stop's own: no line can reach this run's file afterwards.
     p_.archive.Close();
@@ -143,6 +149,8 @@ void TMeasureCycle::MeasureTimerTimer() {
     } else {
         Missed(t);
     }
+    // A refused guard sent nothing (another sequence holds the gauge): it says nothing of it.
+    PublishTick(read, obtained || !p_.link.GaugeReady);
     p_.view.StatusChanged();
     if (read && setUpDue_ && !setUpQueued_) QueueLateSetUp();
 }
@@ -205,9 +213,12 @@ void TMeasureCycle::DeviceLost() {
     lostIdentity_ = openIdentity_;
     const std::string& device = p_.port.OpenedDevice();
     const std::string why = p_.port.DeviceLossText();
-    adapterText_ = "Адаптер порта COM" + std::to_string(p_.port.ComNumber()) +
-                   (device.empty() ? std::string() : " (" + device + ")") + " отключён" +
-                   (why.empty() ? std::string() : ": " + why);
+    const std::string port = p_.port.FixedDevice().empty()
+                                 ? "порта COM" + std::to_string(p_.port.ComNumber()) +
+                                       (device.empty() ? std::string() : " (" + device + ")")
+                                 : device;
+    adapterText_ = "Адаптер " + port + " отключён" + (why.empty() ? std::string() : ": " + why);
+    PublishPort(false);
     UpdateReconnectTimer();
     // The last exchange may have been answered: the indicator must not stay green without it.
     p_.gaugeView.SetTransferIndicator(TIndicator::red);
@@ -216,7 +227,8 @@ void TMeasureCycle::DeviceLost() {
 
 void TMeasureCycle::PortOpened() {
     if (p_.port.DeviceLost()) return;
-    openIdentity_ = platform::PortIdentity(p_.port.ComNumber());
+    openIdentity_ = CurrentIdentity();
+    PublishPort(true);
     if (!adapterGone_) return;
     adapterGone_ = false;
     adapterText_.clear();
@@ -228,8 +240,10 @@ bool TMeasureCycle::TryReconnect() {
     if (!adapterGone_) return true;
     // The same adapter, wherever it is now: an automatic number follows the devices present,
     // so ours may come back under another one, and another adapter may have taken ours.
-    const int number = platform::FindPortByIdentity(lostIdentity_);
-    if (number <= 0 || number > 0xFFFF) return false;
+    // A device named by its path is only ever that path.
+    const int number = p_.port.FixedDevice().empty() ? platform::FindPortByIdentity(lostIdentity_)
+                                                     : p_.port.ComNumber();
+    if ((number <= 0 && p_.port.FixedDevice().empty()) || number > 0xFFFF) return false;
     try {
         p_.port.SetOpen(false);
         if (number != p_.port.ComNumber()) {
@@ -247,6 +261,72 @@ bool TMeasureCycle::TryReconnect() {
 void TMeasureCycle::Shutdown() {
     measuring_ = false;
     reconnectTimer_.stop();
+    if (metrics_) metrics_->Update([](TMetricsSample& m) { m.measuring = false; });
+}
+
+std::string TMeasureCycle::CurrentIdentity() const {
+    const std::string& fixed = p_.port.FixedDevice();
+    return fixed.empty() ? platform::PortIdentity(p_.port.ComNumber()) : "device:" + fixed;
+}
+
+void TMeasureCycle::SetMetrics(TMetricsBoard* board) {
+    metrics_ = board;
+    if (metrics_)
+        metrics_->Update([this](TMetricsSample& m) {
+            m.measuring = measuring_;
+            m.intervalSeconds = p_.measureTimer.interval() / 1000.0;
+        });
+}
+
+void TMeasureCycle::PublishTick(bool read, bool exchanged) {
+    if (!metrics_ || (!read && !exchanged)) return;
+    const double perUnit = PascalsPerUnit(p_.link.UnitCode);
+    const bool archiveFailed = read && !p_.archive.Problem().empty();
+    const double pressure = static_cast<double>(p_.link.CurrentPressure);
+    const double interval = p_.measureTimer.interval() / 1000.0;
+    metrics_->Update([&](TMetricsSample& m) {
+        m.deviceUp = read;
+        m.intervalSeconds = interval;
+        if (!read) {
+            ++m.readFailures;
+            return;
+        }
+        ++m.readings;
+        if (archiveFailed) ++m.archiveWriteErrors;
+        m.unit = UnitLatinName(p_.link.UnitCode);
+        // A reading in a unit we can't convert is counted, never exported as pascals.
+        if (perUnit == 0) return;
+        m.haveReading = true;
+        m.pressurePa = pressure * perUnit;
+        m.readingUnixSeconds = UnixSecondsNow();
+        m.readingSteadySeconds = SteadySecondsNow();
+    });
+}
+
+void TMeasureCycle::PublishSetPoints() {
+    const double perUnit = PascalsPerUnit(p_.link.UnitCode);
+    if (!metrics_ || perUnit == 0) return;
+    std::array<double, kSetPointCount> pa{};
+    for (std::size_t i = 0; i < pa.size(); ++i)
+        pa[i] = static_cast<double>(p_.link.SetPoints[i]) * perUnit; // 0 (off) stays 0
+    metrics_->Update([&](TMetricsSample& m) {
+        m.setPointsPa = pa;
+        m.unit = UnitLatinName(p_.link.UnitCode);
+    });
+}
+
+void TMeasureCycle::PublishPort(bool present) {
+    if (!metrics_) return;
+    const std::string port = p_.port.FixedDevice().empty() && comPortName ? comPortName() : "";
+    const std::string device = p_.port.OpenedDevice();
+    const std::string address(1, p_.link.DevAddress);
+    metrics_->Update([&](TMetricsSample& m) {
+        m.adapterPresent = present;
+        if (!present) m.deviceUp = false;
+        m.port = port;
+        if (!device.empty()) m.device = device;
+        m.address = address;
+    });
 }
 
 void TMeasureCycle::UpdateReconnectTimer() {

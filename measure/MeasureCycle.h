@@ -9,6 +9,7 @@
 
 #include "ActionStates.h"
 #include "ReadingSink.h"
+#include "Staleness.h"
 
 #include <QTimer>
 
@@ -22,6 +23,7 @@ class TComPort;
 class TGaugeLink;
 class TGaugeView;
 class TArchiveWriter;
+class TMetricsBoard;
 
 // What the cycle tells the window beyond the gauge's own labels.
 class TCycleView {
@@ -39,7 +41,7 @@ public:
     static int DemoCounter;
     static constexpr int kReconnectMs = 1000;
     // The newest reading is stale once it is older than this many polling intervals.
-    static constexpr int kStaleIntervals = 3;
+    static constexpr int kStaleIntervals = vg57::kStaleIntervals;
 
     struct TParts {
         TComPort& port;
@@ -101,6 +103,10 @@ public:
     // The window goes: nothing more is started.
     void Shutdown();
 
+    // Where readings, failures and the adapter's state are published for scraping; none by
+    // default. The board must outlive the cycle or be unset first.
+    void SetMetrics(TMetricsBoard* board);
+
 private:
     // Set points and unit, and the action they enable; false when the gauge did not give them.
     bool SetUpGauge();
@@ -109,6 +115,11 @@ private:
     void Missed(double time);
     void SetDemoShown(bool on);
     void UpdateReconnectTimer();
+    std::string CurrentIdentity() const;
+    // The tick's outcome for the metrics: a reading, or a failed exchange.
+    void PublishTick(bool read, bool exchanged);
+    void PublishSetPoints();
+    void PublishPort(bool present);
 
     TParts p_;
     bool measuring_ = false;
@@ -128,6 +139,7 @@ private:
     std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again
     QTimer reconnectTimer_;
+    TMetricsBoard* metrics_ = nullptr;
 };
 
 } // namespace vg57

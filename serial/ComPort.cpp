@@ -42,11 +42,12 @@ void TComPort::SetPortPrompt(TPortPrompt prompt) {
 
 std::string TComPort::PortLabel() const {
     const std::string device = device_.empty() ? DevicePath() : device_;
+    if (comNumber_ == 0 && !device.empty()) return device;
     return "COM" + std::to_string(comNumber_) + (device.empty() ? "" : " (" + device + ")");
 }
 
 std::string TComPort::DevicePath() const {
-    return platform::PortDevice(comNumber_);
+    return fixedDevice_.empty() ? platform::PortDevice(comNumber_) : fixedDevice_;
 }
 
 bool TComPort::DeviceLost() const {
@@ -68,7 +69,7 @@ void TComPort::SetOpen(bool v) {
 }
 
 void TComPort::DoOpen() {
-    if (comNumber_ == 0) {
+    if (comNumber_ == 0 && fixedDevice_.empty()) {
         if (!promptForPort_ || !Prompt()) RaiseSerialError(ecNoPortSelected);
         const int chosen = Prompt()();
         if (chosen <= 0) RaiseSerialError(ecNoPortSelected);

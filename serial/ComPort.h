@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vg57 {
@@ -112,7 +113,12 @@ public:
     // The dispatcher if the port is open, without opening it (none while a close is deferred).
     TSerialDispatcher* CurrentDispatcher() const { return dispatcher_.get(); }
 
-    // The device that COM<ComNumber> maps to (empty if none), and the loss of an open device.
+    // A device opened in place of COM<ComNumber>'s (a service names its adapter by path, so that a
+    // renumbering can never give it another gauge); empty: the port map decides. No prompt for a
+    // port is shown while it is set.
+    const std::string& FixedDevice() const { return fixedDevice_; }
+    void SetFixedDevice(std::string path) { fixedDevice_ = std::move(path); }
+    // The device that the port opens (empty if none), and the loss of an open device.
     std::string DevicePath() const;
     // The device the open port opened (empty while closed): what a lost adapter was.
     const std::string& OpenedDevice() const { return device_; }
@@ -160,6 +166,7 @@ private:
     // Closed from inside their own packet events: destroyed once their threads have ended.
     std::vector<std::unique_ptr<TSerialDispatcher>> retiring_;
     std::string device_; // what the open dispatcher opened
+    std::string fixedDevice_;
     struct User {
         TPortCallback callback;
         const void* object;

@@ -7,7 +7,7 @@ namespace vg57sim {
 namespace {
 constexpr double kAtmosphere = 1.013e5;
 constexpr double kUltimate = 1.0e-5;
-constexpr double kPaPerTorr = 133.322;
+constexpr double kPaPerTorr = 133.322368;
 constexpr double kPaPerMbar = 100.0;
 
 // Time constant of the approach to the ultimate pressure: a roughing pump empties the chamber

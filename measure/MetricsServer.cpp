@@ -1,0 +1,132 @@
+#include "MetricsServer.h"
+
+#include "MetricsBoard.h"
+
+#include <httplib.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vg57 {
+
+namespace {
+
+// Why the address can't be bound, in the system's words: the library only says that it failed.
+std::string BindFailureReason(const TMetricsAddress& a) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(a.port);
+    if (const int rc = getaddrinfo(a.host.c_str(), service.c_str(), &hints, &list); rc != 0)
+        return gai_strerror(rc);
+    std::string reason = "не удалось";
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            reason = std::strerror(errno);
+            continue;
+        }
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        const bool bound = bind(fd, ai->ai_addr, ai->ai_addrlen) == 0;
+        if (!bound) reason = std::strerror(errno);
+        close(fd);
+        if (bound) break;
+    }
+    freeaddrinfo(list);
+    return reason;
+}
+
+} // namespace
+
+bool ParseMetricsAddress(const std::string& text, TMetricsAddress& address, std::string& reason) {
+    const std::size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? std::string() : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const std::string port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    int number = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (host.empty() || port.empty() || ec != std::errc() || end != port.data() + port.size() ||
+        number < 0 || number > 65535) {
+        reason =
+            "адрес метрик \"" + text + "\" должен иметь вид ХОСТ:ПОРТ (например 127.0.0.1:9101)";
+        return false;
+    }
+    address = {host, number};
+    return true;
+}
+
+bool ParseMetricsOptions(const std::string& address, const std::vector<std::string>& labels,
+                         TMetricsOptions& options, std::string& reason) {
+    options = {};
+    if (address.empty()) {
+        if (labels.empty()) return true;
+        reason = "--metrics-label задано без --metrics";
+        return false;
+    }
+    if (!ParseMetricsAddress(address, options.address, reason)) return false;
+    for (const std::string& l : labels)
+        if (!AddMetricLabel(l, options.labels, reason)) return false;
+    options.enabled = true;
+    return true;
+}
+
+TMetricsServer::TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLabel> labels)
+    : board_(board), labels_(std::move(labels)), server_(std::make_unique<httplib::Server>()) {
+    // Two workers are plenty for a scraper or two. One request per connection: an idle
+    // kept-alive connection would hold a worker that polls every few milliseconds, and delay
+    // stopping by its time-out.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(2); };
+    server_->set_keep_alive_max_count(1);
+    server_->set_keep_alive_timeout(1);
+    server_->set_read_timeout(1, 0);
+    // The library's default adds SO_REUSEPORT, with which a second logger would share the
+    // address instead of being told that it is taken.
+    server_->set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // A scrape copies the sample under the board's short lock; it never waits for the gauge.
+    server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(MetricsExposition(board_.Snapshot(), SteadySecondsNow(), labels_),
+                        kMetricsContentType);
+    });
+}
+
+TMetricsServer::~TMetricsServer() {
+    if (!thread_.joinable()) return;
+    // stop() does nothing until the listening loop runs: wait for it to, or to have ended.
+    while (!server_->is_running() && !listenEnded_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server_->stop();
+    thread_.join();
+}
+
+bool TMetricsServer::Start(const TMetricsAddress& address, std::string& reason) {
+    const bool bound = address.port == 0 ? (port_ = server_->bind_to_any_port(address.host)) > 0
+                                         : server_->bind_to_port(address.host, address.port);
+    if (!bound) {
+        reason = "не удалось открыть адрес метрик " + address.host + ":" +
+                 std::to_string(address.port) + ": " + BindFailureReason(address);
+        return false;
+    }
+    if (address.port != 0) port_ = address.port;
+    // A scraper that hangs up while its answer is written must not end the whole program.
+    std::signal(SIGPIPE, SIG_IGN);
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
+    return true;
+}
+
+} // namespace vg57

@@ -1,0 +1,62 @@
+// Serves GET /metrics on one address, from its own threads, with the exposition of a metrics
+// board. Nothing listens unless an address is given.
+#pragma once
+
+#include "MetricsText.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace vg57 {
+
+class TMetricsBoard;
+
+struct TMetricsAddress {
+    std::string host;
+    int port = 0;
+};
+
+// "HOST:PORT" ("[::1]:9101" for IPv6); false with a one-line reason when malformed.
+bool ParseMetricsAddress(const std::string& text, TMetricsAddress& address, std::string& reason);
+
+// The options --metrics HOST:PORT and --metrics-label KEY=VALUE (repeatable) of both programs.
+struct TMetricsOptions {
+    bool enabled = false; // an address was given: nothing listens otherwise
+    TMetricsAddress address;
+    std::vector<TMetricLabel> labels;
+};
+// False with a one-line reason for a usage error; labels without an address are one too.
+bool ParseMetricsOptions(const std::string& address, const std::vector<std::string>& labels,
+                         TMetricsOptions& options, std::string& reason);
+
+class TMetricsServer {
+public:
+    TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLabel> constantLabels);
+    // Stops listening and joins the server thread.
+    ~TMetricsServer();
+    TMetricsServer(const TMetricsServer&) = delete;
+    TMetricsServer& operator=(const TMetricsServer&) = delete;
+
+    // Binds and starts serving; false with the system's reason when the address can't be bound.
+    // Serving ignores SIGPIPE for the whole process.
+    bool Start(const TMetricsAddress& address, std::string& reason);
+    // The bound port (the one asked for, or the one chosen for port 0).
+    int Port() const { return port_; }
+
+private:
+    const TMetricsBoard& board_;
+    const std::vector<TMetricLabel> labels_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    std::atomic<bool> listenEnded_{false};
+    int port_ = 0;
+};
+
+} // namespace vg57
