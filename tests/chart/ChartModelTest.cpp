@@ -242,8 +242,16 @@ TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     EXPECT_TRUE(m.UnitsMixed());
     EXPECT_EQ(m.ReadingsLeftOut(), 0u);
     m.AddMeasurementPoint(kNow + 4 * kSec, 7, "0009"); // a code that names no unit
-    EXPECT_EQ(m.ReadingsLeftOut(), 3u) << "a run in one unknown code is drawn as it is";
-    EXPECT_EQ(m.Readings(kNow, kNow + 5 * kSec).size(), 1u);
+    EXPECT_EQ(m.DisplayUnit(), "0003");
+    EXPECT_EQ(m.ReadingsLeftOut(), 1u);
+    EXPECT_EQ(m.Readings(kNow, kNow + 5 * kSec).size(), 3u);
+
+    TChartModel unknown(kNow); // a run in one unknown code is drawn as it is
+    unknown.AddMeasurementPoint(kNow + 1 * kSec, 7, "0009");
+    unknown.AddMeasurementPoint(kNow + 2 * kSec, 8, "0009");
+    EXPECT_EQ(unknown.DisplayUnit(), "0009");
+    EXPECT_EQ(unknown.ReadingsLeftOut(), 0u);
+    EXPECT_EQ(unknown.Readings(kNow, kNow + 3 * kSec).size(), 2u);
 }
 
 // ---- start-up and the live view ----
