@@ -145,6 +145,7 @@ const AutoScaleCase kAutoScale[] = {
     {"negativeReadingsHaveNoFloorAtZero", false, {-2, 2}, -2.2, 2.2},
     {"logWidensToOneTwoFive", true, {3e-4, 8e-2, 1.5e-5}, 1e-5, 1e-1},
     {"logLeavesOutZero", true, {0, 2e-3, 0}, 1e-3, 5e-3},
+    {"logKeepsAtmosphereOffTheFrame", true, {1e5, 1e5, 2e-4}, 1e-4, 2e5},
     {"logWithOnlyZeroKeepsTheLastRange", true, {0, 0}, 1, 2},
     {"nothingInViewKeepsTheLastRange", false, {}, 1, 2},
 };
