@@ -229,6 +229,25 @@ TEST(Gaps, aGapInsideAThinnedColumnIsKeptAndOutputStaysBounded) {
     EXPECT_EQ(e.hi, 11);
 }
 
+TEST(Gaps, aLoadedFileBreaksBeyondThreeMedianStepsAndThreeSeconds) {
+    const struct {
+        double step, jump; // seconds
+        bool gap;
+    } rows[] = {{1, 4, true}, {0.5, 2, false}, {10, 25, false}, {10, 40, true}};
+    for (const auto& r : rows) {
+        std::vector<double> t{0, r.step, 2 * r.step, 2 * r.step + r.jump, 3 * r.step + r.jump};
+        for (double& x : t)
+            x *= kSec;
+        TChartModel m(kNow);
+        m.LoadArchive(t, {1, 2, 3, 4, 5}, t.front(), t.back());
+        std::vector<bool> gaps;
+        for (std::size_t i = 0; i < m.Points().Size(); ++i)
+            gaps.push_back(m.Points().GapBefore(i));
+        EXPECT_EQ(gaps, (std::vector<bool>{false, false, false, r.gap, false}))
+            << r.step << " s, jump " << r.jump << " s";
+    }
+}
+
 TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     TChartModel m(kNow);
     m.AddMeasurementPoint(kNow + 1 * kSec, 100000, "0001");
