@@ -47,13 +47,19 @@ TEST_F(ChartDraw, loneReadingsAreDotsAndDemonstrationValuesStayOutOfTheReadings)
     model.AddMeasurementPoint(kNow + 1 * kOneSecond, 5);
     model.AddMissedTick(kNow + 2 * kOneSecond);
     model.AddMeasurementPoint(kNow + 3 * kOneSecond, 6);
-    model.AddDemoPoint(kNow + 4 * kOneSecond, 9e-7);
-    model.AddDemoPoint(kNow + 5 * kOneSecond, 9.1e-7);
+    model.AddDemoPoint(kNow + 4 * kOneSecond, 5.2);
+    model.AddDemoPoint(kNow + 5 * kOneSecond, 5.3);
     Chart()->Refresh(true);
     EXPECT_EQ(Values(Chart()->LoneReadings()), (std::vector<double>{5, 6}));
     EXPECT_EQ(Chart()->Demonstration()->dataCount(), 2);
     EXPECT_EQ(Chart()->Demonstration()->pen().style(), Qt::DashLine);
     EXPECT_TRUE(Chart()->legend->visible());
     EXPECT_EQ(Chart()->legend->itemCount(), 1);
+    model.AddDemoPoint(kNow + 6 * kOneSecond, 9e-7);
+    model.AddDemoPoint(kNow + 7 * kOneSecond, 9.1e-7);
+    model.TWindow = 0;
+    model.TrimOldPoints(kNow + 5.5 * kOneSecond); // only the demonstration values below 1E-6
+    Chart()->Refresh(true);
     EXPECT_GT(Chart()->yAxis->range().lower, 4) << "the demonstration values never scale the axis";
+    EXPECT_FALSE(Chart()->legend->visible()) << "no legend for a line off the axis";
 }
