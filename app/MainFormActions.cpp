@@ -28,7 +28,8 @@ QString Text(const std::string& utf8) {
 QString ChartUnitsNote(const TChartModel& chart) {
     QStringList notes;
     const std::size_t leftOut = chart.ReadingsLeftOut();
-    if (chart.UnitsMixed() && chart.Points().Size() > leftOut)
+    // Live, the panel names the unit and the axis follows it; a file's mix is news.
+    if (chart.LoadedView && chart.UnitsMixed() && chart.Points().Size() > leftOut)
         notes << QStringLiteral("Показания приведены к единице ") +
                      Text(UnitTitle(chart.DisplayUnit()));
     if (leftOut > 0)

@@ -1,6 +1,7 @@
 // The cost of the chart per live tick at 1 200, 20 000 and 172 800 points, with the 600 s
 // window and with the whole day in view, linear and logarithmic; the cost of loading a day of
-// points; and the memory they take. Each figure is also given as a ratio to a bare QPainter
+// points; the median tick with automatic scaling over a whole day against the manual range; and
+// the memory they take. Each figure is also given as a ratio to a bare QPainter
 // min/max polyline of the same slice at the same size, measured in the same run.
 #include "ChartModel.h"
 #include "DateTime.h"
@@ -11,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -134,6 +136,39 @@ std::pair<double, double> MeasureTick(const Scenario& sc) {
     return {chartMs, bareMs};
 }
 
+// The median live tick (trim + add + repaint) over a whole day in view, with automatic
+// scaling or with the manual range: the scaling must come from the thinning's own pass.
+double MedianDayTick(bool autoScale) {
+    constexpr long kPoints = 172800;
+    TChartModel model(kStart);
+    model.TWindow = kPoints * kStep;
+    for (long i = 0; i < kPoints; ++i)
+        model.Points().Add(kStart + i * kStep, PressureAt(i));
+    model.TrackSpan = -(kPoints * kStep);
+    model.timeSlider = {610, 0, 610};
+    model.ViewEnd = kStart + kPoints * kStep;
+    model.ApplyTimeSlider();
+    model.SetAutoScale(autoScale);
+    // The manual range where the automatic one lies, so that both draw the same line.
+    if (!autoScale) model.PressureAxis().SetBoth(4.5e-4, 1.6e-3);
+    TPressureChart chart(model);
+    chart.resize(kWidth, kHeight);
+    chart.show();
+    chart.Refresh(true);
+    std::vector<double> ms;
+    long next = kPoints;
+    for (int k = 0; k < 200; ++k, ++next) {
+        const double now = kStart + next * kStep;
+        const auto t0 = Clock::now();
+        model.TrimOldPoints(now);
+        model.AddMeasurementPoint(now, PressureAt(next));
+        chart.Refresh(true);
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    std::nth_element(ms.begin(), ms.begin() + 100, ms.end());
+    return ms[100];
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -158,6 +193,17 @@ int main(int argc, char** argv) {
             }
         }
     }
+
+    // Automatic scaling over a day in view against the manual range, alternately, so that both
+    // see the same load of the machine.
+    double withAuto = 0, withoutAuto = 0;
+    for (int round = 0; round < 2; ++round) {
+        withoutAuto += MedianDayTick(false) / 2;
+        withAuto += MedianDayTick(true) / 2;
+    }
+    std::printf("figure: chart_autoscale_visible_172800_ms %.3f ms\n", withAuto);
+    std::printf("figure: chart_manual_visible_172800_ms %.3f ms\n", withoutAuto);
+    std::printf("figure: chart_autoscale_visible_172800_ratio %.2f x\n", withAuto / withoutAuto);
 
     // Loading a day of points and drawing them; memory above an empty chart.
     TChartModel model(kStart);

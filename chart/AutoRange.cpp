@@ -31,12 +31,8 @@ double StepAtOrAbove(double v) {
 
 TPressureRange AutomaticRange(double lo, double hi, bool logarithmic) {
     if (logarithmic) {
-        TPressureRange r{StepAtOrBelow(lo), StepAtOrAbove(hi)};
-        if (r.hi <= r.lo * (1 + kSlack)) {
-            r.lo = StepAtOrBelow(r.lo * (1 - 1e-6));
-            r.hi = StepAtOrAbove(r.hi * (1 + 1e-6));
-        }
-        return r;
+        // Strictly outwards: a reading on a step (atmosphere at 1E5) would lie on the frame.
+        return {StepAtOrBelow(lo * (1 - 1e-6)), StepAtOrAbove(hi * (1 + 1e-6))};
     }
     const double margin = hi > lo ? 0.05 * (hi - lo) : (lo != 0 ? std::fabs(lo) * 0.1 : 1.0);
     TPressureRange r{lo - margin, hi + margin};

@@ -58,8 +58,11 @@ void TChartModel::AddMeasurementPoint(double now, double pressure, std::string_v
     PointTime = now;
     MoveWindowTo(PointTime);
     const std::uint8_t unit = UnitIndex(unitCode);
-    // The gauge's unit was changed: everything held is shown as the same pressures in the new one.
-    if (unitCode != displayUnit_) SetDisplayUnit(unitCode);
+    // The gauge's unit was changed: everything held is shown as the same pressures in the new
+    // one. A code that names no unit becomes the display unit only when nothing else is held.
+    if (unitCode != displayUnit_ &&
+        (PascalsPerUnit(unitCode) > 0 || points_.Size() == points_.UnitCount(unit)))
+        SetDisplayUnit(unitCode);
     points_.Add(PointTime, PointPressure, unit, gapPending_);
     gapPending_ = false;
     Changed();
@@ -105,7 +108,15 @@ void TChartModel::LoadArchive(const std::vector<double>& times,
     }
     points_.Assign(times, pressures, ours);
     demo_.Clear();
-    if (!units.empty() && units.back() < unitCodes.size()) SetDisplayUnit(unitCodes[units.back()]);
+    // The unit of the last line; of the last line in a known unit when there is one, so that a
+    // stray code at the end does not hide the whole file.
+    const auto known = std::find_if(units.rbegin(), units.rend(), [&](std::uint8_t u) {
+        return u < unitCodes.size() && PascalsPerUnit(unitCodes[u]) > 0;
+    });
+    if (known != units.rend())
+        SetDisplayUnit(unitCodes[*known]);
+    else if (!units.empty() && units.back() < unitCodes.size())
+        SetDisplayUnit(unitCodes[units.back()]);
     MarkLoadedGaps();
     ViewStart = tmin;
     ViewEnd = tmax;

@@ -75,8 +75,9 @@ public:
     // Deletes points older than TWindow (strictly), readings and demonstration values alike.
     void TrimOldPoints(double now);
     // Adds a reading (now, pressure) in the unit of `unitCode` (by default the display unit); a
-    // reading in another unit than the display unit makes its unit the display unit, so the
-    // chart follows the gauge's setting. A reading past the time axis moves the window to end at
+    // reading in another known unit than the display unit makes its unit the display unit, so
+    // the chart follows the gauge's setting (an unknown code does so only when it is the only
+    // one held). A reading past the time axis moves the window to end at
     // it. Ends by processing pending events, so that the chart repaints and input is handled in
     // the tick.
     void AddMeasurementPoint(double now, double pressure);
@@ -95,7 +96,8 @@ public:
     // Replaces the series by an archive's readings (sorted by time, equal times in file order),
     // sets ViewStart and ViewEnd to [tmin, tmax] and the time axis to that range, and recomputes
     // the automatic pressure range. `units` holds per reading an index into `unitCodes` (empty:
-    // all in the display unit); the display unit becomes that of the file's last line. The line
+    // all in the display unit); the display unit becomes that of the file's last line in a known
+    // unit (of its last line when none is known). The line
     // breaks where two readings lie more than kLoadedGapFactor times the median spacing apart,
     // and more than kMinLoadedGap. LoadedView is the load action's to set.
     void LoadArchive(const std::vector<double>& times, const std::vector<double>& pressures,

@@ -1,5 +1,6 @@
 #include "PressureChart.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "ChartLabels.h"
@@ -164,7 +165,9 @@ void TPressureChart::Refresh(bool immediate) {
     o.logarithmic = log;
     ThinVisible(model_.DemoPoints(), o, demoKeys_, demoValues_);
     Feed(demo_, demoKeys_, demoValues_);
-    legend->setVisible(!demoKeys_.empty());
+    // The legend explains a line on screen: none for demonstration values off the axis.
+    legend->setVisible(std::any_of(demoValues_.begin(), demoValues_.end(),
+                                   [&](double v) { return v >= lo && v <= hi; }));
     replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
 }
 

@@ -124,6 +124,8 @@ void TMeasureCycle::ActionStopExecute() {
 
 void TMeasureCycle::MeasureTimerTimer() {
     if (!measuring_ || inTick_) return;
+    inTick_ = true;
+    const auto leave = qScopeGuard([this] { inTick_ = false; });
     // Without its adapter the port carries nothing: no point, no line, nothing written; the
     // chart's time still moves on and the shown value ages.
     if (adapterGone_) {
@@ -131,8 +133,6 @@ void TMeasureCycle::MeasureTimerTimer() {
         p_.view.StatusChanged();
         return;
     }
-    inTick_ = true;
-    const auto leave = qScopeGuard([this] { inTick_ = false; });
 
     bool obtained = true;
     const bool read = p_.link.ReadMeasurement(&obtained);

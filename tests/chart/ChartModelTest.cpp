@@ -145,6 +145,7 @@ const AutoScaleCase kAutoScale[] = {
     {"negativeReadingsHaveNoFloorAtZero", false, {-2, 2}, -2.2, 2.2},
     {"logWidensToOneTwoFive", true, {3e-4, 8e-2, 1.5e-5}, 1e-5, 1e-1},
     {"logLeavesOutZero", true, {0, 2e-3, 0}, 1e-3, 5e-3},
+    {"logKeepsAtmosphereOffTheFrame", true, {1e5, 1e5, 2e-4}, 1e-4, 2e5},
     {"logWithOnlyZeroKeepsTheLastRange", true, {0, 0}, 1, 2},
     {"nothingInViewKeepsTheLastRange", false, {}, 1, 2},
 };
@@ -228,6 +229,25 @@ TEST(Gaps, aGapInsideAThinnedColumnIsKeptAndOutputStaysBounded) {
     EXPECT_EQ(e.hi, 11);
 }
 
+TEST(Gaps, aLoadedFileBreaksBeyondThreeMedianStepsAndThreeSeconds) {
+    const struct {
+        double step, jump; // seconds
+        bool gap;
+    } rows[] = {{1, 4, true}, {0.5, 2, false}, {10, 25, false}, {10, 40, true}};
+    for (const auto& r : rows) {
+        std::vector<double> t{0, r.step, 2 * r.step, 2 * r.step + r.jump, 3 * r.step + r.jump};
+        for (double& x : t)
+            x *= kSec;
+        TChartModel m(kNow);
+        m.LoadArchive(t, {1, 2, 3, 4, 5}, t.front(), t.back());
+        std::vector<bool> gaps;
+        for (std::size_t i = 0; i < m.Points().Size(); ++i)
+            gaps.push_back(m.Points().GapBefore(i));
+        EXPECT_EQ(gaps, (std::vector<bool>{false, false, false, r.gap, false}))
+            << r.step << " s, jump " << r.jump << " s";
+    }
+}
+
 TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     TChartModel m(kNow);
     m.AddMeasurementPoint(kNow + 1 * kSec, 100000, "0001");
@@ -242,8 +262,16 @@ TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     EXPECT_TRUE(m.UnitsMixed());
     EXPECT_EQ(m.ReadingsLeftOut(), 0u);
     m.AddMeasurementPoint(kNow + 4 * kSec, 7, "0009"); // a code that names no unit
-    EXPECT_EQ(m.ReadingsLeftOut(), 3u) << "a run in one unknown code is drawn as it is";
-    EXPECT_EQ(m.Readings(kNow, kNow + 5 * kSec).size(), 1u);
+    EXPECT_EQ(m.DisplayUnit(), "0003");
+    EXPECT_EQ(m.ReadingsLeftOut(), 1u);
+    EXPECT_EQ(m.Readings(kNow, kNow + 5 * kSec).size(), 3u);
+
+    TChartModel unknown(kNow); // a run in one unknown code is drawn as it is
+    unknown.AddMeasurementPoint(kNow + 1 * kSec, 7, "0009");
+    unknown.AddMeasurementPoint(kNow + 2 * kSec, 8, "0009");
+    EXPECT_EQ(unknown.DisplayUnit(), "0009");
+    EXPECT_EQ(unknown.ReadingsLeftOut(), 0u);
+    EXPECT_EQ(unknown.Readings(kNow, kNow + 3 * kSec).size(), 2u);
 }
 
 // ---- start-up and the live view ----

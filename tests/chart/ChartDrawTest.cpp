@@ -1,0 +1,65 @@
+// The chart widget offscreen: what it draws after a unit change, around gaps, and for the
+// demonstration values.
+#include "ChartArea.h"
+#include "DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace vg57;
+
+namespace {
+
+const double kNow = MakeDateTime(2026, 12, 7, 10, 0, 0);
+
+std::vector<double> Values(const QCPGraph* g) {
+    std::vector<double> v;
+    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+        v.push_back(it->value);
+    return v;
+}
+
+struct ChartDraw : ::testing::Test {
+    ChartDraw() : model(kNow), area(model) { area.show(); }
+    TPressureChart* Chart() { return area.Chart1(); }
+    TChartModel model;
+    TChartArea area;
+};
+
+} // namespace
+
+TEST_F(ChartDraw, aUnitChangeRedrawsTheSamePressuresUnderTheNewUnitsTitle) {
+    model.AddMeasurementPoint(kNow + kOneSecond, 100000, "0001");
+    model.AddMeasurementPoint(kNow + 2 * kOneSecond, 100000, "0001");
+    Chart()->Refresh(true);
+    EXPECT_EQ(Chart()->yAxis->label(), QStringLiteral("Па"));
+    model.AddMeasurementPoint(kNow + 3 * kOneSecond, 750.0616, "0002"); // Torr chosen mid-run
+    Chart()->Refresh(true);
+    EXPECT_EQ(Chart()->yAxis->label(), QStringLiteral("Торр"));
+    for (double v : Values(Chart()->Readings()))
+        EXPECT_NEAR(v, 750.0616, 1e-3) << "no false drop from 100000 to 750";
+    EXPECT_LT(Chart()->yAxis->range().upper, 1000);
+    EXPECT_GT(Chart()->yAxis->range().upper, 750.0616);
+}
+
+TEST_F(ChartDraw, loneReadingsAreDotsAndDemonstrationValuesStayOutOfTheReadings) {
+    model.AddMeasurementPoint(kNow + 1 * kOneSecond, 5);
+    model.AddMissedTick(kNow + 2 * kOneSecond);
+    model.AddMeasurementPoint(kNow + 3 * kOneSecond, 6);
+    model.AddDemoPoint(kNow + 4 * kOneSecond, 5.2);
+    model.AddDemoPoint(kNow + 5 * kOneSecond, 5.3);
+    Chart()->Refresh(true);
+    EXPECT_EQ(Values(Chart()->LoneReadings()), (std::vector<double>{5, 6}));
+    EXPECT_EQ(Chart()->Demonstration()->dataCount(), 2);
+    EXPECT_EQ(Chart()->Demonstration()->pen().style(), Qt::DashLine);
+    EXPECT_TRUE(Chart()->legend->visible());
+    EXPECT_EQ(Chart()->legend->itemCount(), 1);
+    model.AddDemoPoint(kNow + 6 * kOneSecond, 9e-7);
+    model.AddDemoPoint(kNow + 7 * kOneSecond, 9.1e-7);
+    model.TWindow = 0;
+    model.TrimOldPoints(kNow + 5.5 * kOneSecond); // only the demonstration values below 1E-6
+    Chart()->Refresh(true);
+    EXPECT_GT(Chart()->yAxis->range().lower, 4) << "the demonstration values never scale the axis";
+    EXPECT_FALSE(Chart()->legend->visible()) << "no legend for a line off the axis";
+}
