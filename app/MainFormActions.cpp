@@ -73,6 +73,7 @@ QString TVG57Form::StatusMessage() const {
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
+    if (chart_.LoadedView) return loadNotice_;
     return {};
 }
 
@@ -120,14 +121,43 @@ void TVG57Form::ActionProgramSettingsExecute() {
 }
 
 void TVG57Form::ActionLoadfromFileExecute() {
-    const QString file = chooseArchive ? chooseArchive() : QString();
-    if (!file.isEmpty()) {
-        const std::string problem = LoadArchiveFile(file.toStdString(), chart_);
-        if (!problem.empty())
-            showMessage(QStringLiteral("Невозможно загрузить файл"), Text(problem));
+    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    if (files.isEmpty()) {
+        // No file chosen: the time slider shows the whole span loaded before.
+        chart_.LoadedView = true;
+        return;
     }
-    // Whether a file was chosen or not, the time slider shows the whole loaded span.
+    TLoadRequest request;
+    for (const QString& file : files)
+        request.paths.push_back(file.toStdString());
+    request.maxReadings = maxLoadedReadings;
+    // No run may begin under a load, and one load at a time.
+    actions_.Enable(TActionId::Start, false);
+    actions_.Enable(TActionId::LoadfromFile, false);
+    load_ = std::make_unique<TArchiveLoadRun>(this, std::move(request), [this](TLoadResult&& r) {
+        // Through the gate: a message box must not open inside another handler's wait.
+        auto result = std::make_shared<TLoadResult>(std::move(r));
+        gate_.Trigger("loaded", {}, [this, result] { LoadFinished(std::move(*result)); });
+    });
+}
+
+void TVG57Form::LoadFinished(TLoadResult&& result) {
+    load_.release()->deleteLater(); // this runs inside its call to us
+    actions_.Enable(TActionId::Start, true);
+    actions_.Enable(TActionId::LoadfromFile, true);
+    if (result.cancelled) return;
+    if (!result.problem.empty()) {
+        showMessage(Text(result.problem), Text(result.detail));
+        return;
+    }
+    const std::size_t points = result.data.times.size(), skipped = result.data.Skipped();
     chart_.LoadedView = true;
+    chart_.LoadedDates = result.datedFiles > 0;
+    ShowLoadedReadings(chart_, std::move(result.data));
+    loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
+    if (result.datedFiles > 0 && result.undatedFiles > 0)
+        loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
+    StatusChanged();
 }
 
 void TVG57Form::N6Click() {

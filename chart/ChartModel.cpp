@@ -49,14 +49,18 @@ void TChartModel::AddMeasurementPoint(double now, double pressure) {
     if (processEvents) processEvents();
 }
 
-void TChartModel::LoadArchive(const std::vector<double>& times,
-                              const std::vector<double>& pressures, double tmin, double tmax) {
-    points_.Assign(times, pressures);
+void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
+                              double tmax) {
+    points_.Assign(std::move(times), std::move(pressures));
     ViewStart = tmin;
     ViewEnd = tmax;
     time_.SetBoth(tmin, tmax);
     UpdateAutomaticRange();
     Changed();
+}
+
+bool TChartModel::TimeLabelsWithDate() const {
+    return LoadedView && LoadedDates && std::floor(ViewStart) != std::floor(ViewEnd);
 }
 
 void TChartModel::UpdateAutomaticRange() {

@@ -51,9 +51,10 @@ public:
     // ---- the loaded view ----
     // Replaces the series by an archive's readings (sorted by time, equal times in file order),
     // sets ViewStart and ViewEnd to [tmin, tmax] and the time axis to that range, and recomputes
-    // the automatic pressure range. LoadedView is the load action's to set.
-    void LoadArchive(const std::vector<double>& times, const std::vector<double>& pressures,
-                     double tmin, double tmax);
+    // the automatic pressure range. LoadedView is the load action's to set. Readings already in
+    // time order are moved in without a copy.
+    void LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
+                     double tmax);
 
     // ---- settings ----
     void SetLogarithmic(bool on);
@@ -81,6 +82,10 @@ public:
 
     double TWindow = 1.0;
     bool LoadedView = false;
+    // The loaded readings lie on their real dates (not day 0): labels may then show the date.
+    bool LoadedDates = false;
+    // Time labels as "dd.MM HH:MM": a loaded view on real dates over more than one calendar day.
+    bool TimeLabelsWithDate() const;
     double ViewStart, ViewEnd;
     double TrackSpan = -kTenMinutes;
     double FullPressureMax = 120000.0, FullPressureMin = 1e-9;

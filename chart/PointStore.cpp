@@ -37,13 +37,15 @@ void TPointStore::Clear() {
     head_ = 0;
 }
 
-void TPointStore::Assign(const std::vector<double>& xs, const std::vector<double>& ys) {
+void TPointStore::Assign(std::vector<double> xs, std::vector<double> ys) {
     Clear();
     const std::size_t n = std::min(xs.size(), ys.size());
     // A file written in time order needs no sorting.
     if (std::is_sorted(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n))) {
-        x_.assign(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n));
-        y_.assign(ys.begin(), ys.begin() + static_cast<std::ptrdiff_t>(n));
+        xs.resize(n);
+        ys.resize(n);
+        x_ = std::move(xs);
+        y_ = std::move(ys);
         return;
     }
     std::vector<std::size_t> order(n);

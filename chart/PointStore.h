@@ -21,7 +21,8 @@ public:
     void RemoveFirst();
     void Clear();
     // Replaces all points (the loaded view), keeping the insertion rule for unordered input.
-    void Assign(const std::vector<double>& xs, const std::vector<double>& ys);
+    // Ordered input is taken over as it is, without a copy.
+    void Assign(std::vector<double> xs, std::vector<double> ys);
 
     // First index with X >= x, and first index with X > x.
     std::size_t LowerBound(double x) const;
