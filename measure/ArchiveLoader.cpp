@@ -32,9 +32,16 @@ private:
 
 constexpr std::size_t kChunk = 256 * 1024;
 
+// A written line takes 20 to 30 bytes. Only a hint: pages reserved and never written cost no
+// memory, and room for all files at once spares a copy of everything read so far per file.
+std::size_t ReadingsHint(std::uint64_t bytes, std::size_t limit = SIZE_MAX) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 20, limit));
+}
+
 // Feeds one file to the reader. Returns empty, or "<path>: <the system's words>". Stops early
 // when cancelled or over the limit; the caller looks at both.
-std::string ReadInto(const std::string& path, TArchiveReader& reader, TLoadProgress* progress) {
+std::string ReadInto(const std::string& path, TArchiveReader& reader, TLoadProgress* progress,
+                     bool reserve) {
     // Non-blocking, so that a named pipe chosen by mistake cannot hang the load in open().
     TFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd() < 0) return path + ": " + ErrnoText(errno);
@@ -44,9 +51,7 @@ std::string ReadInto(const std::string& path, TArchiveReader& reader, TLoadProgr
     // A device or a pipe may never end.
     if (!S_ISREG(st.st_mode)) return path + ": не обычный файл";
 
-    // A written line takes 20 to 30 bytes. Only a hint: pages reserved and never written cost
-    // no memory.
-    reader.Reserve(static_cast<std::size_t>(st.st_size) / 20);
+    if (reserve) reader.Reserve(ReadingsHint(static_cast<std::uint64_t>(st.st_size)));
     std::vector<char> buffer(kChunk);
     for (;;) {
         if (progress && progress->cancel.load()) return {};
@@ -121,6 +126,10 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
     TLoadResult result;
     std::vector<TFileSpan> spans;
     TArchiveData data;
+    const std::size_t hint = ReadingsHint(total, request.maxReadings);
+    data.times.reserve(hint);
+    data.pressures.reserve(hint);
+    data.units.reserve(hint);
     for (const std::string& path : request.paths) {
         TArchiveReader reader(std::move(data));
         reader.Limit(request.maxReadings);
@@ -130,7 +139,7 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
         } else {
             ++result.undatedFiles;
         }
-        const std::string problem = ReadInto(path, reader, &progress);
+        const std::string problem = ReadInto(path, reader, &progress, false);
         if (progress.cancel.load()) {
             TLoadResult cancelled;
             cancelled.cancelled = true;
@@ -156,13 +165,15 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
 
 std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
     TArchiveReader reader;
-    if (std::string problem = ReadInto(path, reader, nullptr); !problem.empty()) return problem;
+    if (std::string problem = ReadInto(path, reader, nullptr, true); !problem.empty())
+        return problem;
     data = reader.Take();
     return {};
 }
 
 void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data) {
-    // The chart draws pressures as read; the unit codes travel with them for its conversion.
+    // The chart draws the pressures as read: data.units and data.unitCodes are for its unit
+    // conversion.
     const double tmin = data.tmin, tmax = data.tmax;
     chart.LoadArchive(std::move(data.times), std::move(data.pressures), tmin, tmax);
 }
