@@ -5,12 +5,13 @@
 #include "ArchiveLoadJob.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
-class QProgressDialog;
 class QWidget;
 
 namespace vg57 {
@@ -40,7 +41,9 @@ private:
     TDone done_;
     bool cancelled_ = false, finished_ = false;
     QTimer delay_, refresh_;
-    QProgressDialog* dialog_ = nullptr; // a child of the window, deleted with this run
+    // A child of the window, deleted with this run, or before it with the window (a finished
+    // run is deleted later, possibly after the window).
+    QPointer<QProgressDialog> dialog_;
     std::unique_ptr<TArchiveLoadJob> job_;
 };
 
