@@ -78,6 +78,7 @@ QString TVG57Form::StatusMessage() const {
 }
 
 void TVG57Form::StatusChanged() {
+    if (cycle_.Measuring()) loadNotice_.clear(); // the loaded readings are no longer shown
     if (statusText_) statusText_->setText(StatusMessage());
 }
 

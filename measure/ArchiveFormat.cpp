@@ -253,7 +253,7 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     if (p2 == std::string_view::npos) return std::nullopt;
     if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
     r.unitCode = line.substr(p1 + 1 + p2 + 1);
-    r.unitCode = r.unitCode.substr(0, r.unitCode.find('\r'));
+    r.unitCode = r.unitCode.substr(0, r.unitCode.find_first_of(" \r"));
     return r;
 }
 

@@ -50,7 +50,8 @@ std::optional<TArchiveTime> ParseArchiveTime(std::string_view text);
 struct TArchiveReading {
     TArchiveTime time;
     double pressure = 0;
-    // What follows the pressure's closing space, up to a CR or the end (a view into the line).
+    // What follows the pressure's closing space, up to a space, a CR or the end (a view into
+    // the line).
     std::string_view unitCode;
 };
 
