@@ -143,7 +143,7 @@ void TVG57Form::ActionLoadfromFileExecute() {
 }
 
 void TVG57Form::LoadFinished(TLoadResult&& result) {
-    load_.release()->deleteLater(); // this runs inside its call to us
+    load_.release()->deleteLater(); // we may be inside its own call to us
     actions_.Enable(TActionId::Start, true);
     actions_.Enable(TActionId::LoadfromFile, true);
     if (result.cancelled) return;
