@@ -96,9 +96,9 @@ TVG57Form::TVG57Form(QWidget* parent)
     };
     archive_.onStatusChanged = [this] { StatusChanged(); };
     chooseArchive = [this] {
-        const QString file = QFileDialog::getOpenFileName(this, {}, lastArchive_);
-        if (!file.isEmpty()) lastArchive_ = file;
-        return file;
+        const QStringList files = QFileDialog::getOpenFileNames(this, {}, lastArchive_);
+        if (!files.isEmpty()) lastArchive_ = files.front();
+        return files;
     };
     showMessage = [this](const QString& text, const QString& detail) {
         QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok,
@@ -129,6 +129,7 @@ TVG57Form::~TVG57Form() {
     // Nothing may reach the gauge or the window from here on: closing the port below handles
     // events, and no queued action, tick or reconnection may run then.
     gate_.Close();
+    load_.reset(); // joins the loading thread, which may still be reading
     cycle_.Shutdown();
     link_.CancelExchanges(kClosing);
     MeasureTimer.stop();

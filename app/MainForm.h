@@ -6,6 +6,7 @@
 #include "ActionGate.h"
 #include "ActionStates.h"
 #include "AppSettFlow.h"
+#include "ArchiveLoadRun.h"
 #include "ArchiveWriter.h"
 #include "ChartFeed.h"
 #include "ChartModel.h"
@@ -74,9 +75,13 @@ public:
     // ---- what tests replace: modal dialogs and message boxes ----
     // Shows a message box (caption, text, detail); the default is a real QMessageBox.
     std::function<void(const QString& text, const QString& detail)> showMessage;
-    // Asks for an archive to load; empty when cancelled. The default keeps the last file chosen
-    // and starts in the archive folder.
-    std::function<QString()> chooseArchive;
+    // Asks for archives to load (several may be chosen together); empty when cancelled. The
+    // default keeps the last file chosen and starts in the archive folder.
+    std::function<QStringList()> chooseArchive;
+    // More readings than this are refused (tests lower it).
+    std::size_t maxLoadedReadings = kMaxLoadedReadings;
+    // The load running now, or null.
+    TArchiveLoadRun* LoadRun() const { return load_.get(); }
     // How each dialog is shown; empty: modally with exec(). Tests fill the form and answer.
     TSetupCommExec connectionExec;
     TSPSetupExec deviceSettingsExec;
@@ -119,6 +124,8 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    // The end of a load: the chart's loaded view from the readings, or a message.
+    void LoadFinished(TLoadResult&& result);
     void LayoutClientArea();
     // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
     void UpdateValueLook();
@@ -133,6 +140,8 @@ private:
     std::string archiveFolderProblem_;
     std::string metricsProblem_;
     QString lastArchive_; // the open-file dialog's file name, kept between uses
+    std::unique_ptr<TArchiveLoadRun> load_;
+    QString loadNotice_; // what the last load read, for the status bar
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
 

@@ -88,10 +88,18 @@ QString TVG57Form::StatusMessage() const {
     if (cycle_.Stale()) return QStringLiteral("Прибор не отвечает");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
-    if (const QString units = ChartUnitsNote(chart_); !units.isEmpty()) return units;
+    // Readings left out or converted are news while they are on the chart, live or loaded.
+    const QString units = ChartUnitsNote(chart_);
+    if (!units.isEmpty() && !chart_.LoadedView) return units;
     if (!metricsProblem_.empty()) return Text(metricsProblem_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
+    if (chart_.LoadedView) {
+        QStringList notes;
+        if (!loadNotice_.isEmpty()) notes << loadNotice_;
+        if (!units.isEmpty()) notes << units;
+        return notes.join(QStringLiteral("; "));
+    }
     return {};
 }
 
@@ -101,6 +109,7 @@ void TVG57Form::SetMetricsProblem(std::string text) {
 }
 
 void TVG57Form::StatusChanged() {
+    if (cycle_.Measuring()) loadNotice_.clear(); // the loaded readings are no longer shown
     if (statusText_) statusText_->setText(StatusMessage());
     UpdateValueLook();
 }
@@ -153,14 +162,42 @@ void TVG57Form::ActionProgramSettingsExecute() {
 }
 
 void TVG57Form::ActionLoadfromFileExecute() {
-    const QString file = chooseArchive ? chooseArchive() : QString();
-    if (!file.isEmpty()) {
-        const std::string problem = LoadArchiveFile(file.toStdString(), chart_);
-        if (!problem.empty())
-            showMessage(QStringLiteral("Невозможно загрузить файл"), Text(problem));
+    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    if (files.isEmpty()) {
+        // No file chosen: the time slider shows the whole span loaded before.
+        chart_.LoadedView = true;
+        return;
     }
-    // Whether a file was chosen or not, the time slider shows the whole loaded span.
+    TLoadRequest request;
+    for (const QString& file : files)
+        request.paths.push_back(file.toStdString());
+    request.maxReadings = maxLoadedReadings;
+    // No run may begin under a load, and one load at a time.
+    actions_.Enable(TActionId::Start, false);
+    actions_.Enable(TActionId::LoadfromFile, false);
+    load_ = std::make_unique<TArchiveLoadRun>(this, std::move(request), [this](TLoadResult&& r) {
+        // Through the gate: a message box must not open inside another handler's wait.
+        auto result = std::make_shared<TLoadResult>(std::move(r));
+        gate_.Trigger("loaded", {}, [this, result] { LoadFinished(std::move(*result)); });
+    });
+}
+
+void TVG57Form::LoadFinished(TLoadResult&& result) {
+    load_.release()->deleteLater(); // we may be inside its own call to us
+    actions_.Enable(TActionId::Start, true);
+    actions_.Enable(TActionId::LoadfromFile, true);
+    if (result.cancelled) return;
+    if (!result.problem.empty()) {
+        showMessage(Text(result.problem), Text(result.detail));
+        return;
+    }
+    const std::size_t points = result.data.times.size(), skipped = result.data.Skipped();
     chart_.LoadedView = true;
+    chart_.LoadedDates = result.datedFiles > 0;
+    ShowLoadedReadings(chart_, std::move(result.data));
+    loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
+    if (result.datedFiles > 0 && result.undatedFiles > 0)
+        loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
     StatusChanged();
 }
 

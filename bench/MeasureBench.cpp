@@ -1,7 +1,9 @@
 // The measurement side's costs, in named sections (all by default, or those named on the command
-// line): loading a day's archive into the chart against a bare reader of the same file, and the
-// cost of one archive line with its fdatasync. Figures are printed as "figure: NAME VALUE UNIT".
+// line): loading a day's archive into the chart against a bare reader of the same file, the same
+// for 4 million lines with the load's peak memory, and the cost of one archive line with its
+// fdatasync. Figures are printed as "figure: NAME VALUE UNIT".
 #include "ArchiveFormat.h"
+#include "ArchiveLoadJob.h"
 #include "ArchiveLoader.h"
 #include "ArchiveWriter.h"
 #include "ChartModel.h"
@@ -21,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -133,6 +136,114 @@ void ArchiveLoad() {
     std::printf("figure: archive_load_172800_ratio %.2f x\n", load / floor);
 }
 
+constexpr long kFourMillion = 4'000'000;
+
+// 4 million lines at 0.5 s (23 days) from the name's date, in file order or scrambled.
+std::string WriteBigArchive(const std::string& folder, bool scrambled) {
+    const double start = MakeDateTime(2026, 11, 1, 10, 0, 0);
+    const std::string path = folder + "/" + ArchiveFileName(LocalTimeOf(start));
+    std::ofstream out(path, std::ios::binary);
+    std::string block;
+    for (long i = 0; i < kFourMillion; ++i) {
+        // A prime step visits every line once, far from file order.
+        const long j = scrambled ? i * 7919 % kFourMillion : i;
+        const long double p =
+            1e-3L * (1 + 0.5L * std::sin(j * 0.001L)) * (1 + 0.02L * std::sin(j * 1.7L));
+        block += FormatArchiveLine(LocalTimeOf(start + j * 0.5 / 86400), p, "0002");
+        if (block.size() > (1 << 20)) {
+            out << block;
+            block.clear();
+        }
+    }
+    out << block;
+    return path;
+}
+
+long StatusKib(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+    return -1;
+}
+
+// The whole load as the window runs it: the worker thread, then the chart's store.
+std::size_t LoadAsTheWindowDoes(const std::string& path, TChartModel& chart) {
+    TArchiveLoadJob job({{path}}, {});
+    TLoadResult result = job.Take();
+    if (!result.problem.empty()) {
+        std::fprintf(stderr, "%s %s\n", result.problem.c_str(), result.detail.c_str());
+        std::exit(1);
+    }
+    ShowLoadedReadings(chart, std::move(result.data));
+    return chart.Points().Size();
+}
+
+// Peak resident size of one load, less the size before it, in a fresh child process so that
+// nothing else this program did counts; "5" to clear_refs restarts the peak.
+double LoadPeakMib(const std::string& path) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) std::exit(1);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = StatusKib("VmRSS:");
+        TChartModel chart(0);
+        const std::size_t points = LoadAsTheWindowDoes(path, chart);
+        const double mib = (StatusKib("VmHWM:") - before) / 1024.0;
+        const bool ok = points == static_cast<std::size_t>(kFourMillion);
+        (void)!::write(pipeFds[1], &mib, sizeof mib);
+        ::_exit(ok ? 0 : 1);
+    }
+    double mib = -1;
+    (void)!::read(pipeFds[0], &mib, sizeof mib);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the load in the child process failed\n");
+        std::exit(1);
+    }
+    return mib;
+}
+
+void ArchiveLoad4m() {
+    test::TempDir folder;
+    const double budget = 32.0 * kFourMillion / (1024 * 1024) + 64;
+    const std::string path = WriteBigArchive(folder.Path(), false);
+    const double peak = LoadPeakMib(path);
+    ReadWhole(path); // warm in the cache
+    std::vector<double> loadMs, bareMs, xs, ys;
+    for (int round = 0; round < 3; ++round) {
+        TChartModel chart(0);
+        auto t0 = Clock::now();
+        LoadAsTheWindowDoes(path, chart);
+        loadMs.push_back(Ms(Clock::now() - t0));
+        t0 = Clock::now();
+        if (BareRead(path, xs, ys) != static_cast<std::size_t>(kFourMillion)) std::exit(1);
+        bareMs.push_back(Ms(Clock::now() - t0));
+    }
+    fs::remove(path);
+    const std::string scrambled = WriteBigArchive(folder.Path(), true);
+    const double scrambledPeak = LoadPeakMib(scrambled);
+    TChartModel chart(0);
+    const auto t0 = Clock::now();
+    LoadAsTheWindowDoes(scrambled, chart);
+    const double scrambledMs = Ms(Clock::now() - t0);
+    fs::remove(scrambled);
+
+    const double load = Median(loadMs), floor = Median(bareMs);
+    std::printf("archive of %ld lines (%s): load %.0f ms, bare reader %.0f ms (medians of 3)\n",
+                kFourMillion, folder.Path().c_str(), load, floor);
+    std::printf("  peak memory of the load %.1f MiB, budget 32 B a point + 64 MiB = %.1f MiB\n",
+                peak, budget);
+    std::printf("  out of order: load %.0f ms, peak %.1f MiB\n", scrambledMs, scrambledPeak);
+    std::printf("figure: archive_load_4m_ms %.0f ms\n", load);
+    std::printf("figure: archive_load_4m_ratio %.2f x\n", load / floor);
+    std::printf("figure: archive_load_4m_peak_mib %.1f MiB\n", peak);
+    std::printf("figure: archive_load_4m_unordered_peak_mib %.1f MiB\n", scrambledPeak);
+}
+
 void ArchiveWrite() {
     test::TempDir folder;
     TArchiveWriter writer;
@@ -169,9 +280,8 @@ struct Section {
 
 int main(int argc, char** argv) {
     const Section sections[] = {
-        {"archive_load", ArchiveLoad},
-        {"archive_write", ArchiveWrite},
-        {"measuring", MeasuringCpu},
+        {"archive_load", ArchiveLoad},   {"archive_load_4m", ArchiveLoad4m},
+        {"archive_write", ArchiveWrite}, {"measuring", MeasuringCpu},
         {"silent", SilentCpu},
     };
     bool ran = false;

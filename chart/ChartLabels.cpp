@@ -19,6 +19,26 @@ std::string FormatTimeLabel(double days) {
     return buf;
 }
 
+std::string FormatDateTimeLabel(double days) {
+    // Rounded to the minute first, so that 23:59:59.6 is labelled with the next day's date.
+    const long long minutes = std::llround(days * 1440.0);
+    const long long day = minutes >= 0 ? minutes / 1440 : (minutes - 1439) / 1440;
+    const int minuteOfDay = static_cast<int>(minutes - day * 1440);
+    // The civil date of a day count (proleptic Gregorian), from 1 March 0000.
+    const long long z = day - 25569 + 719468; // day 0 is 30 December 1899
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const int dd = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int mm = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d.%02d %02d:%02d", dd, mm, minuteOfDay / 60,
+                  minuteOfDay % 60);
+    return buf;
+}
+
 std::string FormatPressureLabel(double value) {
     if (value == 0 || !std::isfinite(value)) return value == 0 ? "0E0" : "";
     // to_chars never follows the regional settings: d.ddde±xx, rounded as printf rounds.

@@ -7,6 +7,8 @@ namespace vg57 {
 
 // The time of day of a date-time (days since 30 December 1899): "HH:MM:SS", hours 00-23.
 std::string FormatTimeLabel(double days);
+// The date and time of day: "dd.MM HH:MM", for spans over more than one calendar day.
+std::string FormatDateTimeLabel(double days);
 
 // Scientific notation with one digit before the point and up to three after it (trailing zeros
 // and a bare point dropped), "E", a "-" only for a negative exponent, no leading zeros:

@@ -89,9 +89,8 @@ void TChartModel::BreakLine() {
     gapPending_ = demoGapPending_ = true;
 }
 
-void TChartModel::LoadArchive(const std::vector<double>& times,
-                              const std::vector<double>& pressures, double tmin, double tmax,
-                              const std::vector<std::uint8_t>& units,
+void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
+                              double tmax, const std::vector<std::uint8_t>& units,
                               const std::vector<std::string>& unitCodes) {
     std::vector<std::uint8_t> ours;
     if (!units.empty()) {
@@ -106,7 +105,7 @@ void TChartModel::LoadArchive(const std::vector<double>& times,
     } else {
         ours.assign(std::min(times.size(), pressures.size()), UnitIndex(displayUnit_));
     }
-    points_.Assign(times, pressures, ours);
+    points_.Assign(std::move(times), std::move(pressures), ours);
     demo_.Clear();
     // The unit of the last line; of the last line in a known unit when there is one, so that a
     // stray code at the end does not hide the whole file.
@@ -123,6 +122,10 @@ void TChartModel::LoadArchive(const std::vector<double>& times,
     time_.SetBoth(tmin, tmax);
     UpdateAutomaticRange();
     Changed();
+}
+
+bool TChartModel::TimeLabelsWithDate() const {
+    return LoadedView && LoadedDates && std::floor(ViewStart) != std::floor(ViewEnd);
 }
 
 void TChartModel::MarkLoadedGaps() {

@@ -100,8 +100,9 @@ public:
     // unit (of its last line when none is known). The line
     // breaks where two readings lie more than kLoadedGapFactor times the median spacing apart,
     // and more than kMinLoadedGap. LoadedView is the load action's to set.
-    void LoadArchive(const std::vector<double>& times, const std::vector<double>& pressures,
-                     double tmin, double tmax, const std::vector<std::uint8_t>& units = {},
+    // Readings already in time order are moved in without a copy.
+    void LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
+                     double tmax, const std::vector<std::uint8_t>& units = {},
                      const std::vector<std::string>& unitCodes = {});
 
     // ---- units ----
@@ -155,6 +156,10 @@ public:
 
     double TWindow = 1.0;
     bool LoadedView = false;
+    // The loaded readings lie on their real dates (not day 0): labels may then show the date.
+    bool LoadedDates = false;
+    // Time labels as "dd.MM HH:MM": a loaded view on real dates over more than one calendar day.
+    bool TimeLabelsWithDate() const;
     double ViewStart, ViewEnd;
     double TrackSpan = -kTenMinutes;
     double FullPressureMax = 120000.0, FullPressureMin = 1e-9;

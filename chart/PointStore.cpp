@@ -57,13 +57,26 @@ void TPointStore::Clear() {
     head_ = 0;
 }
 
-void TPointStore::Assign(const std::vector<double>& xs, const std::vector<double>& ys,
+void TPointStore::Assign(std::vector<double> xs, std::vector<double> ys,
                          const std::vector<std::uint8_t>& units) {
     Clear();
     const std::size_t n = std::min(xs.size(), ys.size());
     const auto unitOf = [&](std::size_t i) {
         return i < units.size() ? static_cast<std::uint8_t>(units[i] & kUnitMask) : 0;
     };
+    // Readings already in time order (the loader sorts them) are taken over without a copy.
+    if (std::is_sorted(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n))) {
+        xs.resize(n);
+        ys.resize(n);
+        x_ = std::move(xs);
+        y_ = std::move(ys);
+        tag_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            tag_[i] = unitOf(i);
+            ++counts_[tag_[i]];
+        }
+        return;
+    }
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), 0);
     // A file written in time order needs no sorting; otherwise stable, so that equal times keep

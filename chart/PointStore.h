@@ -33,8 +33,9 @@ public:
     void RemoveFirst();
     void Clear();
     // Replaces all points (the loaded view), keeping the insertion rule for unordered input.
-    // `units` holds one index per point, or is empty for unit 0 throughout. No gaps.
-    void Assign(const std::vector<double>& xs, const std::vector<double>& ys,
+    // `units` holds one index per point, or is empty for unit 0 throughout. No gaps. Ordered
+    // input is taken over as it is, without a copy.
+    void Assign(std::vector<double> xs, std::vector<double> ys,
                 const std::vector<std::uint8_t>& units = {});
 
     // First index with X >= x, and first index with X > x.

@@ -13,12 +13,21 @@ namespace vg57 {
 namespace {
 
 // Keys on the time axis are seconds since the date origin: the date-time ticker then picks
-// steps of whole seconds, minutes and hours, and our label shows the time of day.
+// steps of whole seconds, minutes and hours, and our label shows the time of day (with the
+// date when the loaded readings span several days).
 class TTimeTicker : public QCPAxisTickerDateTime {
+public:
+    explicit TTimeTicker(const TChartModel& model) : model_(model) {}
+
 protected:
     QString getTickLabel(double tick, const QLocale&, QChar, int) override {
-        return QString::fromStdString(FormatTimeLabel(tick / kSecondsPerDay));
+        const double days = tick / kSecondsPerDay;
+        return QString::fromStdString(model_.TimeLabelsWithDate() ? FormatDateTimeLabel(days)
+                                                                  : FormatTimeLabel(days));
     }
+
+private:
+    const TChartModel& model_;
 };
 
 class TPressureTicker : public QCPAxisTicker {
@@ -50,7 +59,7 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     plotLayout()->addElement(0, 0,
                              new QCPTextElement(this, QStringLiteral(" "))); // empty title line
 
-    auto timeTicker = QSharedPointer<TTimeTicker>::create();
+    auto timeTicker = QSharedPointer<TTimeTicker>::create(model_);
     timeTicker->setDateTimeSpec(Qt::UTC);
     xAxis->setTicker(timeTicker);
     yAxis->setTicker(linearTicker_);

@@ -216,6 +216,28 @@ std::string FormatArchiveLine(const TLocalTime& t, long double pressure,
     return out;
 }
 
+std::optional<double> ArchiveNameDateTime(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    // Fixed positions: digits everywhere but the separators of "yyyy_mm_dd hh_nn_ss.txt".
+    constexpr std::string_view kForm = "dddd_dd_dd dd_dd_dd.txt";
+    if (name.size() != kForm.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kForm.size(); ++i)
+        if (kForm[i] == 'd' ? !IsDigit(name[i]) : name[i] != kForm[i]) return std::nullopt;
+    auto number = [&](std::size_t at, std::size_t width) {
+        int v = 0;
+        for (std::size_t i = at; i < at + width; ++i)
+            v = v * 10 + (name[i] - '0');
+        return v;
+    };
+    double date = 0;
+    const std::string dateText = std::to_string(number(8, 2)) + "." + std::to_string(number(5, 2)) +
+                                 "." + std::string(name.substr(0, 4));
+    const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (!ParseDate(dateText, date) || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    return date + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+}
+
 std::optional<TArchiveTime> ParseArchiveTime(std::string_view text) {
     TArchiveTime t;
     if (!ParseTime(text, t)) return std::nullopt;

@@ -21,6 +21,9 @@ TLocalTime LocalTimeOf(double dateTime);
 
 // "yyyy_mm_dd hh_nn_ss.txt", e.g. "2024_03_05 14_07_09.txt".
 std::string ArchiveFileName(const TLocalTime& t);
+// The date-time a file name of that form carries (the folder part is ignored); empty for any
+// other name or an impossible date.
+std::optional<double> ArchiveNameDateTime(std::string_view path);
 
 // "hh:nn:ss.zzz", space, the pressure in the general number format, space, the unit code, CR LF.
 // An empty unit code leaves the line ending in the space.
@@ -50,7 +53,9 @@ constexpr std::size_t kArchiveUnitCodeMax = 16;
 struct TArchiveReading {
     TArchiveTime time;
     double pressure = 0;
-    std::string_view unitCode; // into the line; empty when the line ends after the pressure
+    // What follows the pressure's closing space, up to a space, a CR or the end (a view into
+    // the line).
+    std::string_view unitCode;
 };
 
 // One line without its LF (a CR before it does no harm): the time before the first space, the

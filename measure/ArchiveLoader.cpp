@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -28,10 +30,19 @@ private:
     int fd_;
 };
 
-} // namespace
+constexpr std::size_t kChunk = 256 * 1024;
 
-std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
-    // Non-blocking, so that a named pipe chosen by mistake cannot hang the window in open().
+// A written line takes 20 to 30 bytes. Only a hint: pages reserved and never written cost no
+// memory, and room for all files at once spares a copy of everything read so far per file.
+std::size_t ReadingsHint(std::uint64_t bytes, std::size_t limit = SIZE_MAX) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 20, limit));
+}
+
+// Feeds one file to the reader. Returns empty, or "<path>: <the system's words>". Stops early
+// when cancelled or over the limit; the caller looks at both.
+std::string ReadInto(const std::string& path, TArchiveReader& reader, TLoadProgress* progress,
+                     bool reserve) {
+    // Non-blocking, so that a named pipe chosen by mistake cannot hang the load in open().
     TFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd() < 0) return path + ": " + ErrnoText(errno);
     struct stat st {};
@@ -40,27 +51,137 @@ std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
     // A device or a pipe may never end.
     if (!S_ISREG(st.st_mode)) return path + ": не обычный файл";
 
-    TArchiveReader reader;
-    // A written line takes 20 to 30 bytes; a hint only, capped so that a huge file of something
-    // else costs no memory up front.
-    reader.Reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size) / 20, 1u << 22));
-    std::vector<char> buffer(256 * 1024);
+    if (reserve) reader.Reserve(ReadingsHint(static_cast<std::uint64_t>(st.st_size)));
+    std::vector<char> buffer(kChunk);
     for (;;) {
+        if (progress && progress->cancel.load()) return {};
         const ssize_t n = ::read(file.fd(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return path + ": " + ErrnoText(errno);
         if (n == 0) break;
         reader.Feed({buffer.data(), static_cast<std::size_t>(n)});
+        if (progress) progress->bytesRead += static_cast<std::uint64_t>(n);
+        if (reader.OverLimit()) return {};
     }
     reader.Finish();
+    return {};
+}
+
+// Puts `values` in the order of `order`, holding one extra copy of this array only.
+template <class T> void Permute(std::vector<T>& values, const std::vector<std::uint32_t>& order) {
+    std::vector<T> sorted;
+    sorted.reserve(order.size());
+    for (std::uint32_t i : order)
+        sorted.push_back(values[i]);
+    values = std::move(sorted);
+}
+
+// Sorted once, by time and then by position, which keeps equal times in file order without
+// the buffer of a stable sort: 4 bytes a reading for the order, then one array at a time.
+void SortByTime(TArchiveData& data) {
+    const std::vector<double>& t = data.times;
+    if (std::is_sorted(t.begin(), t.end())) return;
+    std::vector<std::uint32_t> order(t.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&t](std::uint32_t a, std::uint32_t b) {
+        return t[a] < t[b] || (t[a] == t[b] && a < b);
+    });
+    Permute(data.times, order);
+    Permute(data.pressures, order);
+    Permute(data.units, order);
+}
+
+struct TFileSpan {
+    const std::string* path;
+    double first, last;
+};
+
+// Two files whose spans cross would zig-zag into one false curve. Empty, or the two names.
+std::string Overlapping(std::vector<TFileSpan> spans) {
+    std::sort(spans.begin(), spans.end(),
+              [](const TFileSpan& a, const TFileSpan& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].last) return *spans[i - 1].path + "\n" + *spans[i].path;
+    return {};
+}
+
+TLoadResult Refused(std::string problem, std::string detail = {}) {
+    TLoadResult r;
+    r.problem = std::move(problem);
+    r.detail = std::move(detail);
+    return r;
+}
+
+} // namespace
+
+TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
+    std::uint64_t total = 0;
+    for (const std::string& path : request.paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total += static_cast<std::uint64_t>(st.st_size);
+    }
+    progress.bytesTotal = total;
+
+    TLoadResult result;
+    std::vector<TFileSpan> spans;
+    TArchiveData data;
+    const std::size_t hint = ReadingsHint(total, request.maxReadings);
+    data.times.reserve(hint);
+    data.pressures.reserve(hint);
+    data.units.reserve(hint);
+    for (const std::string& path : request.paths) {
+        TArchiveReader reader(std::move(data));
+        reader.Limit(request.maxReadings);
+        if (const auto named = ArchiveNameDateTime(path)) {
+            reader.StartAt(*named);
+            ++result.datedFiles;
+        } else {
+            ++result.undatedFiles;
+        }
+        const std::string problem = ReadInto(path, reader, &progress, false);
+        if (progress.cancel.load()) {
+            TLoadResult cancelled;
+            cancelled.cancelled = true;
+            return cancelled;
+        }
+        if (!problem.empty()) return Refused("Невозможно загрузить файл", problem);
+        if (reader.OverLimit())
+            return Refused("Слишком много измерений", "В выбранных файлах больше " +
+                                                          std::to_string(request.maxReadings) +
+                                                          " измерений. Выберите меньше файлов.");
+        if (reader.Accepted() == 0)
+            return Refused("В файле " + path + " нет ни одной строки с измерением");
+        spans.push_back({&path, reader.First(), reader.Last()});
+        data = reader.Take();
+    }
+    if (const std::string names = Overlapping(spans); !names.empty())
+        return Refused("Файлы перекрываются по времени, их показания смешались бы в одну кривую",
+                       names);
+    SortByTime(data);
+    result.data = std::move(data);
+    return result;
+}
+
+std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
+    TArchiveReader reader;
+    if (std::string problem = ReadInto(path, reader, nullptr, true); !problem.empty())
+        return problem;
     data = reader.Take();
     return {};
 }
 
+void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data) {
+    const double tmin = data.tmin, tmax = data.tmax;
+    chart.LoadArchive(std::move(data.times), std::move(data.pressures), tmin, tmax, data.units,
+                      data.unitCodes);
+}
+
 std::string LoadArchiveFile(const std::string& path, TChartModel& chart) {
-    TArchiveData data;
-    if (std::string problem = ReadArchiveFile(path, data); !problem.empty()) return problem;
-    chart.LoadArchive(data.times, data.pressures, data.tmin, data.tmax, data.units, data.unitCodes);
+    TLoadProgress progress;
+    TLoadResult result = LoadArchives({{path}}, progress);
+    if (!result.problem.empty()) return result.detail.empty() ? result.problem : result.detail;
+    ShowLoadedReadings(chart, std::move(result.data));
     return {};
 }
 

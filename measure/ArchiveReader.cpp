@@ -1,11 +1,18 @@
 #include "ArchiveReader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vg57 {
 
+void TArchiveReader::StartAt(double dateTime) {
+    anchored_ = true;
+    anchor_ = dateTime;
+}
+
 void TArchiveReader::Feed(std::string_view bytes) {
-    while (!bytes.empty()) {
+    while (!bytes.empty() && !overLimit_) {
         const void* lf = std::memchr(bytes.data(), '\n', bytes.size());
         const std::size_t length =
             lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data())
@@ -30,9 +37,9 @@ void TArchiveReader::Feed(std::string_view bytes) {
 }
 
 void TArchiveReader::Reserve(std::size_t readings) {
-    data_.times.reserve(readings);
-    data_.pressures.reserve(readings);
-    data_.units.reserve(readings);
+    data_.times.reserve(data_.times.size() + readings);
+    data_.pressures.reserve(data_.pressures.size() + readings);
+    data_.units.reserve(data_.units.size() + readings);
 }
 
 std::uint8_t TArchiveReader::UnitIndex(std::string_view code) {
@@ -46,7 +53,7 @@ std::uint8_t TArchiveReader::UnitIndex(std::string_view code) {
 }
 
 void TArchiveReader::Finish() {
-    if (!inLine_) return;
+    if (!inLine_ || overLimit_) return;
     Line(pending_);
     pending_.clear();
     inLine_ = false;
@@ -64,17 +71,24 @@ void TArchiveReader::Line(std::string_view line) {
         // an hour before the previous one, after a day was added: a clock set back across
         // midnight. A long gap forward in the same run stays on its day. Times are whole
         // milliseconds: half of one keeps a step of exactly 12 hours on the same day.
-        if (havePrevious_) {
+        if (!havePrevious_ && anchored_) {
+            // The name is taken at the first reading: whole days from here put the line nearest.
+            dayOffset_ = baseOffset_ = std::round(anchor_ - t);
+        } else if (havePrevious_) {
             constexpr double kHalfMs = 0.5 / 86400000.0, kHour = 1.0 / 24.0;
             const double step = t + dayOffset_ - previous_;
             if (step < -0.5 - kHalfMs)
                 dayOffset_ += 1;
-            else if (dayOffset_ > 0 && step - 1.0 >= -kHour - kHalfMs)
+            else if (dayOffset_ > baseOffset_ && step - 1.0 >= -kHour - kHalfMs)
                 dayOffset_ -= 1;
         }
         t += dayOffset_;
         previous_ = t;
         havePrevious_ = true;
+    }
+    if (data_.times.size() >= limit_) {
+        overLimit_ = true;
+        return;
     }
     if (data_.times.empty()) {
         data_.tmin = data_.tmax = t;
@@ -82,6 +96,9 @@ void TArchiveReader::Line(std::string_view line) {
         if (t < data_.tmin) data_.tmin = t;
         if (t > data_.tmax) data_.tmax = t;
     }
+    if (accepted_++ == 0) first_ = last_ = t;
+    first_ = std::min(first_, t);
+    last_ = std::max(last_, t);
     data_.times.push_back(t);
     data_.pressures.push_back(reading->pressure);
     data_.units.push_back(UnitIndex(reading->unitCode));

@@ -76,8 +76,9 @@ TEST_F(ChartTrust, anArchiveInSeveralUnitsIsDrawnInTheUnitOfItsLastLineAndSaysSo
                                              "10:00:02.000 42 0042\r\n"
                                              "10:00:03.000 1000 0003\r\n"
                                              "10:00:04.000 900 0003\r\n";
-    window->chooseArchive = [&] { return QString::fromStdString(file); };
+    window->chooseArchive = [&] { return QStringList{QString::fromStdString(file)}; };
     Press(TActionId::LoadfromFile);
+    ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
     const TChartModel& chart = window->Chart();
     EXPECT_EQ(chart.DisplayUnit(), "0003");
     window->ChartArea()->Chart1()->Refresh(true);
@@ -88,7 +89,8 @@ TEST_F(ChartTrust, anArchiveInSeveralUnitsIsDrawnInTheUnitOfItsLastLineAndSaysSo
     EXPECT_NEAR(r[1].pressure, 1000, 0.01);
     EXPECT_TRUE(r[2].gapBefore) << "not joined across the reading left out";
     EXPECT_EQ(window->StatusMessage(),
-              QStringLiteral("Показания приведены к единице мбар; "
+              QStringLiteral("Загружено 5 точек, пропущено 0 строк; "
+                             "Показания приведены к единице мбар; "
                              "Не показано показаний в неизвестной единице: 1"));
     EXPECT_LE(chart.PressureAxis().Max(), 1100) << "scaled to the converted readings";
 }

@@ -431,6 +431,29 @@ TEST(Labels, timeOfDay) {
     EXPECT_EQ(FormatTimeLabel(10.0 / 24 - 1e-12), "10:00:00");
 }
 
+TEST(Labels, dateAndTimeOnlyForALoadedViewOnRealDatesOverSeveralDays) {
+    EXPECT_EQ(FormatDateTimeLabel(MakeDateTime(2024, 2, 29, 9, 5, 7)), "29.02 09:05");
+    EXPECT_EQ(FormatDateTimeLabel(MakeDateTime(2025, 12, 31, 23, 59, 59, 600)), "01.01 00:00");
+    const struct {
+        bool loaded, dated;
+        double from, to;
+        bool withDate;
+    } rows[] = {
+        {true, true, MakeDateTime(2026, 12, 7, 23), MakeDateTime(2026, 12, 8, 1), true},
+        {true, true, MakeDateTime(2026, 12, 7, 1), MakeDateTime(2026, 12, 7, 23), false},
+        {true, false, 0.9, 1.1, false}, // day 0 and the next: no real date to show
+        {false, true, MakeDateTime(2026, 12, 7, 23), MakeDateTime(2026, 12, 8, 1), false},
+    };
+    for (const auto& r : rows) {
+        TChartModel m(0);
+        m.LoadedView = r.loaded;
+        m.LoadedDates = r.dated;
+        m.ViewStart = r.from;
+        m.ViewEnd = r.to;
+        EXPECT_EQ(m.TimeLabelsWithDate(), r.withDate) << r.from << " " << r.to;
+    }
+}
+
 TEST(Labels, pressure) {
     EXPECT_EQ(FormatPressureLabel(120000), "1.2E5");
     EXPECT_EQ(FormatPressureLabel(0.00125), "1.25E-3");

@@ -120,8 +120,8 @@ const LoadCase kLoadCases[] = {
     {"goingBackTwelveHoursExactlyStaysOnTheSameDay",
      "23:00 1 0001\r\n11:00 2 0001\r\n23:00 3 0001\r\n10:59:59 4 0001\r\n",
      {{Tod(11, 0, 0), 2}, {Tod(23, 0, 0), 1}, {Tod(23, 0, 0), 3}, {kDay + Tod(10, 59, 59), 4}}},
-    {"noAcceptedLineKeepsTheStartSpan", "garbage\r\n", {}},
-    {"anEmptyFileKeepsTheStartSpan", "", {}},
+    {"noAcceptedLineIsRefused", "garbage\r\n", {}},
+    {"anEmptyFileIsRefused", "", {}},
 };
 
 void PrintTo(const LoadCase& c, std::ostream* os) {
@@ -138,15 +138,17 @@ TEST_P(LoadArchive, pointsSpanAndAxesAreAsTheLinesSay) {
     int changes = 0;
     chart.changed = [&] { ++changes; };
 
-    EXPECT_EQ(LoadArchiveFile(WriteFile(dir, c.content), chart), "");
-    EXPECT_EQ(PointsOf(chart), c.expected);
-    EXPECT_GE(changes, 1);
+    const std::string path = WriteFile(dir, c.content);
     if (c.expected.empty()) {
-        EXPECT_EQ(chart.ViewStart, -1e-9);
-        EXPECT_EQ(chart.ViewEnd, -1.0);
-        EXPECT_EQ(chart.TimeAxis().Min(), -1.0); // the start values, ordered
-        EXPECT_EQ(chart.TimeAxis().Max(), -1e-9);
+        // Nothing to show is a refusal, not an empty chart on a made-up day.
+        EXPECT_EQ(LoadArchiveFile(path, chart),
+                  "В файле " + path + " нет ни одной строки с измерением");
+        EXPECT_EQ(PointsOf(chart), (Points{{MakeDateTime(2026, 1, 1), 5}}));
+        EXPECT_EQ(changes, 0);
     } else {
+        EXPECT_EQ(LoadArchiveFile(path, chart), "");
+        EXPECT_EQ(PointsOf(chart), c.expected);
+        EXPECT_GE(changes, 1);
         const double lo = c.expected.front().first, hi = c.expected.back().first;
         EXPECT_EQ(chart.ViewStart, lo);
         EXPECT_EQ(chart.ViewEnd, hi);
@@ -235,6 +237,7 @@ TEST(ArchiveFormat, aLineReadsBackAsItsTimeAndPressure) {
         ASSERT_TRUE(back) << line;
         EXPECT_EQ(back->time.value, Tod(c.t.hour, c.t.minute, c.t.second, c.t.millisecond));
         EXPECT_EQ(back->pressure, static_cast<double>(c.pressure));
+        EXPECT_EQ(back->unitCode, c.unit);
     }
 }
 
@@ -256,6 +259,10 @@ TEST(ArchiveFormat, aDateTimeSplitsIntoTheNameAndTimeItWasTaken) {
         const TLocalTime t = LocalTimeOf(c.dateTime);
         EXPECT_EQ(ArchiveFileName(t), c.name);
         EXPECT_EQ(t.millisecond, c.ms) << c.name;
+        // The loader reads the name back, to the second.
+        EXPECT_NEAR(ArchiveNameDateTime(std::string("/a/") + c.name).value_or(0),
+                    c.dateTime - c.ms / 86400000.0, 1e-8)
+            << c.name;
     }
 }
 
