@@ -36,7 +36,7 @@ class TValuePanel;
 class TVG57Form : public QMainWindow, public TGaugeView, public TCycleView {
     Q_OBJECT
 public:
-    static constexpr int kWidth = 965, kHeight = 570;
+    static constexpr int kWidth = 965;
     static constexpr int kToolBarHeight = 60, kStatusBarHeight = 19;
 
     explicit TVG57Form(QWidget* parent = nullptr);
@@ -73,6 +73,8 @@ public:
     // ---- what tests replace: modal dialogs and message boxes ----
     // Shows a message box (caption, text, detail); the default is a real QMessageBox.
     std::function<void(const QString& text, const QString& detail)> showMessage;
+    // Asks a question; true for "Да". The default is a message box whose default is "Нет".
+    std::function<bool(const QString& question)> askQuestion;
     // Asks for an archive to load; empty when cancelled. The default keeps the last file chosen
     // and starts in the archive folder.
     std::function<QString()> chooseArchive;
@@ -95,8 +97,13 @@ public:
     void ShowPortOpenError(const std::string& port, const std::string& reason) override;
     void StatusChanged() override;
 
-    // The text the status bar shows now.
+    // The text the status bar shows now, in Russian, and the technical reason behind it, in
+    // whatever words the link and the system give, as its tooltip.
     QString StatusMessage() const;
+    QString StatusDetail() const;
+    // The window's size at start, also its minimum: the chart area at its design size.
+    QSize StartSize() const;
+    QMenu* createPopupMenu() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -114,6 +121,7 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    TConfirm Confirm();
     void LayoutClientArea();
 
     TChartModel chart_;

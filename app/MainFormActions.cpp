@@ -76,8 +76,14 @@ QString TVG57Form::StatusMessage() const {
     return {};
 }
 
+QString TVG57Form::StatusDetail() const {
+    return cycle_.AdapterGone() ? Text(cycle_.AdapterReason()) : QString();
+}
+
 void TVG57Form::StatusChanged() {
-    if (statusText_) statusText_->setText(StatusMessage());
+    if (!statusText_) return;
+    statusText_->setText(StatusMessage());
+    statusText_->setToolTip(StatusDetail());
 }
 
 // ---- actions ----
@@ -105,14 +111,18 @@ void TVG57Form::ActionDeviceSettingsExecute() {
     vg57::ActionDeviceSettingsExecute(this, link_, deviceSettingsExec);
 }
 
+TConfirm TVG57Form::Confirm() {
+    return [this](const std::string& question) { return askQuestion(Text(question)); };
+}
+
 void TVG57Form::ActionCalibrAtmExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrAtmExecute(link_);
+    vg57::ActionCalibrAtmExecute(link_, Confirm());
 }
 
 void TVG57Form::ActionCalibrZeroExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrZeroExecute(link_);
+    vg57::ActionCalibrZeroExecute(link_, Confirm());
 }
 
 void TVG57Form::ActionProgramSettingsExecute() {

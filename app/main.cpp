@@ -2,12 +2,12 @@
 #include "EventLoop.h"
 #include "Fonts.h"
 #include "MainForm.h"
+#include "MessageBox.h"
 #include "Numbers.h"
 #include "PortChooserDialog.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTranslator>
 
 namespace {
@@ -34,8 +34,8 @@ int main(int argc, char* argv[]) {
     vg57::InstallPortChooser();
     // The general error report: an error that escaped a handler is shown, and the program goes on.
     vg57::platform::SetExceptionDisplay([](const std::string& message) {
-        QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
-                              QString::fromStdString(message));
+        vg57::ShowMessageBox(QApplication::activeWindow(), QMessageBox::Critical,
+                             QApplication::applicationName(), QString::fromStdString(message));
     });
 
     vg57::TVG57Form window;

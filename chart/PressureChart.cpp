@@ -14,6 +14,10 @@ namespace {
 // steps of whole seconds, minutes and hours, and our label shows the time of day.
 class TTimeTicker : public QCPAxisTickerDateTime {
 protected:
+    // A range of a second or less would get sub-second ticks, labelled alike.
+    double getTickStep(const QCPRange& range) override {
+        return DistinctTimeLabelStep(QCPAxisTickerDateTime::getTickStep(range), kSecondLabels);
+    }
     QString getTickLabel(double tick, const QLocale&, QChar, int) override {
         return QString::fromStdString(FormatTimeLabel(tick / kSecondsPerDay));
     }

@@ -149,10 +149,10 @@ void TMeasureCycle::DeviceLost() {
     // What was open, not what the number maps to now: the adapter's link may already be gone.
     lostIdentity_ = openIdentity_;
     const std::string& device = p_.port.OpenedDevice();
-    const std::string why = p_.port.DeviceLossText();
+    // The link's own words and the system's are for whoever digs deeper, apart from ours.
+    adapterReason_ = p_.port.DeviceLossText();
     adapterText_ = "Адаптер порта COM" + std::to_string(p_.port.ComNumber()) +
-                   (device.empty() ? std::string() : " (" + device + ")") + " отключён" +
-                   (why.empty() ? std::string() : ": " + why);
+                   (device.empty() ? std::string() : " (" + device + ")") + " отключён";
     UpdateReconnectTimer();
     p_.view.StatusChanged();
 }
@@ -163,6 +163,7 @@ void TMeasureCycle::PortOpened() {
     if (!adapterGone_) return;
     adapterGone_ = false;
     adapterText_.clear();
+    adapterReason_.clear();
     UpdateReconnectTimer();
     p_.view.StatusChanged();
 }

@@ -74,6 +74,8 @@ public:
     bool DemoShown() const { return demoShown_; }
     bool AdapterGone() const { return adapterGone_; }
     const std::string& AdapterText() const { return adapterText_; }
+    // Why the adapter was lost, in the link's and the system's words; may be empty.
+    const std::string& AdapterReason() const { return adapterReason_; }
 
     // ---- an adapter that drops out ----
     // The port reported its device lost: ticks then add nothing and write nothing, and while
@@ -97,6 +99,7 @@ private:
     bool demoShown_ = false;
     bool adapterGone_ = false;
     std::string adapterText_;
+    std::string adapterReason_;
     std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again
     QTimer reconnectTimer_;

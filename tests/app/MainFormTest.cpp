@@ -5,9 +5,13 @@
 #include "ChartArea.h"
 #include "ValuePanel.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <chrono>
@@ -51,9 +55,19 @@ TEST_F(MainForm, startsStoppedWithTheDesignedActionsAndNoReadings) {
     EXPECT_TRUE(Requests().empty());
 }
 
-TEST_F(MainForm, cannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
+TEST_F(MainForm, startsAtItsDesignSizeCannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
     window->show();
-    EXPECT_EQ(window->minimumSize(), QSize(TVG57Form::kWidth, TVG57Form::kHeight));
+    QCoreApplication::processEvents();
+    const QSize start = window->StartSize();
+    EXPECT_EQ(window->size(), start);
+    EXPECT_EQ(window->minimumSize(), start);
+    // With the bars at their real heights, the chart area and the pressure track have their
+    // design sizes, so the start range of the pressure slider is the designed one.
+    EXPECT_EQ(window->ChartArea()->size(),
+              QSize(TChartArea::kDesignWidth, TChartArea::kDesignHeight));
+    EXPECT_EQ(window->ChartArea()->Panel5()->height(), 400);
+    window->Chart().SetAutoScale(false);
+    EXPECT_NEAR(window->Chart().Pmin(), 74400, 1);
     const QSize chartBefore = window->ChartArea()->size();
     const QSize panelSize = window->ValuePanel()->size();
     window->resize(1300, 800);
@@ -62,12 +76,35 @@ TEST_F(MainForm, cannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
     EXPECT_EQ(window->ValuePanel()->size(), panelSize);
     EXPECT_EQ(window->ValuePanel()->geometry().right(), client->width() - 1);
     EXPECT_EQ(window->ValuePanel()->y(), 0);
-    EXPECT_EQ(window->ChartArea()->width(), chartBefore.width() + 1300 - TVG57Form::kWidth);
-    EXPECT_EQ(window->ChartArea()->height(), chartBefore.height() + 800 - TVG57Form::kHeight);
+    EXPECT_EQ(window->ChartArea()->width(), chartBefore.width() + 1300 - start.width());
+    EXPECT_EQ(window->ChartArea()->height(), chartBefore.height() + 800 - start.height());
     window->resize(100, 100);
     QCoreApplication::processEvents();
-    EXPECT_GE(window->width(), TVG57Form::kWidth);
-    EXPECT_GE(window->height(), TVG57Form::kHeight);
+    EXPECT_GE(window->width(), start.width());
+    EXPECT_GE(window->height(), start.height());
+}
+
+TEST_F(MainForm, rightClicksOnTheBarsOpenNoMenuWhileTheChartKeepsItsOwn) {
+    window->show();
+    QWidget* targets[] = {window->menuBar(), window->findChild<QToolBar*>(),
+                          window->ChartArea()->Chart1()};
+    for (QWidget* w : targets) {
+        // A menu opened by the click runs its own loop: the check runs in it and closes it.
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* a : menu->actions())
+                    opened += a->text();
+                menu->close();
+            }
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                w->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w, &click);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(opened, w == targets[2] ? QStringLiteral("&Параметры отображения") : QString())
+            << w->metaObject()->className();
+    }
 }
 
 TEST_F(MainForm, connectionSetUpFillsThePanelFromTheGaugeAndOffersItsActions) {

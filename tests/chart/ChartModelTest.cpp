@@ -320,3 +320,16 @@ TEST(Thinning, aShortSliceIsCopiedAndLogLeavesOutNonPositivePoints) {
     ThinVisible(s, o, k, v);
     EXPECT_EQ(v, (std::vector<double>{1, 2, 3})) << "never drawn as a drop";
 }
+
+TEST(TimeLabels, theTickStepIsAWholeMultipleOfWhatTheLabelsTellApart) {
+    const struct {
+        double proposed, resolution, expected;
+    } rows[] = {
+        {0.5, kSecondLabels, 1},   {2.5, kSecondLabels, 3},         {1, kSecondLabels, 1},
+        {15, kSecondLabels, 15},   {1e-7, kSecondLabels, 1},        {30, kMinuteLabels, 60},
+        {150, kMinuteLabels, 180}, {60.0000001, kMinuteLabels, 60}, {86400, kMinuteLabels, 86400},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(DistinctTimeLabelStep(r.proposed, r.resolution), r.expected)
+            << r.proposed << " / " << r.resolution;
+}

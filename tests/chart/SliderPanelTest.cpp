@@ -87,6 +87,7 @@ TEST_F(Area, theSizingPointerMatchesTheZone) {
     EXPECT_EQ(x->cursor().shape(), Qt::SizeHorCursor);
     Move(x, QPoint(100, 10), Qt::NoButton);
     EXPECT_EQ(x->cursor().shape(), Qt::ArrowCursor);
+    area.SetAutoScale(false);
     Move(area.YPanel(), QPoint(10, 150), Qt::NoButton);
     EXPECT_EQ(area.YPanel()->cursor().shape(), Qt::SizeVerCursor);
 }
@@ -185,8 +186,15 @@ TEST_F(Area, aReleaseWithinTheTopZoneLeavesTheDragInProgress) {
     EXPECT_EQ(model.Pmax(), pmax) << "nothing applied";
 }
 
-TEST_F(Area, automaticScalingMakesThePressureSliderInert) {
+TEST_F(Area, automaticScalingMakesThePressureSliderInertAndGrey) {
     TFreePanel* y = area.YPanel();
+    // As drawn: grey while the axis scales itself, its own blue once the slider acts.
+    const auto drawn = [y] { return y->grab().toImage().pixelColor(12, 76); };
+    EXPECT_FALSE(y->isEnabled());
+    EXPECT_EQ(drawn().saturation(), 0) << drawn().name().toStdString();
+    area.SetAutoScale(false);
+    EXPECT_EQ(drawn(), QColor(13, 109, 172));
+    area.SetAutoScale(true);
     const int top = y->y();
     Press(y, QPoint(10, 60));
     Move(y, QPoint(10, 160));
