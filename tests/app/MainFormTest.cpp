@@ -107,6 +107,37 @@ TEST_F(MainForm, rightClicksOnTheBarsOpenNoMenuWhileTheChartKeepsItsOwn) {
     }
 }
 
+TEST_F(MainForm, valuePanelCaptionsStandOnTheirValuesBaselineWithAGap) {
+    TValuePanel* panel = window->ValuePanel();
+    // Where QLabel puts a single line's baseline, as its alignment places the line in its box.
+    const auto baseline = [](const QLabel* l) {
+        const QFontMetrics fm(l->font());
+        const QRect box = l->contentsRect();
+        int top = box.top();
+        if (l->alignment() & Qt::AlignVCenter) top += (box.height() - fm.height()) / 2;
+        if (l->alignment() & Qt::AlignBottom) top += box.height() - fm.height();
+        return l->y() + top + fm.ascent();
+    };
+    const struct {
+        const char* caption;
+        const QLabel* value;
+    } rows[] = {
+        {"SP1L", panel->SetPoint(SP1L)}, {"SP1H", panel->SetPoint(SP1H)},
+        {"SP2L", panel->SetPoint(SP2L)}, {"SP2H", panel->SetPoint(SP2H)},
+        {"SP3L", panel->SetPoint(SP3L)}, {"SP3H", panel->SetPoint(SP3H)},
+        {"Ед. изм.", panel->Units()},
+    };
+    for (const auto& r : rows) {
+        const QLabel* caption = nullptr;
+        for (const QLabel* l : panel->findChildren<QLabel*>())
+            if (l->text() == QString::fromUtf8(r.caption)) caption = l;
+        ASSERT_NE(caption, nullptr) << r.caption;
+        EXPECT_EQ(baseline(caption), baseline(r.value)) << r.caption;
+        const int inkEnd = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+        EXPECT_GE(r.value->x() - inkEnd, 4) << r.caption;
+    }
+}
+
 TEST_F(MainForm, connectionSetUpFillsThePanelFromTheGaugeAndOffersItsActions) {
     sim->Command("pressure 0.0025");
     Press(TActionId::ConnectionSetup);
