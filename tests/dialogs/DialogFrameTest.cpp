@@ -1,6 +1,5 @@
-// The frames of the dialogs and message boxes as they reach the platform: a title and the close
-// button only, the connection dialog alone resizable; and the yes/no question whose answer
-// without a choice is "Нет".
+// The frames of the dialogs and message boxes as they reach the platform, and the yes/no
+// question whose answer without a choice is "Нет".
 #include "About.h"
 #include "AppSett.h"
 #include "ConnParamsForm.h"
@@ -15,27 +14,25 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 
 using namespace vg57;
 
 namespace {
 
-// The flags the platform window got; a message box is caught while it runs.
-Qt::WindowFlags ShownFlags(QWidget& w) {
+// The platform window's flags of a dialog, or of the modal box that `run` shows (answered by
+// `answer`); the box is caught while it runs.
+Qt::WindowFlags Flags(QWidget& w) {
     w.show();
-    const Qt::WindowFlags flags = w.windowHandle()->flags();
-    w.hide();
-    return flags;
+    return w.windowHandle()->flags();
 }
-
-Qt::WindowFlags MessageBoxFlags(const std::function<void()>& run) {
+Qt::WindowFlags BoxFlags(const std::function<void()>& run,
+                         const std::function<void(QMessageBox&)>& answer = {}) {
     Qt::WindowFlags flags;
     QTimer::singleShot(0, [&] {
-        if (QWidget* box = QApplication::activeModalWidget()) {
-            flags = box->windowHandle()->flags();
-            box->close();
-        }
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        flags = box->windowHandle()->flags();
+        answer ? answer(*box) : void(box->close());
     });
     run();
     return flags;
@@ -43,55 +40,31 @@ Qt::WindowFlags MessageBoxFlags(const std::function<void()>& run) {
 
 } // namespace
 
-TEST(DialogFrame, dialogsAndMessageBoxesShowTheCloseButtonOnly) {
+TEST(DialogFrame, dialogsAndMessageBoxesShowTheCloseButtonOnlyAndQuestionsDefaultToNo) {
     TAppSettingsForm settings;
     TSPSetupForm setPoints;
     TAboutForm about(nullptr, {});
-    const struct {
-        const char* name;
-        Qt::WindowFlags flags;
-    } rows[] = {
-        {"settings", ShownFlags(settings)},
-        {"set points", ShownFlags(setPoints)},
-        {"about", ShownFlags(about)},
-        {"message",
-         MessageBoxFlags([] { ShowMessageBox(nullptr, QMessageBox::Critical, "t", "x"); })},
-        {"question", MessageBoxFlags([] { AskYesNo(nullptr, "t", "?"); })},
+    bool yes = true;
+    const auto enter = [](QMessageBox& b) {
+        EXPECT_EQ(b.defaultButton()->text(), QStringLiteral("Нет"));
+        QTest::keyClick(&b, Qt::Key_Return);
     };
-    for (const auto& r : rows) {
+    const Qt::WindowFlags rows[] = {
+        Flags(settings),
+        Flags(setPoints),
+        Flags(about),
+        BoxFlags([] { ShowMessageBox(nullptr, QMessageBox::Critical, "t", "x"); }),
+        BoxFlags([&] { yes = AskYesNo(nullptr, "t", "?"); }, enter),
+    };
+    for (const Qt::WindowFlags f : rows) {
         // Without the customize hint the platform adds minimise and maximise of its own.
-        EXPECT_TRUE(r.flags & Qt::CustomizeWindowHint) << r.name;
-        EXPECT_TRUE(r.flags & Qt::WindowCloseButtonHint) << r.name;
-        EXPECT_FALSE(r.flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint))
-            << r.name;
+        EXPECT_TRUE(f & Qt::CustomizeWindowHint && f & Qt::WindowCloseButtonHint) << f;
+        EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << f;
     }
+    EXPECT_FALSE(yes) << "Enter answers the default, \"Нет\"";
+    BoxFlags([&] { yes = AskYesNo(nullptr, "t", "?"); },
+             [](QMessageBox& b) { b.button(QMessageBox::Yes)->click(); });
+    EXPECT_TRUE(yes);
     TSetupCommForm connection;
-    connection.show();
     EXPECT_NE(connection.minimumSize(), connection.maximumSize()) << "keeps its resizable frame";
-}
-
-TEST(DialogFrame, aQuestionIsAnsweredYesOnlyByTheYesButton) {
-    const struct {
-        const char* name;
-        std::function<void(QMessageBox&)> answer;
-        bool expected;
-    } rows[] = {
-        {"Enter", [](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Return); }, false},
-        {"Escape", [](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Escape); }, false},
-        {"close button", [](QMessageBox& b) { b.close(); }, false},
-        {"Да", [](QMessageBox& b) { b.button(QMessageBox::Yes)->click(); }, true},
-    };
-    for (const auto& r : rows) {
-        QString yes, no;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            yes = box->button(QMessageBox::Yes)->text();
-            no = box->defaultButton()->text();
-            r.answer(*box);
-        });
-        EXPECT_EQ(AskYesNo(nullptr, "t", "?"), r.expected) << r.name;
-        EXPECT_EQ(yes, QStringLiteral("Да"));
-        EXPECT_EQ(no, QStringLiteral("Нет")) << "the default";
-    }
 }

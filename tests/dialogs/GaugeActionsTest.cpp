@@ -236,29 +236,26 @@ TEST(Calibration, asksWithAFreshReadingAndSendsNothingUnlessTheAnswerIsYes) {
     SimRig s;
     s.sim.Command("pressure 1.0E5");
     const std::string atm = "Выполнить калибровку по атмосферному давлению? Текущее давление: ";
-    const std::string zero = "Выполнить калибровку нуля? Текущее давление: ";
-    struct Row {
+    const struct {
         void (*action)(TGaugeLink&, const TConfirm&);
         bool answer;
-        const char* sim; // a command for the simulator first, or nullptr
         std::string asked;
-        Strings sent;
+        Strings sent; // the first exchange readies the gauge ("S3")
     } rows[] = {
-        // The first exchange readies the gauge ("S3").
-        {ActionCalibrAtmExecute, false, nullptr, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
-        {ActionCalibrAtmExecute, true, nullptr, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
-        {ActionCalibrZeroExecute, false, "silent on", zero + "нет данных", {"0R1"}},
+        {ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
+        {ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
+        {ActionCalibrZeroExecute,
+         false,
+         "Выполнить калибровку нуля? Текущее давление: нет данных",
+         {"0R1"}}, // silent
     };
-    for (const Row& r : rows) {
-        if (r.sim) s.sim.Command(r.sim);
+    for (const auto& r : rows) {
+        if (r.action == ActionCalibrZeroExecute) s.sim.Command("silent on");
         const std::size_t before = s.Requests().size();
         Strings asked;
-        r.action(s.rig.link, [&](const std::string& q) {
-            asked.push_back(q);
-            return r.answer;
-        });
-        const Strings all = s.Requests();
+        r.action(s.rig.link, [&](const std::string& q) { return asked.push_back(q), r.answer; });
         EXPECT_EQ(asked, Strings{r.asked});
+        const Strings all = s.Requests();
         EXPECT_EQ(Strings(all.begin() + std::ptrdiff_t(before), all.end()), r.sent);
     }
 }
