@@ -8,6 +8,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
 using namespace vg57;
 
 namespace {
@@ -288,4 +291,20 @@ TEST_F(Area, aDayOfReadingsIsFedAsAThinnedSlice) {
     area.Chart1()->Refresh(true);
     EXPECT_LE(area.Chart1()->PointsFed(), 2u * area.Chart1()->axisRect()->width() + 4);
     EXPECT_GT(area.Chart1()->PointsFed(), 100u);
+}
+
+TEST_F(Area, noTwoTimeLabelsReadAlikeAndEachNamesItsOwnTick) {
+    const double t = kNow + 0.4 * kOneSecond;
+    const double spans[] = {kOneSecond, 1e-10, 7 * kOneSecond, 308.85 * kOneSecond}; // days
+    for (const double span : spans) {
+        model.TimeAxis().SetBoth(t, t + span); // at start-up 1 s, a file of one line 1e-10 day
+        area.Chart1()->Refresh(true);
+        const QVector<QString> labels = area.Chart1()->xAxis->tickVectorLabels();
+        const std::string shown = QStringList(labels.begin(), labels.end()).join(' ').toStdString();
+        EXPECT_EQ(std::set<QString>(labels.begin(), labels.end()).size(), size_t(labels.size()))
+            << shown;
+        EXPECT_GE(labels.size(), span > kOneSecond ? 3 : span < kOneSecond ? 0 : 1) << shown;
+        for (const double tick : area.Chart1()->xAxis->tickVector())
+            EXPECT_EQ(std::fmod(tick, 1.0), 0.0) << shown << ": 2.5 s steps label :02.5 \":02\"";
+    }
 }

@@ -14,25 +14,22 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 using namespace vg57;
 
 namespace {
 
-// The platform window's flags of a dialog, or of the modal box that `run` shows (answered by
-// `answer`); the box is caught while it runs.
-Qt::WindowFlags Flags(QWidget& w) {
-    w.show();
-    return w.windowHandle()->flags();
-}
+// The platform window's flags of the modal box that `run` shows, caught while it runs; `answer`
+// ends it (by default its close button).
 Qt::WindowFlags BoxFlags(const std::function<void()>& run,
-                         const std::function<void(QMessageBox&)>& answer = {}) {
+                         const std::function<void(QMessageBox&)>& answer = &QMessageBox::close) {
     Qt::WindowFlags flags;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
         flags = box->windowHandle()->flags();
-        answer ? answer(*box) : void(box->close());
+        answer(*box);
     });
     run();
     return flags;
@@ -45,18 +42,16 @@ TEST(DialogFrame, dialogsAndMessageBoxesShowTheCloseButtonOnlyAndQuestionsDefaul
     TSPSetupForm setPoints;
     TAboutForm about(nullptr, {});
     bool yes = true;
-    const auto enter = [](QMessageBox& b) {
-        EXPECT_EQ(b.defaultButton()->text(), QStringLiteral("Нет"));
-        QTest::keyClick(&b, Qt::Key_Return);
-    };
-    const Qt::WindowFlags rows[] = {
-        Flags(settings),
-        Flags(setPoints),
-        Flags(about),
+    std::vector<Qt::WindowFlags> frames = {
         BoxFlags([] { ShowMessageBox(nullptr, QMessageBox::Critical, "t", "x"); }),
-        BoxFlags([&] { yes = AskYesNo(nullptr, "t", "?"); }, enter),
+        BoxFlags([&] { yes = AskYesNo(nullptr, "t", "?"); },
+                 [](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Return); }),
     };
-    for (const Qt::WindowFlags f : rows) {
+    for (QDialog* d : std::initializer_list<QDialog*>{&settings, &setPoints, &about}) {
+        d->show();
+        frames.push_back(d->windowHandle()->flags());
+    }
+    for (const Qt::WindowFlags f : frames) {
         // Without the customize hint the platform adds minimise and maximise of its own.
         EXPECT_TRUE(f & Qt::CustomizeWindowHint && f & Qt::WindowCloseButtonHint) << f;
         EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << f;
