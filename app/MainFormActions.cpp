@@ -112,7 +112,10 @@ void TVG57Form::ActionDeviceSettingsExecute() {
 }
 
 TConfirm TVG57Form::Confirm() {
-    return [this](const std::string& question) { return askQuestion(Text(question)); };
+    // A window closing while the fresh reading was awaited asks nothing more: the answer is no.
+    return [this](const std::string& question) {
+        return !closePending_ && askQuestion(Text(question));
+    };
 }
 
 void TVG57Form::ActionCalibrAtmExecute() {

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -132,7 +133,9 @@ void TSPSetupForm::Button1Click() {
         std::string question;
         for (const std::string& line : rounded)
             question += (question.empty() ? "" : "\n") + line;
-        if (!ConfirmRounding(QString::fromStdString(question + ". Записать?"))) return;
+        // The question runs an event loop: the dialog may be gone when it returns.
+        const QPointer<TSPSetupForm> self(this);
+        if (!ConfirmRounding(QString::fromStdString(question + ". Записать?")) || !self) return;
     }
     accept();
 }

@@ -172,6 +172,18 @@ TEST_F(MainForm, anActionPressedDuringAWaitRunsOnceAfterTheHandlerReturned) {
     EXPECT_EQ(window->Gate().Queued(), 0u);
 }
 
+TEST_F(MainForm, closingWhileACalibrationAwaitsItsFreshReadingAsksAndSendsNothing) {
+    Press(TActionId::ConnectionSetup);
+    ASSERT_TRUE(Enabled(TActionId::CalibrAtm));
+    sim->Command("silent on");
+    window->show();
+    QTimer::singleShot(200, [&] { window->close(); });
+    Press(TActionId::CalibrAtm); // its "R1" waits for the silent gauge
+    ASSERT_TRUE(Until([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(Requests().back(), "R1");
+}
+
 // Closing during a wait, by the close box or by "Выход", also after a Stop that was queued.
 class ClosingDuringAWait : public WindowFixture,
                            public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
