@@ -94,7 +94,6 @@ TEST(SetPointDialog, okAsksBeforeSetPointsTheGaugeWillRoundAndNoReturnsToTheDial
         QString asked; // empty: nothing asked
     } rows[] = {
         {{"0.3", "1,50"}, false, ""}, // two digits as typed, although not exact in binary
-        {{"  12000", "9.9e9"}, false, ""},
         {{"12345", "1"}, false, "SP1L: 12345 → 1.2E+4. Записать?"},
         {{"12345", "0,00995"}, true, "SP1L: 12345 → 1.2E+4\nSP2H: 0,00995 → 1.0E-2. Записать?"},
     };
