@@ -3,6 +3,7 @@
 #include "ChartArea.h"
 #include "DateTime.h"
 #include "EventLoop.h"
+#include "MessageBox.h"
 #include "Pictures.h"
 #include "ValuePanel.h"
 #include "WebLink.h"
@@ -12,7 +13,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
@@ -101,10 +101,10 @@ TVG57Form::TVG57Form(QWidget* parent)
         return files;
     };
     showMessage = [this](const QString& text, const QString& detail) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, QMessageBox::Ok,
-                        this);
-        box.setInformativeText(detail);
-        box.exec();
+        ShowMessageBox(this, QMessageBox::NoIcon, QString::fromUtf8(kTitle), text, detail);
+    };
+    askQuestion = [this](const QString& question) {
+        return AskYesNo(this, QString::fromUtf8(kTitle), question);
     };
 
     // The constructor's start values; the chart's are its model's own.
@@ -118,8 +118,10 @@ TVG57Form::TVG57Form(QWidget* parent)
     BuildMenus();
     BuildToolBar();
     BuildClientArea();
-    setMinimumSize(kWidth, kHeight);
-    resize(kWidth, kHeight);
+    // The chart area has its design size at the start size, whatever the menu bar, tool bar and
+    // status bar need on this desktop: the pressure track is then its design 400 pixels.
+    setMinimumSize(StartSize());
+    resize(StartSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     FormCreate();
@@ -303,6 +305,16 @@ void TVG57Form::BuildClientArea() {
     statusBar()->addWidget(statusText_, 1);
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->setSizeGripEnabled(true);
+}
+
+QSize TVG57Form::StartSize() const {
+    return {kWidth, menuBar()->sizeHint().height() + kToolBarHeight + kStatusBarHeight +
+                        TChartArea::kDesignHeight};
+}
+
+QMenu* TVG57Form::createPopupMenu() {
+    // The bars' menu would offer only to hide the tool bar, under a blank entry.
+    return nullptr;
 }
 
 void TVG57Form::resizeEvent(QResizeEvent* event) {

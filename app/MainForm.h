@@ -38,7 +38,7 @@ class TValuePanel;
 class TVG57Form : public QMainWindow, public TGaugeView, public TCycleView {
     Q_OBJECT
 public:
-    static constexpr int kWidth = 965, kHeight = 570;
+    static constexpr int kWidth = 965;
     static constexpr int kToolBarHeight = 60, kStatusBarHeight = 19;
 
     explicit TVG57Form(QWidget* parent = nullptr);
@@ -75,6 +75,8 @@ public:
     // ---- what tests replace: modal dialogs and message boxes ----
     // Shows a message box (caption, text, detail); the default is a real QMessageBox.
     std::function<void(const QString& text, const QString& detail)> showMessage;
+    // Asks a question; true for "Да". The default is a message box whose default is "Нет".
+    std::function<bool(const QString& question)> askQuestion;
     // Asks for archives to load (several may be chosen together); empty when cancelled. The
     // default keeps the last file chosen and starts in the archive folder.
     std::function<QStringList()> chooseArchive;
@@ -101,10 +103,15 @@ public:
     void ShowPortOpenError(const std::string& port, const std::string& reason) override;
     void StatusChanged() override;
 
-    // The text the status bar shows now.
+    // The text the status bar shows now, in Russian, and the technical reason behind it, in
+    // whatever words the link and the system give, as its tooltip.
     QString StatusMessage() const;
     // The metrics address could not be served: the status bar says so, and measuring goes on.
     void SetMetricsProblem(std::string text);
+    QString StatusDetail() const;
+    // The window's size at start, also its minimum: the chart area at its design size.
+    QSize StartSize() const;
+    QMenu* createPopupMenu() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -126,6 +133,7 @@ private:
     void SetArchiveFolder();
     // The end of a load: the chart's loaded view from the readings, or a message.
     void LoadFinished(TLoadResult&& result);
+    TConfirm Confirm();
     void LayoutClientArea();
     // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
     void UpdateValueLook();

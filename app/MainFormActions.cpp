@@ -108,9 +108,16 @@ void TVG57Form::SetMetricsProblem(std::string text) {
     StatusChanged();
 }
 
+QString TVG57Form::StatusDetail() const {
+    return cycle_.AdapterGone() ? Text(cycle_.AdapterReason()) : QString();
+}
+
 void TVG57Form::StatusChanged() {
     if (cycle_.Measuring()) loadNotice_.clear(); // the loaded readings are no longer shown
-    if (statusText_) statusText_->setText(StatusMessage());
+    if (statusText_) {
+        statusText_->setText(StatusMessage());
+        statusText_->setToolTip(StatusDetail());
+    }
     UpdateValueLook();
 }
 
@@ -147,14 +154,21 @@ void TVG57Form::ActionDeviceSettingsExecute() {
     vg57::ActionDeviceSettingsExecute(this, link_, deviceSettingsExec);
 }
 
+TConfirm TVG57Form::Confirm() {
+    // A window closing while the fresh reading was awaited asks nothing more: the answer is no.
+    return [this](const std::string& question) {
+        return !closePending_ && askQuestion(Text(question));
+    };
+}
+
 void TVG57Form::ActionCalibrAtmExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrAtmExecute(link_);
+    vg57::ActionCalibrAtmExecute(link_, Confirm());
 }
 
 void TVG57Form::ActionCalibrZeroExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrZeroExecute(link_);
+    vg57::ActionCalibrZeroExecute(link_, Confirm());
 }
 
 void TVG57Form::ActionProgramSettingsExecute() {

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 
+#include <algorithm>
+
 namespace vg57 {
 
 namespace {
@@ -20,6 +22,7 @@ constexpr TSetPointRow kRows[kSetPointCount] = {
     {"SP2H", 811, 843, 344}, {"SP3L", 683, 715, 368}, {"SP3H", 811, 843, 368},
 };
 constexpr int kValueWidth = 75, kValueHeight = 17;
+constexpr int kCaptionGap = 4; // at least, between a caption and its value
 constexpr int kPressureWidth = 282, kPressureHeight = 50;
 
 QColor IndicatorColour(TIndicator c, const QPalette& palette) {
@@ -64,14 +67,15 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
 
     for (int i = 0; i < kSetPointCount; ++i) {
         const TSetPointRow& row = kRows[i];
-        Place(new QLabel(QString::fromLatin1(row.caption), this), row.labelX, row.top);
         setPoints_[i] = Place(new QLabel(QString::fromUtf8(kNoData), this), row.valueX, row.top,
                               kValueWidth, kValueHeight);
+        PlaceCaption(new QLabel(QString::fromLatin1(row.caption), this), row.labelX,
+                     *setPoints_[i]);
         setPoints_[i]->setObjectName(QString::fromLatin1(row.caption));
     }
-    Place(new QLabel(QStringLiteral("Ед. изм."), this), 683, 392);
     units_ =
         Place(new QLabel(QString::fromUtf8(kNoData), this), 731, 392, kValueWidth, kValueHeight);
+    PlaceCaption(new QLabel(QStringLiteral("Ед. изм."), this), 683, *units_);
     units_->setObjectName(QStringLiteral("Units"));
     staticTextTest_ = Place(new QLabel(QString(9, QLatin1Char(' ')), this), 691, 416);
     staticTextTest_->setObjectName(QStringLiteral("StaticText_Test"));
@@ -90,6 +94,16 @@ QLabel* TValuePanel::Place(QLabel* label, int x, int y, int w, int h) {
     else
         label->adjustSize();
     return label;
+}
+
+void TValuePanel::PlaceCaption(QLabel* caption, int x, const QLabel& value) {
+    // The caption's box is its value's height, so that both texts, centred alike, share a
+    // baseline. It keeps its design place unless the font is wider than the design's; then it
+    // moves left rather than touch its value.
+    const int width = caption->fontMetrics().horizontalAdvance(caption->text());
+    caption->setAlignment(value.alignment());
+    caption->setGeometry(std::min(x - kDesignLeft, value.x() - kCaptionGap - width), value.y(),
+                         width, value.height());
 }
 
 void TValuePanel::SetPressureText(const QString& text) {

@@ -55,6 +55,7 @@ protected:
 
 private:
     QLabel* Place(QLabel* label, int x, int y, int w = -1, int h = -1);
+    void PlaceCaption(QLabel* caption, int x, const QLabel& value);
     QLabel* image1_;
     QLabel* image2_;
     void SetGreyed(bool on);

@@ -2,6 +2,7 @@
 #include "EventLoop.h"
 #include "Fonts.h"
 #include "MainForm.h"
+#include "MessageBox.h"
 #include "MetricsBoard.h"
 #include "MetricsServer.h"
 #include "Numbers.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTranslator>
 
 #include <cstdio>
@@ -64,8 +64,8 @@ int main(int argc, char* argv[]) {
     vg57::InstallPortChooser();
     // The general error report: an error that escaped a handler is shown, and the program goes on.
     vg57::platform::SetExceptionDisplay([](const std::string& message) {
-        QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
-                              QString::fromStdString(message));
+        vg57::ShowMessageBox(QApplication::activeWindow(), QMessageBox::Critical,
+                             QApplication::applicationName(), QString::fromStdString(message));
     });
 
     // The board outlives the window's cycle that fills it, and the server that reads it.

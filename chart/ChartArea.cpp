@@ -18,7 +18,11 @@ TFreePanel* MakeSlider(QWidget* track, const QRect& geometry, const QColor& colo
     p->XSizing = horizontal;
     p->YSizing = !horizontal;
     QPalette pal = p->palette();
-    pal.setColor(QPalette::Window, colour);
+    pal.setColor(QPalette::Active, QPalette::Window, colour);
+    pal.setColor(QPalette::Inactive, QPalette::Window, colour);
+    // Disabled, it is greyed as Qt greys a control: its own lightness, no colour, paler.
+    pal.setColor(QPalette::Disabled, QPalette::Window,
+                 QColor::fromHsl(0, 0, colour.lightness()).lighter(170));
     p->setPalette(pal);
     return p;
 }
@@ -64,6 +68,8 @@ TChartArea::TChartArea(TChartModel& model, QWidget* parent) : QWidget(parent), m
     connect(yPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
     connect(xPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
     SyncGeometry();
+    // The pressure slider does nothing while the axis scales itself, and looks it.
+    yPanel_->setEnabled(!model_.AutoScaleY());
     // Every change of the model shows at the next pass of the event loop. A reading paints the
     // chart at once, then lets the waiting events run, so that it is on screen within its tick.
     model_.changed = [this] { chart_->RequestRefresh(); };

@@ -39,6 +39,12 @@ std::string FormatDateTimeLabel(double days) {
     return buf;
 }
 
+double DistinctTimeLabelStep(double proposedSeconds, double labelResolutionSeconds) {
+    if (!(proposedSeconds > labelResolutionSeconds)) return labelResolutionSeconds;
+    // The slack keeps a step of 60 s that arithmetic made 60.0000001 at 60 s.
+    return std::ceil(proposedSeconds / labelResolutionSeconds - 1e-6) * labelResolutionSeconds;
+}
+
 std::string FormatPressureLabel(double value) {
     if (value == 0 || !std::isfinite(value)) return value == 0 ? "0E0" : "";
     // to_chars never follows the regional settings: d.ddde±xx, rounded as printf rounds.

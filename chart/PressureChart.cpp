@@ -20,6 +20,12 @@ public:
     explicit TTimeTicker(const TChartModel& model) : model_(model) {}
 
 protected:
+    // A step finer than the label shows would repeat a label: whole seconds, or whole minutes
+    // when the labels carry the date.
+    double getTickStep(const QCPRange& range) override {
+        return DistinctTimeLabelStep(QCPAxisTickerDateTime::getTickStep(range),
+                                     model_.TimeLabelsWithDate() ? kMinuteLabels : kSecondLabels);
+    }
     QString getTickLabel(double tick, const QLocale&, QChar, int) override {
         const double days = tick / kSecondsPerDay;
         return QString::fromStdString(model_.TimeLabelsWithDate() ? FormatDateTimeLabel(days)

@@ -1,6 +1,7 @@
 #include "About.h"
 
 #include "Fonts.h"
+#include "MessageBox.h"
 #include "Pictures.h"
 
 #include <QPlainTextEdit>
@@ -24,17 +25,11 @@ QString AboutText() {
                "широкодиапазонного моноблочного вакуумметра BAROMAX VG-57, а также для "
                "управления им.\n"
                "\n"
-               "Разработчик программы:\n"
-               "Проект vg57\n"
-               "Веб-страница: https://example.org/vg57/\n"
-               "Электронная почта: vg57@example.org\n"
+               "Версия %2. Распространяется на условиях GNU General Public License версии 3 "
+               "или более поздней.\n"
                "\n"
-               "Дистрибьютор (заполняется при поставке)\n"
-               "Юридический и почтовый адрес: (заполняется при поставке)\n"
-               "Фактический адрес: (заполняется при поставке)\n"
-               "Телефон: +0 (000) 000-00-00, факс: +0 (000) 000-00-01\n"
-               "Сайт: %1\n"
-               "Электронная почта: info@vg57.example.org\n"
+               "Разработчик программы: проект vg57\n"
+               "Дистрибьютор: %1\n"
                "\n"
                "Перед началом работы с прибором и программой внимательно ознакомьтесь с "
                "руководством по эксплуатации вакуумметра. Программа дублирует функции самого "
@@ -43,13 +38,11 @@ QString AboutText() {
                "поддержки и обучения обращайтесь к дистрибьютору.\n"
                "\n"
                "Благодарим вас за выбор продукции производителя вакуумметра и дистрибьютора!")
-        .arg(site);
+        .arg(site, QStringLiteral(VG57_VERSION));
 }
 
 TAboutForm::TAboutForm(QWidget* owner, TPageOpener openPage)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      openPage_(std::move(openPage)), image1_(new TLinkLabel(this)),
+    : QDialog(owner, kDialogFrame), openPage_(std::move(openPage)), image1_(new TLinkLabel(this)),
       staticText1_(new TLinkLabel(this)), richEdit1_(new QPlainTextEdit(this)),
       btnClose_(new QPushButton(QStringLiteral("Закрыть"), this)) {
     setWindowTitle(QStringLiteral("Программа управления прибором Baromax VG-57"));

@@ -1,6 +1,7 @@
 #include "AppSett.h"
 
 #include "FloatSpinEdit.h"
+#include "MessageBox.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -13,9 +14,7 @@
 
 namespace vg57 {
 
-TAppSettingsForm::TAppSettingsForm(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint) {
+TAppSettingsForm::TAppSettingsForm(QWidget* owner) : QDialog(owner, kDialogFrame) {
     setWindowTitle(QStringLiteral("Настройки программы"));
     setFixedSize(kClientWidth, kClientHeight);
 
@@ -39,7 +38,8 @@ TAppSettingsForm::TAppSettingsForm(QWidget* owner)
     DevFrequency->setObjectName(QStringLiteral("DevFrequency"));
     DevFrequency->setRange(0.5, 3600.0);
     DevFrequency->setSingleStep(0.5);
-    DevFrequency->SetShownDecimals(1);
+    // The value in force, as exact as the milliseconds it stands for: 0.75, 0.5, 1.0.
+    DevFrequency->SetShownDecimals(1, 3);
     DevFrequency->setValue(0.5);
     DevFrequencyLabel->setBuddy(DevFrequency);
     auto* frequencyRow = new QHBoxLayout;

@@ -22,12 +22,16 @@ bool IsExponentLetter(char c) {
     return c == 'E' || c == 'e';
 }
 
+bool IsDecimalPoint(char c) {
+    return c == '.' || c == ',';
+}
+
 } // namespace
 
 bool IsSpinText(std::string_view text) {
     int points = 0, exponents = 0;
     for (const char c : text) {
-        if (c == '.')
+        if (IsDecimalPoint(c))
             ++points;
         else if (IsExponentLetter(c))
             ++exponents;
@@ -39,6 +43,9 @@ bool IsSpinText(std::string_view text) {
 
 double ParseSpinText(std::string_view text, double fallback) {
     if (text.empty() || !IsSpinText(text)) return fallback;
+    std::string written(text);
+    std::replace(written.begin(), written.end(), ',', '.');
+    text = written;
     // from_chars takes a '-' but no '+'; a "+-1" stays refused.
     if (text.front() == '+' && text.size() > 1 && text[1] != '-' && text[1] != '+')
         text.remove_prefix(1);
@@ -89,13 +96,25 @@ std::string FormatSpinValue(double value, int decimals) {
     return (negative && !zero ? "-" : "") + digits;
 }
 
+std::string FormatSpinValue(double value, int minDecimals, int maxDecimals) {
+    std::string text = FormatSpinValue(value, maxDecimals);
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos) return text; // inf, nan or no decimals at all
+    const std::size_t keep = point + 1 + static_cast<std::size_t>(std::max(minDecimals, 0));
+    while (text.size() > keep && text.back() == '0')
+        text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
 TFloatSpinEdit::TFloatSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
     setDecimals(kKeptDecimals);
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 }
 
-void TFloatSpinEdit::SetShownDecimals(int n) {
-    shownDecimals_ = std::clamp(n, 0, kKeptDecimals);
+void TFloatSpinEdit::SetShownDecimals(int minimum, int maximum) {
+    minDecimals_ = std::clamp(minimum, 0, kKeptDecimals);
+    maxDecimals_ = std::clamp(maximum, minDecimals_, kKeptDecimals);
     lineEdit()->setText(textFromValue(value()));
 }
 
@@ -104,7 +123,7 @@ QValidator::State TFloatSpinEdit::validate(QString& input, int&) const {
 }
 
 QString TFloatSpinEdit::textFromValue(double v) const {
-    return QString::fromStdString(FormatSpinValue(v, shownDecimals_));
+    return QString::fromStdString(FormatSpinValue(v, minDecimals_, maxDecimals_));
 }
 
 double TFloatSpinEdit::valueFromText(const QString& text) const {

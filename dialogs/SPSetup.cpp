@@ -1,6 +1,7 @@
 #include "SPSetup.h"
 
 #include "Codec.h"
+#include "MessageBox.h"
 #include "NumberFormat.h"
 
 #include <QComboBox>
@@ -8,7 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -33,7 +34,7 @@ std::string CheckSetPointTexts(const std::array<std::string, 6>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string name = kSetPointNames[i];
         TNumberFault fault;
-        const auto value = ParseNumber(texts[i], fault);
+        const auto value = ParseTypedNumber(texts[i], fault);
         // A number too large for any number type is still a number, only out of range.
         if (!value && fault != TNumberFault::tooLarge) return "Ошибка в записи числа " + name;
         if (!value || !IsWritableSetPoint(*value) || (*value == 0 && !SpellsZero(texts[i])))
@@ -42,10 +43,28 @@ std::string CheckSetPointTexts(const std::array<std::string, 6>& texts) {
     return {};
 }
 
+std::vector<std::string> RoundedSetPoints(const std::array<std::string, 6>& texts) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string typed =
+            texts[i].substr(std::min(texts[i].find_first_not_of(' '), texts[i].size()));
+        // The significant digits as typed: two at most are held unchanged.
+        std::string digits;
+        for (const char c : typed.substr(0, typed.find_first_of("Ee")))
+            if (c >= '0' && c <= '9') digits += c;
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        digits.erase(std::min(digits.find_last_not_of('0') + 1, digits.size()));
+        if (digits.size() <= 2) continue;
+        std::string held = SetPointText(EncodeNumber(*ParseTypedNumber(typed)));
+        std::replace(held.begin(), held.end(), 'e', 'E');
+        lines.push_back(std::string(kSetPointNames[i]) + ": " + typed + " → " + held);
+    }
+    return lines;
+}
+
 TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Установка граничных значений"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(kDialogFrame);
 
     // Made in tab order: SP1L, SP1H, ... SP3H, the unit, "Ok", "Отмена".
     auto* grid = new QGridLayout;
@@ -62,6 +81,10 @@ TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
     UnitMeasure->addItems({QStringLiteral("Па"), QStringLiteral("Torr"), QStringLiteral("mBar")});
     grid->addWidget(new QLabel(QStringLiteral("Ед. изм."), this), 3, 0);
     grid->addWidget(UnitMeasure, 3, 1);
+    SetPointUnit = new QLabel(this);
+    SetPointUnit->setObjectName(QStringLiteral("SetPointUnit"));
+    grid->addWidget(SetPointUnit, 3, 2, 1, 2);
+    ShowSetPointUnit(0);
 
     Button1 = new QPushButton(QStringLiteral("Ok"), this);
     Button2 = new QPushButton(QStringLiteral("Отмена"), this);
@@ -84,9 +107,10 @@ TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
     setFixedSize(321, 188);
 
     ShowInputError = [this](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка!"), text, QMessageBox::Ok,
-                        this);
-        box.exec();
+        ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Ошибка!"), text);
+    };
+    ConfirmRounding = [this](const QString& question) {
+        return AskYesNo(this, windowTitle(), question);
     };
 }
 
@@ -99,12 +123,27 @@ std::array<std::string, 6> TSPSetupForm::Texts() const {
 }
 
 void TSPSetupForm::Button1Click() {
-    const std::string error = CheckSetPointTexts(Texts());
-    if (error.empty()) {
-        accept();
+    const auto texts = Texts();
+    if (const std::string error = CheckSetPointTexts(texts); !error.empty()) {
+        if (ShowInputError) ShowInputError(QString::fromStdString(error));
         return;
     }
-    if (ShowInputError) ShowInputError(QString::fromStdString(error));
+    const std::vector<std::string> rounded = RoundedSetPoints(texts);
+    if (!rounded.empty() && ConfirmRounding) {
+        std::string question;
+        for (const std::string& line : rounded)
+            question += (question.empty() ? "" : "\n") + line;
+        // The question runs an event loop: the dialog may be gone when it returns.
+        const QPointer<TSPSetupForm> self(this);
+        if (!ConfirmRounding(QString::fromStdString(question + ". Записать?")) || !self) return;
+    }
+    accept();
+}
+
+void TSPSetupForm::ShowSetPointUnit(int unitIndex) {
+    SetPointUnit->setText(unitIndex >= 0 && unitIndex < UnitMeasure->count()
+                              ? QStringLiteral("в единицах: ") + UnitMeasure->itemText(unitIndex)
+                              : QStringLiteral("в единицах прибора"));
 }
 
 void TSPSetupForm::showEvent(QShowEvent* event) {

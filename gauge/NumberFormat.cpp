@@ -1,5 +1,6 @@
 #include "NumberFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -69,6 +70,17 @@ std::string FormatGeneral(long double value) {
 std::optional<long double> ParseNumber(std::string_view text) {
     TNumberFault fault;
     return ParseNumber(text, fault);
+}
+
+std::optional<long double> ParseTypedNumber(std::string_view text, TNumberFault& fault) {
+    std::string written(text);
+    std::replace(written.begin(), written.end(), ',', '.');
+    return ParseNumber(written, fault);
+}
+
+std::optional<long double> ParseTypedNumber(std::string_view text) {
+    TNumberFault fault;
+    return ParseTypedNumber(text, fault);
 }
 
 std::optional<long double> ParseNumber(std::string_view text, TNumberFault& fault) {

@@ -25,4 +25,10 @@ std::optional<long double> ParseNumber(std::string_view text);
 enum class TNumberFault { none, notANumber, tooLarge };
 std::optional<long double> ParseNumber(std::string_view text, TNumberFault& fault);
 
+// A number as an operator types it into a field: ParseNumber with ',' taken as the decimal point
+// like '.' (one of the two at most), as a Russian operator writes "1,5". Never for what files or
+// the gauge hold.
+std::optional<long double> ParseTypedNumber(std::string_view text, TNumberFault& fault);
+std::optional<long double> ParseTypedNumber(std::string_view text);
+
 } // namespace vg57

@@ -1,5 +1,6 @@
 #include "GaugeActions.h"
 
+#include "Codec.h"
 #include "GaugeLink.h"
 #include "NumberFormat.h"
 #include "SPSetup.h"
@@ -16,12 +17,26 @@ namespace vg57 {
 EUnitCodeNotNumber::EUnitCodeNotNumber(const std::string& code)
     : std::runtime_error("Код единицы измерения \"" + code + "\" от прибора не является числом") {}
 
-void ActionCalibrAtmExecute(TGaugeLink& link) {
-    link.CalibrateAtmosphere();
+namespace {
+
+bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::string& question) {
+    std::string pressure = "нет данных";
+    if (link.ReadMeasurement()) {
+        pressure = FormatGeneral(link.CurrentPressure);
+        if (const std::string unit = UnitName(link.UnitCode); !unit.empty()) pressure += " " + unit;
+    }
+    return confirm && confirm(question + " Текущее давление: " + pressure);
 }
 
-void ActionCalibrZeroExecute(TGaugeLink& link) {
-    link.CalibrateZero();
+} // namespace
+
+void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm) {
+    if (AskWithFreshReading(link, confirm, "Выполнить калибровку по атмосферному давлению?"))
+        link.CalibrateAtmosphere();
+}
+
+void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm) {
+    if (AskWithFreshReading(link, confirm, "Выполнить калибровку нуля?")) link.CalibrateZero();
 }
 
 int UnitIndexOf(const std::string& unitCode) {
@@ -65,6 +80,7 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     for (std::size_t i = 0; i < fields.size(); ++i)
         fields[i]->setText(QString::fromStdString(FormatGeneral(link.SetPoints[i])));
     form->UnitMeasure->setCurrentIndex(unitIndex);
+    form->ShowSetPointUnit(unitIndex);
 
     const int result = exec ? exec(*form) : form->exec();
     if (!form || result != QDialog::Accepted) return;
@@ -74,7 +90,7 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     if (const std::string error = CheckSetPointTexts(texts); !error.empty())
         throw std::runtime_error(error);
     for (std::size_t i = 0; i < texts.size(); ++i)
-        link.SetPoints[i] = *ParseNumber(texts[i]);
+        link.SetPoints[i] = *ParseTypedNumber(texts[i]);
     // An unknown unit read from the gauge leaves the list without a choice: unless the operator
     // picks one, the gauge keeps its unit rather than being sent a code it doesn't know.
     const int chosen = form->UnitMeasure->currentIndex();

@@ -212,12 +212,13 @@ void TMeasureCycle::DeviceLost() {
     // What was open, not what the number maps to now: the adapter's link may already be gone.
     lostIdentity_ = openIdentity_;
     const std::string& device = p_.port.OpenedDevice();
-    const std::string why = p_.port.DeviceLossText();
+    // The link's own words and the system's are for whoever digs deeper, apart from ours.
+    adapterReason_ = p_.port.DeviceLossText();
     const std::string port = p_.port.FixedDevice().empty()
                                  ? "порта COM" + std::to_string(p_.port.ComNumber()) +
                                        (device.empty() ? std::string() : " (" + device + ")")
                                  : device;
-    adapterText_ = "Адаптер " + port + " отключён" + (why.empty() ? std::string() : ": " + why);
+    adapterText_ = "Адаптер " + port + " отключён";
     PublishPort(false);
     UpdateReconnectTimer();
     // The last exchange may have been answered: the indicator must not stay green without it.
@@ -232,6 +233,7 @@ void TMeasureCycle::PortOpened() {
     if (!adapterGone_) return;
     adapterGone_ = false;
     adapterText_.clear();
+    adapterReason_.clear();
     UpdateReconnectTimer();
     p_.view.StatusChanged();
 }

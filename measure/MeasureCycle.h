@@ -82,6 +82,8 @@ public:
     bool DemoShown() const { return demoShown_; }
     bool AdapterGone() const { return adapterGone_; }
     const std::string& AdapterText() const { return adapterText_; }
+    // Why the adapter was lost, in the link's and the system's words; may be empty.
+    const std::string& AdapterReason() const { return adapterReason_; }
 
     // ---- how current the shown value is ----
     // A tick of this run has failed before any reading of it: there is no value to show.
@@ -136,6 +138,7 @@ private:
     std::chrono::steady_clock::time_point lastReading_{};
     bool haveReading_ = false;
     std::string adapterText_;
+    std::string adapterReason_;
     std::string openIdentity_; // what the open port's number stood for when it opened
     std::string lostIdentity_; // what the lost device was, to find that one again
     QTimer reconnectTimer_;

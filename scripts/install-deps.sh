@@ -14,6 +14,7 @@ packages=(
     fonts-liberation2                     # Liberation Sans: Arial's metrics for the value panel
     locales                               # ru_RU.UTF-8, so tests can check a comma locale
     libcpp-httplib-dev                    # serving the Prometheus metrics
+    libc-l10n                             # the system's reasons (strerror) in Russian
 )
 
 # Tests run under ru_RU.UTF-8, whose decimal separator is a comma.

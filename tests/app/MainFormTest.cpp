@@ -5,11 +5,16 @@
 #include "ChartArea.h"
 #include "ValuePanel.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -51,9 +56,19 @@ TEST_F(MainForm, startsStoppedWithTheDesignedActionsAndNoReadings) {
     EXPECT_TRUE(Requests().empty());
 }
 
-TEST_F(MainForm, cannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
+TEST_F(MainForm, startsAtItsDesignSizeCannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
     window->show();
-    EXPECT_EQ(window->minimumSize(), QSize(TVG57Form::kWidth, TVG57Form::kHeight));
+    QCoreApplication::processEvents();
+    const QSize start = window->StartSize();
+    EXPECT_EQ(window->size(), start);
+    EXPECT_EQ(window->minimumSize(), start);
+    // With the bars at their real heights, the chart area and the pressure track have their
+    // design sizes, so the start range of the pressure slider is the designed one.
+    EXPECT_EQ(window->ChartArea()->size(),
+              QSize(TChartArea::kDesignWidth, TChartArea::kDesignHeight));
+    EXPECT_EQ(window->ChartArea()->Panel5()->height(), 400);
+    window->Chart().SetAutoScale(false);
+    EXPECT_NEAR(window->Chart().Pmin(), 74400, 1);
     const QSize chartBefore = window->ChartArea()->size();
     const QSize panelSize = window->ValuePanel()->size();
     window->resize(1300, 800);
@@ -62,12 +77,53 @@ TEST_F(MainForm, cannotShrinkAndGrowsTheChartWhileThePanelKeepsItsCorner) {
     EXPECT_EQ(window->ValuePanel()->size(), panelSize);
     EXPECT_EQ(window->ValuePanel()->geometry().right(), client->width() - 1);
     EXPECT_EQ(window->ValuePanel()->y(), 0);
-    EXPECT_EQ(window->ChartArea()->width(), chartBefore.width() + 1300 - TVG57Form::kWidth);
-    EXPECT_EQ(window->ChartArea()->height(), chartBefore.height() + 800 - TVG57Form::kHeight);
+    EXPECT_EQ(window->ChartArea()->width(), chartBefore.width() + 1300 - start.width());
+    EXPECT_EQ(window->ChartArea()->height(), chartBefore.height() + 800 - start.height());
     window->resize(100, 100);
     QCoreApplication::processEvents();
-    EXPECT_GE(window->width(), TVG57Form::kWidth);
-    EXPECT_GE(window->height(), TVG57Form::kHeight);
+    EXPECT_GE(window->width(), start.width());
+    EXPECT_GE(window->height(), start.height());
+}
+
+TEST_F(MainForm, rightClicksOnTheBarsOpenNoMenuWhileTheChartKeepsItsOwn) {
+    window->show();
+    for (QWidget* w : {(QWidget*)window->menuBar(), (QWidget*)window->findChild<QToolBar*>(),
+                       (QWidget*)window->ChartArea()->Chart1()}) {
+        // A menu runs its own loop: the check runs in it and closes it.
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                opened = menu->actions().value(0)->text();
+                menu->close();
+            }
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                w->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w, &click);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(opened, w == window->ChartArea()->Chart1() ? "&Параметры отображения" : "");
+    }
+}
+
+TEST_F(MainForm, valuePanelCaptionsStandOnTheirValuesBaselineWithAGap) {
+    // Where QLabel puts a line's baseline: its box, centred or not, and the font.
+    const auto baseline = [](const QLabel* l) {
+        const QFontMetrics fm(l->font());
+        const int spare = l->contentsRect().height() - fm.height();
+        return l->y() + l->contentsRect().top() + fm.ascent() +
+               (l->alignment() & Qt::AlignVCenter ? spare / 2 : 0);
+    };
+    const QList<QLabel*> labels = window->ValuePanel()->findChildren<QLabel*>();
+    for (const QLabel* value : labels) {
+        const QString name = value->objectName() == "Units" ? "Ед. изм." : value->objectName();
+        if (!name.startsWith("SP") && name != "Ед. изм.") continue;
+        const auto caption = std::find_if(labels.begin(), labels.end(),
+                                          [&](const QLabel* l) { return l->text() == name; });
+        ASSERT_NE(caption, labels.end()) << name.toStdString();
+        EXPECT_EQ(baseline(*caption), baseline(value)) << name.toStdString();
+        const int inkEnd = (*caption)->x() + (*caption)->fontMetrics().horizontalAdvance(name);
+        EXPECT_GE(value->x() - inkEnd, 4) << name.toStdString();
+    }
 }
 
 TEST_F(MainForm, connectionSetUpFillsThePanelFromTheGaugeAndOffersItsActions) {
@@ -114,6 +170,18 @@ TEST_F(MainForm, anActionPressedDuringAWaitRunsOnceAfterTheHandlerReturned) {
     ASSERT_TRUE(Until([&] { return window->Cycle().Measuring(); }, 8000));
     Until([&] { return !window->Gate().Busy(); }, 8000);
     EXPECT_EQ(window->Gate().Queued(), 0u);
+}
+
+TEST_F(MainForm, closingWhileACalibrationAwaitsItsFreshReadingAsksAndSendsNothing) {
+    Press(TActionId::ConnectionSetup);
+    ASSERT_TRUE(Enabled(TActionId::CalibrAtm));
+    sim->Command("silent on");
+    window->show();
+    QTimer::singleShot(200, [&] { window->close(); });
+    Press(TActionId::CalibrAtm); // its "R1" waits for the silent gauge
+    ASSERT_TRUE(Until([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(Requests().back(), "R1");
 }
 
 // Closing during a wait, by the close box or by "Выход", also after a Stop that was queued.

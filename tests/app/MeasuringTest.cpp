@@ -5,6 +5,8 @@
 #include "ValuePanel.h"
 
 #include <QLabel>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <chrono>
@@ -190,7 +192,13 @@ TEST_F(Measuring, anAdapterThatDropsOutIsFoundAgainAndTheRunGoesOn) {
     ASSERT_TRUE(Until([&] { return Points() >= 2; }));
     sim->Command("unplug");
     ASSERT_TRUE(Until([&] { return window->Cycle().AdapterGone(); }));
-    EXPECT_TRUE(window->StatusMessage().contains(QStringLiteral("COM3")));
+    // Our Russian words alone in the bar; the link's and the system's reason in its tooltip.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Адаптер порта COM3 \\(/dev/\\S+\\) отключён$"))
+                    .match(window->StatusMessage())
+                    .hasMatch())
+        << window->StatusMessage().toStdString();
+    EXPECT_FALSE(window->StatusDetail().isEmpty());
+    EXPECT_EQ(window->statusBar()->findChild<QLabel*>()->toolTip(), window->StatusDetail());
     EXPECT_NE(window->ValuePanel()->Indicator(), TIndicator::green);
     Until([] { return false; }, 300);
     const std::size_t during = Points();

@@ -44,6 +44,10 @@ protected:
             messages << text;
             details << detail;
         };
+        window->askQuestion = [this](const QString& question) {
+            questions << question;
+            return false;
+        };
         window->connectionExec = [](TSetupCommForm&) { return int(QDialog::Accepted); };
     }
     void TearDown() override {
@@ -65,6 +69,7 @@ protected:
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<TVG57Form> window;
     QStringList messages, details;
+    QStringList questions; // asked of the operator, who answers "Нет"
 };
 
 } // namespace vg57::test

@@ -496,3 +496,10 @@ TEST(Thinning, aShortSliceIsCopiedAndLogLeavesOutNonPositivePoints) {
     ThinVisible(s, o, k, v);
     EXPECT_EQ(v, (std::vector<double>{1, 2, 3})) << "never drawn as a drop";
 }
+
+TEST(TimeLabels, theTickStepIsAWholeMultipleOfWhatTheLabelsTellApart) {
+    EXPECT_EQ(DistinctTimeLabelStep(2.5, kSecondLabels), 3);
+    EXPECT_EQ(DistinctTimeLabelStep(30, kMinuteLabels), 60);
+    EXPECT_EQ(DistinctTimeLabelStep(150, kMinuteLabels), 180);
+    EXPECT_EQ(DistinctTimeLabelStep(60.0000001, kMinuteLabels), 60) << "arithmetic's dust";
+}

@@ -8,6 +8,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
 using namespace vg57;
 
 namespace {
@@ -87,6 +90,7 @@ TEST_F(Area, theSizingPointerMatchesTheZone) {
     EXPECT_EQ(x->cursor().shape(), Qt::SizeHorCursor);
     Move(x, QPoint(100, 10), Qt::NoButton);
     EXPECT_EQ(x->cursor().shape(), Qt::ArrowCursor);
+    area.SetAutoScale(false);
     Move(area.YPanel(), QPoint(10, 150), Qt::NoButton);
     EXPECT_EQ(area.YPanel()->cursor().shape(), Qt::SizeVerCursor);
 }
@@ -185,8 +189,15 @@ TEST_F(Area, aReleaseWithinTheTopZoneLeavesTheDragInProgress) {
     EXPECT_EQ(model.Pmax(), pmax) << "nothing applied";
 }
 
-TEST_F(Area, automaticScalingMakesThePressureSliderInert) {
+TEST_F(Area, automaticScalingMakesThePressureSliderInertAndGrey) {
     TFreePanel* y = area.YPanel();
+    // As drawn: grey while the axis scales itself, its own blue once the slider acts.
+    const auto drawn = [y] { return y->grab().toImage().pixelColor(12, 76); };
+    EXPECT_FALSE(y->isEnabled());
+    EXPECT_EQ(drawn().saturation(), 0) << drawn().name().toStdString();
+    area.SetAutoScale(false);
+    EXPECT_EQ(drawn(), QColor(13, 109, 172));
+    area.SetAutoScale(true);
     const int top = y->y();
     Press(y, QPoint(10, 60));
     Move(y, QPoint(10, 160));
@@ -280,4 +291,20 @@ TEST_F(Area, aDayOfReadingsIsFedAsAThinnedSlice) {
     area.Chart1()->Refresh(true);
     EXPECT_LE(area.Chart1()->PointsFed(), 2u * area.Chart1()->axisRect()->width() + 4);
     EXPECT_GT(area.Chart1()->PointsFed(), 100u);
+}
+
+TEST_F(Area, noTwoTimeLabelsReadAlikeAndEachNamesItsOwnTick) {
+    const double t = kNow + 0.4 * kOneSecond;
+    const double spans[] = {kOneSecond, 1e-10, 7 * kOneSecond, 308.85 * kOneSecond}; // days
+    for (const double span : spans) {
+        model.TimeAxis().SetBoth(t, t + span); // at start-up 1 s, a file of one line 1e-10 day
+        area.Chart1()->Refresh(true);
+        const QVector<QString> labels = area.Chart1()->xAxis->tickVectorLabels();
+        const std::string shown = QStringList(labels.begin(), labels.end()).join(' ').toStdString();
+        EXPECT_EQ(std::set<QString>(labels.begin(), labels.end()).size(), size_t(labels.size()))
+            << shown;
+        EXPECT_GE(labels.size(), span > kOneSecond ? 3 : span < kOneSecond ? 0 : 1) << shown;
+        for (const double tick : area.Chart1()->xAxis->tickVector())
+            EXPECT_EQ(std::fmod(tick, 1.0), 0.0) << shown << ": 2.5 s steps label :02.5 \":02\"";
+    }
 }

@@ -118,3 +118,11 @@ TEST(AboutLayout, fixedBoxHoldsItsControlsAndTheWholeText) {
     EXPECT_LE(std::abs(close.center().x() - box.width() / 2), 1);
     EXPECT_TRUE(box.btnClose()->isDefault());
 }
+
+TEST(AboutText, namesThisBuildsVersionAndLicenceAndNoPlaceholder) {
+    const QString text = AboutText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Версия " VG57_VERSION "."))) << VG57_VERSION;
+    EXPECT_TRUE(text.contains(QStringLiteral("GNU General Public License версии 3")));
+    for (const char* placeholder : {"заполняется", "000", "vg57@", "info@"})
+        EXPECT_FALSE(text.contains(QString::fromUtf8(placeholder))) << placeholder;
+}

@@ -1,5 +1,5 @@
 // The numeric spin field: its text rules, and the field as the program settings dialog sets it
-// up (0.5 ... 3600, step 0.5, one decimal shown), typed into with real key events.
+// up (0.5 ... 3600, step 0.5, one to three decimals shown), typed into with real key events.
 #include "FloatSpinEdit.h"
 #include "AppSett.h"
 #include "AppSettFlow.h"
@@ -17,7 +17,7 @@
 
 using namespace vg57;
 
-TEST(SpinText, numbersReadWithAPointWhateverTheRegionalSettings) {
+TEST(SpinText, numbersReadWithAPointOrACommaWhateverTheRegionalSettings) {
     // Under a comma locale strtod would read "1.5" as 1; the field must not.
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = old ? old : "C";
@@ -26,10 +26,10 @@ TEST(SpinText, numbersReadWithAPointWhateverTheRegionalSettings) {
         const char* text;
         double expected; // NAN: not a number, reads as the fallback
     } rows[] = {
-        {"1.5", 1.5}, {"+2.5", 2.5}, {"-3", -3},     {"1E3", 1000}, {"2.5e-1", 0.25},
-        {".5", 0.5},  {"5.", 5},     {"", NAN},      {"-", NAN},    {"+", NAN},
-        {"1e", NAN},  {"1-2", NAN},  {"+-1", NAN},   {"1,5", NAN},  {" 1", NAN},
-        {"inf", NAN}, {"nan", NAN},  {"1E999", NAN}, {"0x10", NAN}, {"1..2", NAN},
+        {"1.5", 1.5},  {"+2.5", 2.5}, {"-3", -3},   {"1E3", 1000},  {"2.5e-1", 0.25}, {".5", 0.5},
+        {"5.", 5},     {"", NAN},     {"-", NAN},   {"+", NAN},     {"1e", NAN},      {"1-2", NAN},
+        {"+-1", NAN},  {"1,5", 1.5},  {" 1", NAN},  {",5", 0.5},    {"1,2.5", NAN},   {"1,,2", NAN},
+        {"2,5e1", 25}, {"inf", NAN},  {"nan", NAN}, {"1E999", NAN}, {"0x10", NAN},    {"1..2", NAN},
     };
     for (const Row& r : rows) {
         const double v = ParseSpinText(r.text, -42.0);
@@ -46,6 +46,7 @@ TEST(SpinText, numbersReadWithAPointWhateverTheRegionalSettings) {
     for (const auto& [v, text] : shown)
         EXPECT_EQ(FormatSpinValue(v, 1), text) << v;
     EXPECT_EQ(FormatSpinValue(2.5, 0), "3");
+    EXPECT_EQ(FormatSpinValue(1.2345, 1, 3), "1.235") << "the polling interval's form";
     EXPECT_EQ(FormatSpinValue(1e300, 1).size(), 303u);
     std::setlocale(LC_NUMERIC, saved.c_str());
 }
@@ -83,11 +84,12 @@ TEST_F(Field, keysAreRefusedWithABeepAndTheTypedValueIsTheValueUsed) {
         int ms;                      // the polling interval the value gives
         const char* first = nullptr; // typed before, so that the keys go over it selected
     } rows[] = {
-        {"0.75", "0.75", 0, "0.8", 750},
+        {"0.75", "0.75", 0, "0.75", 750},
         {"2.5", "2.5", 0, "2.5", 2500},
         {"1", "1", 0, "1.0", 1000},
-        {"1,5", "15", 1, "15.0", 15000},
-        {"1.2.5", "1.25", 1, "1.3", 1250},
+        {"1,5", "1,5", 0, "1.5", 1500},
+        {"1.2.5", "1.25", 1, "1.25", 1250},
+        {"1,2.5", "1,25", 1, "1.25", 1250},
         {"1e3", "1e3", 0, "1000.0", 1000000},
         {"2E1e", "2E1", 1, "20.0", 20000},
         {"5000", "5000", 0, "3600.0", 3600000},
@@ -95,7 +97,7 @@ TEST_F(Field, keysAreRefusedWithABeepAndTheTypedValueIsTheValueUsed) {
         {"-7", "-7", 0, "0.5", 500},
         {"abc", "0.5", 3, "0.5", 500},
         {"1e", "1e", 0, "0.5", 500},
-        {" +4.35", "+4.35", 1, "4.4", 4350},
+        {" +4.35", "+4.35", 1, "4.35", 4350},
         {"x9", "9", 1, "9.0", 9000},
         // The text as it stands is judged, a selection the key would replace included.
         {".5", "5", 1, "5.0", 5000},
@@ -126,8 +128,8 @@ TEST_F(Field, arrowKeysStepByHalfASecondWithinTheBounds) {
         int steps; // + up, - down
         const char* shown;
     } rows[] = {
-        {"0.5", 1, "1.0"},      {"0.5", -1, "0.5"}, {"3599", 3, "3600.0"},
-        {"5000", -1, "3599.5"}, {"0.75", 1, "1.3"}, {"1", -4, "0.5"},
+        {"0.5", 1, "1.0"},      {"0.5", -1, "0.5"},  {"3599", 3, "3600.0"},
+        {"5000", -1, "3599.5"}, {"0.75", 1, "1.25"}, {"1", -4, "0.5"},
     };
     for (const Row& r : rows) {
         Type(r.keys);

@@ -7,6 +7,7 @@
 #include "SPSetup.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -107,12 +108,18 @@ TEST(DeviceSettings, aClickAfterASlowReplyShowsAndWritesEachRelaysOwnValues) {
               (Strings{"0W210035003", "0W310015001", "0W410135013", "0W10001"}));
 }
 
-TEST(DeviceSettings, choosingTorrWritesUnitCode0002) {
+TEST(DeviceSettings, choosingTorrWritesUnitCode0002AfterSetPointsTypedInPascals) {
     SimRig s;
-    ActionDeviceSettingsExecute(
-        &s.owner, s.rig.link, Operator([](TSPSetupForm& d) { d.UnitMeasure->setCurrentIndex(1); }));
+    QString unitSaid;
+    ActionDeviceSettingsExecute(&s.owner, s.rig.link, Operator([&](TSPSetupForm& d) {
+        d.UnitMeasure->setCurrentIndex(1);
+        unitSaid = d.SetPointUnit->text();
+        d.SP1L->setText("2,5"); // as a Russian operator types it
+    }));
+    EXPECT_EQ(unitSaid, QStringLiteral("в единицах: Па")) << "the unit they are written in";
     const auto sent = s.Requests();
     ASSERT_GE(sent.size(), 9u);
+    EXPECT_EQ(sent[5], "0W225105003");
     EXPECT_EQ(sent[8], "0W10002");
     EXPECT_EQ(s.rig.link.UnitCode, "0002");
     EXPECT_EQ(s.rig.view.units, "Торр") << "read back";
@@ -215,12 +222,14 @@ TEST(DeviceSettings, theDialogIsFreedWhenAnErrorIsRaisedAfterOk) {
     EXPECT_EQ(Writes(gauge.Requests()), Strings{});
 }
 
+const TConfirm kYes = [](const std::string&) { return true; };
+
 TEST(Calibration, eachResultIsShownWithItsTextAndNoReplyShowsNone) {
     SimRig s;
     auto& messages = s.rig.view.messages;
     struct Row {
         const char* pressure;
-        void (*action)(TGaugeLink&);
+        void (*action)(TGaugeLink&, const TConfirm&);
         const char* text;
     };
     const Row rows[] = {
@@ -234,12 +243,40 @@ TEST(Calibration, eachResultIsShownWithItsTextAndNoReplyShowsNone) {
     for (const Row& r : rows) {
         s.sim.Command(std::string("pressure ") + r.pressure);
         messages.clear();
-        r.action(s.rig.link);
+        r.action(s.rig.link, kYes);
         EXPECT_EQ(messages, Strings{r.text}) << r.pressure;
     }
     s.sim.Command("silent on");
     messages.clear();
-    ActionCalibrZeroExecute(s.rig.link); // waits out the reply time-out
+    ActionCalibrZeroExecute(s.rig.link, kYes); // waits out the reply time-outs
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(s.Requests().back(), "0C2") << "the command went out";
+}
+
+TEST(Calibration, asksWithAFreshReadingAndSendsNothingUnlessTheAnswerIsYes) {
+    SimRig s;
+    s.sim.Command("pressure 1.0E5");
+    const std::string atm = "Выполнить калибровку по атмосферному давлению? Текущее давление: ";
+    const struct {
+        void (*action)(TGaugeLink&, const TConfirm&);
+        bool answer;
+        std::string asked;
+        Strings sent; // the first exchange readies the gauge ("S3")
+    } rows[] = {
+        {ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
+        {ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
+        {ActionCalibrZeroExecute,
+         false,
+         "Выполнить калибровку нуля? Текущее давление: нет данных",
+         {"0R1"}}, // silent
+    };
+    for (const auto& r : rows) {
+        if (r.action == ActionCalibrZeroExecute) s.sim.Command("silent on");
+        const std::size_t before = s.Requests().size();
+        Strings asked;
+        r.action(s.rig.link, [&](const std::string& q) { return asked.push_back(q), r.answer; });
+        EXPECT_EQ(asked, Strings{r.asked});
+        const Strings all = s.Requests();
+        EXPECT_EQ(Strings(all.begin() + std::ptrdiff_t(before), all.end()), r.sent);
+    }
 }

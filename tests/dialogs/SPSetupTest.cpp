@@ -17,14 +17,20 @@ using namespace vg57;
 
 namespace {
 
-// A dialog with every field valid, whose input errors are recorded instead of shown.
+// A dialog with every field valid, whose input errors and questions are recorded instead of
+// shown; the operator answers the rounding question with `write`.
 struct Form {
     TSPSetupForm form;
-    QStringList shown;
+    QStringList shown, asked;
+    bool write = true;
     Form() {
         for (QLineEdit* f : form.Fields())
             f->setText("1");
         form.ShowInputError = [this](const QString& text) { shown << text; };
+        form.ConfirmRounding = [this](const QString& question) {
+            asked << question;
+            return write;
+        };
     }
     // Presses "Ok"; returns the message shown, or "accepted".
     QString PressOk() {
@@ -63,7 +69,7 @@ TEST(SetPointDialog, eachTextIsAcceptedOrNamedWithItsFault) {
         {2, "1e2", "accepted"},        {3, "  12", "accepted"},
         {4, "0", "accepted"},          {5, "9.94E9", "accepted"}, // rounds to 9.9E9
         {0, "9.96E-10", "accepted"},                              // rounds to 1.0E-9
-        {5, "1,5", Bad("SP3H")},                                  // ',' is never a decimal point
+        {5, "1,5", "accepted"},        {1, "1,2.5", Bad("SP1H")}, // ',' or '.', one of them
         {0, "12 ", Bad("SP1L")},                                  // nothing may follow
         {2, "", Bad("SP2L")},          {3, "abc", Bad("SP2H")},
         {4, "1e5000", Range("SP3L")},                                // a number, if a huge one
@@ -78,6 +84,28 @@ TEST(SetPointDialog, eachTextIsAcceptedOrNamedWithItsFault) {
         field->setText(r.text);
         EXPECT_EQ(f.PressOk(), r.expected) << '"' << r.text << '"';
         EXPECT_EQ(field->text(), r.text) << "texts stay as typed";
+    }
+}
+
+TEST(SetPointDialog, okAsksBeforeSetPointsTheGaugeWillRoundAndNoReturnsToTheDialog) {
+    struct Row {
+        std::array<const char*, 2> texts; // SP1L, SP2H; the others hold "1"
+        bool write;
+        QString asked; // empty: nothing asked
+    } rows[] = {
+        {{"0.3", "1,50"}, false, ""}, // two digits as typed, although not exact in binary
+        {{"12345", "1"}, false, "SP1L: 12345 → 1.2E+4. Записать?"},
+        {{"12345", "0,00995"}, true, "SP1L: 12345 → 1.2E+4\nSP2H: 0,00995 → 1.0E-2. Записать?"},
+    };
+    for (const Row& r : rows) {
+        Form f;
+        f.write = r.write;
+        f.form.SP1L->setText(r.texts[0]);
+        f.form.SP2H->setText(r.texts[1]);
+        const QString result = f.PressOk();
+        EXPECT_EQ(f.asked, r.asked.isEmpty() ? QStringList() : QStringList{r.asked}) << r.texts[0];
+        EXPECT_EQ(result, r.asked.isEmpty() || r.write ? "accepted" : "0 messages") << r.texts[0];
+        EXPECT_EQ(f.form.SP1L->text(), r.texts[0]) << "texts stay as typed";
     }
 }
 
@@ -148,7 +176,7 @@ TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndTheDialogStaysAsItWas) {
     TSPSetupForm d;
     for (QLineEdit* f : d.Fields())
         f->setText("1");
-    d.SP1L->setText("1,5");
+    d.SP1L->setText("1..5");
     d.show();
     QApplication::setActiveWindow(&d);
     d.SP3L->setFocus();
@@ -169,6 +197,6 @@ TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndTheDialogStaysAsItWas) {
     EXPECT_TRUE(boxSeen);
     EXPECT_TRUE(d.isVisible());
     EXPECT_NE(d.result(), QDialog::Accepted);
-    EXPECT_EQ(d.SP1L->text(), "1,5");
+    EXPECT_EQ(d.SP1L->text(), "1..5");
     EXPECT_EQ(d.focusWidget(), d.SP3L);
 }
