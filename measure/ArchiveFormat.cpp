@@ -230,6 +230,10 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;
     if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
+    // The code ends at the line's end, its CR or a blank.
+    std::string_view code = line.substr(p1 + 1 + p2 + 1);
+    code = code.substr(0, code.find_first_of(" \t\r"));
+    r.unit = UnitOfCode(code);
     return r;
 }
 

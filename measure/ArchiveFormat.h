@@ -3,6 +3,8 @@
 // so that a file written on one machine loads on any other.
 #pragma once
 
+#include "PressureUnit.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,11 +49,14 @@ std::optional<TArchiveTime> ParseArchiveTime(std::string_view text);
 struct TArchiveReading {
     TArchiveTime time;
     double pressure = 0;
+    EPressureUnit unit = EPressureUnit::unknown;
 };
 
 // One line without its LF (a CR before it does no harm): the time before the first space, the
 // pressure up to the next space within the following 100 characters, '.' as decimal point. The
-// unit code and anything after it are not examined. Empty when the line is to be skipped.
+// unit code after that space is read for what it names; a code that is missing or not one of the
+// three leaves the reading with an unknown unit, never skips it. Anything after the code is not
+// examined. Empty when the line is to be skipped.
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line);
 
 } // namespace vg57

@@ -32,6 +32,7 @@ void TArchiveReader::Feed(std::string_view bytes) {
 void TArchiveReader::Reserve(std::size_t readings) {
     data_.times.reserve(readings);
     data_.pressures.reserve(readings);
+    data_.units.reserve(readings);
 }
 
 void TArchiveReader::Finish() {
@@ -73,6 +74,7 @@ void TArchiveReader::Line(std::string_view line) {
     }
     data_.times.push_back(t);
     data_.pressures.push_back(reading->pressure);
+    data_.units.push_back(reading->unit);
 }
 
 } // namespace vg57

@@ -14,6 +14,7 @@ namespace vg57 {
 // What a file gives the chart: the readings in file order (the chart sorts them) and the span.
 struct TArchiveData {
     std::vector<double> times, pressures;
+    std::vector<EPressureUnit> units; // the unit each reading was taken in
     // Start values kept when no line is accepted; the chart's axis rules order them.
     double tmin = -1e-9, tmax = -1.0;
     std::size_t lines = 0; // lines seen, accepted or not
