@@ -128,7 +128,11 @@ TLeakAnalysis AnalyseLeak(const TLeakReadings& in, double volumeLitres) {
     r.unit = in.unit;
     r.slope = whole.slope;
     r.slopeStderr = whole.stderr_;
-    if (whole.ssTotal > 0) r.r2 = 1.0 - whole.ssResidual / whole.ssTotal;
+    // Equal readings leave R² undefined; asked of the readings themselves, since a mean that
+    // rounds leaves a total sum of squares a hair above zero.
+    const bool allEqual = std::all_of(in.pressures.begin(), in.pressures.end(),
+                                      [&](double p) { return p == in.pressures.front(); });
+    if (!allEqual && whole.ssTotal > 0) r.r2 = 1.0 - whole.ssResidual / whole.ssTotal;
     r.volumeLitres = volumeLitres;
     r.leakRate = volumeLitres * r.slope;
     r.leakRatePaM3s = r.leakRate * PascalsPer(r.unit) * kCubicMetresPerLitre;

@@ -4,7 +4,6 @@
 #include "DateTime.h"
 
 #include <QDate>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -43,13 +42,6 @@ std::optional<TCliTime> ParseCliTime(const QString& text) {
 std::optional<double> ParseCliDate(const QString& text) {
     static const QRegularExpression form(R"(^(\d{4})-(\d{2})-(\d{2})$)");
     const auto m = form.match(text);
-    if (!m.hasMatch()) return std::nullopt;
-    return DateValue(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-}
-
-std::optional<double> DateOfArchiveName(const QString& path) {
-    static const QRegularExpression form(R"(^(\d{4})_(\d{2})_(\d{2}) \d{2}_\d{2}_\d{2}\.txt$)");
-    const auto m = form.match(QFileInfo(path).fileName());
     if (!m.hasMatch()) return std::nullopt;
     return DateValue(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
 }

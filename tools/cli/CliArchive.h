@@ -18,8 +18,6 @@ struct TCliTime {
 std::optional<TCliTime> ParseCliTime(const QString& text);
 // "YYYY-MM-DD" at midnight.
 std::optional<double> ParseCliDate(const QString& text);
-// The date of an archive named "yyyy_mm_dd hh_nn_ss.txt" (any folder), at midnight.
-std::optional<double> DateOfArchiveName(const QString& path);
 
 struct TCliArchive {
     QString path;

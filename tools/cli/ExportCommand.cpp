@@ -1,4 +1,5 @@
 // vg57-cli export: an archive's readings as CSV.
+#include "ArchiveDate.h"
 #include "CliArchive.h"
 #include "CliCommon.h"
 #include "CsvExport.h"
@@ -35,7 +36,7 @@ int RunExportCommand(const QStringList& args) {
         archive.date = ParseCliDate(parser.value("date"));
         if (!archive.date) return UsageError("--date: not a YYYY-MM-DD date");
     } else {
-        archive.date = DateOfArchiveName(archive.path);
+        archive.date = DateOfArchiveName(archive.path.toStdString());
         if (!archive.date) return UsageError("--date needed");
     }
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);

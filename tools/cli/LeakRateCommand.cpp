@@ -1,4 +1,5 @@
 // vg57-cli leak-rate: the leak rate by pressure rise over an interval of an archive.
+#include "ArchiveDate.h"
 #include "CliArchive.h"
 #include "CliCommon.h"
 #include "LeakReport.h"
@@ -106,7 +107,7 @@ int RunLeakRateCommand(const QStringList& args) {
 
     TCliArchive archive;
     archive.path = parser.positionalArguments().front();
-    archive.date = DateOfArchiveName(archive.path);
+    archive.date = DateOfArchiveName(archive.path.toStdString());
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);
     const TPlaced start = PlaceTime(archive, *from);
     if (!start.problem.isEmpty()) return UsageError(start.problem);
