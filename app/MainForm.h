@@ -22,6 +22,8 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -31,6 +33,8 @@ namespace vg57 {
 
 class TAboutForm;
 class TChartArea;
+class TExportDateDialog;
+class TLeakRateDialog;
 class TValuePanel;
 
 class TVG57Form : public QMainWindow, public TGaugeView, public TCycleView {
@@ -59,6 +63,9 @@ public:
     TValuePanel* ValuePanel() const { return panel_; }
     QAction* Action(TActionId id) const { return actionList_[static_cast<int>(id)]; }
     QAction* AboutAction() const { return about_; }
+    QAction* SaveChartAction() const { return saveChart_; }
+    QAction* ExportCsvAction() const { return exportCsv_; }
+    QAction* LeakRateAction() const { return leakRate_; }
 
     // ---- handlers ----
     void FormCreate();
@@ -69,6 +76,14 @@ public:
     void ActionCalibrZeroExecute();
     void ActionProgramSettingsExecute();
     void N6Click();
+    void ActionSaveChartExecute();
+    void ActionExportCsvExecute();
+    void ActionLeakRateExecute();
+    // The leak rate dialog over the readings from `from` to `to` (the chart's times, inclusive);
+    // says in a message why not when the interval has too few readings or unknown units.
+    void ShowLeakRate(double from, double to);
+    // The chart's selected time interval; none until the chart offers selection.
+    std::function<std::optional<std::pair<double, double>>()> selectedInterval;
 
     // ---- what tests replace: modal dialogs and message boxes ----
     // Shows a message box (caption, text, detail); the default is a real QMessageBox.
@@ -81,6 +96,10 @@ public:
     TSPSetupExec deviceSettingsExec;
     TAppSettingsExec programSettingsExec;
     std::function<int(TAboutForm&)> aboutExec;
+    // Asks where to save (caption, filter, proposed name); empty when cancelled.
+    std::function<QString(const QString&, const QString&, const QString&)> chooseSaveFile;
+    std::function<int(TLeakRateDialog&)> leakRateExec;
+    std::function<int(TExportDateDialog&)> exportDateExec;
 
     // ---- TGaugeView ----
     void SetUnitsText(const std::string& text) override;
@@ -123,7 +142,9 @@ private:
     TActionGate gate_;
     TMeasureCycle cycle_;
     std::string archiveFolderProblem_;
-    QString lastArchive_; // the open-file dialog's file name, kept between uses
+    QString lastArchive_;       // the open-file dialog's file name, kept between uses
+    std::string loadedArchive_; // the file last loaded for viewing
+    double leakVolume_ = 1.0;   // the chamber volume in litres, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
 
@@ -132,6 +153,9 @@ private:
     QLabel* statusText_ = nullptr;
     std::array<QAction*, kActionCount> actionList_{};
     QAction* about_ = nullptr;
+    QAction* saveChart_ = nullptr;
+    QAction* exportCsv_ = nullptr;
+    QAction* leakRate_ = nullptr;
 };
 
 } // namespace vg57

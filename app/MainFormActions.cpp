@@ -123,6 +123,7 @@ void TVG57Form::ActionLoadfromFileExecute() {
     const QString file = chooseArchive ? chooseArchive() : QString();
     if (!file.isEmpty()) {
         const std::string problem = LoadArchiveFile(file.toStdString(), chart_);
+        if (problem.empty()) loadedArchive_ = file.toStdString();
         if (!problem.empty())
             showMessage(QStringLiteral("Невозможно загрузить файл"), Text(problem));
     }
