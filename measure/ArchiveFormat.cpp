@@ -107,6 +107,12 @@ bool ParseDate(std::string_view t, double& out) {
 // rules of ParseNumber, converted straight to the double the chart keeps (one rounding, and far
 // faster than through long double).
 bool ParsePressure(std::string_view t, double& out) {
+    // The common case first: a number from_chars takes whole, starting with a digit or '.', is
+    // one the rules below accept (from_chars alone would also take "inf" and "nan").
+    if (!t.empty() && (IsDigit(t[0]) || t[0] == '.')) {
+        const auto res = std::from_chars(t.data(), t.data() + t.size(), out);
+        if (res.ec == std::errc() && res.ptr == t.data() + t.size()) return true;
+    }
     std::size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
@@ -221,19 +227,35 @@ std::optional<TArchiveTime> ParseArchiveTime(std::string_view text) {
     return t;
 }
 
+namespace {
+
+// The unit code of a line: it ends at the line's end, its CR or a blank.
+EPressureUnit UnitOfField(std::string_view rest) {
+    if (rest.size() >= 4 && rest[0] == '0' && rest[1] == '0' && rest[2] == '0' &&
+        (rest.size() == 4 || rest[4] == ' ' || rest[4] == '\t' || rest[4] == '\r'))
+        return UnitOfCode(rest.substr(0, 4));
+    return EPressureUnit::unknown;
+}
+
+} // namespace
+
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
-    const std::size_t p1 = line.find(' ');
-    if (p1 == std::string_view::npos) return std::nullopt; // no time text
     TArchiveReading r;
-    if (!ParseTime(line.substr(0, p1), r.time)) return std::nullopt;
+    std::size_t p1 = 12;
+    // A line as the program writes it has its time at fixed places; others take the long way.
+    if (line.size() > p1 && line[p1] == ' ' && ParseWrittenTime(line.substr(0, p1), r.time.value)) {
+        r.time.hasDate = false;
+    } else {
+        p1 = line.find(' ');
+        if (p1 == std::string_view::npos) return std::nullopt; // no time text
+        if (!ParseTime(line.substr(0, p1), r.time)) return std::nullopt;
+    }
     const std::string_view window = line.substr(p1 + 1, kArchivePressureWindow);
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;
     if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
-    // The code ends at the line's end, its CR or a blank.
-    std::string_view code = line.substr(p1 + 1 + p2 + 1);
-    code = code.substr(0, code.find_first_of(" \t\r"));
-    r.unit = UnitOfCode(code);
+    // Like the rest, the code is looked for only within the characters a reader keeps of a line.
+    r.unit = UnitOfField(line.substr(0, kArchiveLineExamined).substr(p1 + 1 + p2 + 1));
     return r;
 }
 
