@@ -304,9 +304,10 @@ TEST(Simulator, neverReplacesTheLinkOfARealAdapter) {
 
 TEST_F(HeldGauge, controlCommandsWithBadNumbersAreRefusedAndChangeNothing) {
     ASSERT_EQ(sim.Command("pressure 0.0025"), "ok pressure 0.0025");
-    for (const char* bad : {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan",
-                            "pressure", "delay x", "delay -5", "length 2x", "split two 10",
-                            "split 2", "noise maybe", "echo XY", "address G"}) {
+    for (const char* bad :
+         {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan", "pressure", "delay x",
+          "delay -5", "length 2x", "split two 10", "split 2", "noise maybe", "echo XY", "address G",
+          "leak 0", "leak -3", "leak x"}) {
         const std::string answer = sim.Command(bad);
         EXPECT_EQ(answer.rfind(std::string("error: '") + bad + "' refused: ", 0), 0u) << answer;
     }
