@@ -14,6 +14,7 @@
 #include "LeakRateDialog.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -52,12 +53,17 @@ TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
     return kept;
 }
 
+// A proposed file name in a folder ("" is the working directory), for the save dialogs.
+QString InFolder(const std::string& folder, const QString& name) {
+    return folder.empty() ? name : QDir(Text(folder)).filePath(name);
+}
+
 } // namespace
 
 void TVG57Form::ActionSaveChartExecute() {
     const QString caption = QStringLiteral("Сохранить график");
     const QString filter = QStringLiteral("PNG (*.png);;SVG (*.svg);;PDF (*.pdf)");
-    const QString name = QStringLiteral("график.png");
+    const QString name = InFolder(archive_.Folder(), QStringLiteral("график.png"));
     const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
                                         : QFileDialog::getSaveFileName(this, caption, name, filter);
     if (path.isEmpty()) return;
@@ -90,7 +96,8 @@ void TVG57Form::ActionExportCsvExecute() {
     }
     const QString caption = QStringLiteral("Экспорт в CSV");
     const QString filter = QStringLiteral("CSV (*.csv)");
-    const QString name = QFileInfo(Text(kept.file)).completeBaseName() + QStringLiteral(".csv");
+    const QFileInfo source(Text(kept.file));
+    const QString name = source.absoluteDir().filePath(source.completeBaseName() + ".csv");
     const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
                                         : QFileDialog::getSaveFileName(this, caption, name, filter);
     if (path.isEmpty()) return;

@@ -4,7 +4,9 @@
 #include "LeakReport.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -18,6 +20,13 @@ namespace {
 QString Text(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
+// Beside the archive, named after it: "<archive> натекание.txt".
+QString ReportName(const std::string& archivePath) {
+    if (archivePath.empty()) return QStringLiteral("натекание.txt");
+    const QFileInfo archive(Text(archivePath));
+    return archive.absoluteDir().filePath(archive.completeBaseName() + " натекание.txt");
+}
+
 } // namespace
 
 TLeakRateDialog::TLeakRateDialog(TLeakReadings readings, std::string archivePath,
@@ -99,7 +108,7 @@ void TLeakRateDialog::SaveReportClicked() {
         chooseReportFile
             ? chooseReportFile()
             : QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить отчёт"),
-                                           QStringLiteral("натекание.txt"),
+                                           ReportName(archivePath_),
                                            QStringLiteral("Текст (*.txt);;Все файлы (*)"));
     if (path.isEmpty()) return;
     const QString problem = SaveReport(path);
