@@ -8,10 +8,11 @@
 
 namespace vg57 {
 
-std::string FigureText(double value) {
+std::string FigureText(double value, int digits) {
     // Rounded through its decimal text, so that the general format shows no binary remainder.
     char buf[40];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 3);
+    const auto res =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, digits - 1);
     double rounded = value;
     std::from_chars(buf, res.ptr, rounded);
     return FormatGeneral(rounded);
@@ -45,7 +46,8 @@ std::vector<std::pair<std::string, std::string>> LeakFigures(const TLeakResult& 
         {"Объём камеры", FigureText(r.volumeLitres) + " л"},
         {"Q", FigureText(r.leakRate) + " " + unit + "·л/с"},
         {"Q в СИ", FigureText(r.leakRatePaM3s) + " Па·м³/с"},
-        {"R²", r.r2 ? FigureText(*r.r2) : "—"},
+        // A good fit differs from 1 only in the fifth digit or later.
+        {"R²", r.r2 ? FigureText(*r.r2, 6) : "—"},
     };
 }
 

@@ -10,8 +10,9 @@
 
 namespace vg57 {
 
-// A number to four significant digits in the general number format ("1.235E-5", "0.001235").
-std::string FigureText(double value);
+// A number to `digits` significant digits in the general number format ("1.235E-5",
+// "0.001235").
+std::string FigureText(double value, int digits = 4);
 // "hh:nn:ss.zzz", with "dd.mm.yyyy " before it when the date-time carries a date.
 std::string ReadingTimeText(double dateTime);
 
