@@ -1,6 +1,8 @@
 #include "MainForm.h"
 
 #include "ChartArea.h"
+#include "ChartTools.h"
+#include "Codec.h"
 #include "DateTime.h"
 #include "EventLoop.h"
 #include "Pictures.h"
@@ -307,6 +309,12 @@ void TVG57Form::BuildClientArea() {
     // The chart's context menu runs the program settings.
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
+    tools_ = new TChartTools(*area_->Chart1(), chart_);
+    // A loaded file's unit is its lines'; the gauge's unit names only live readings.
+    tools_->unitName = [this] {
+        return chart_.LoadedView ? QString() : QString::fromStdString(UnitName(link_.UnitCode));
+    };
+    selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
 
     statusText_ = new QLabel(this);

@@ -33,6 +33,7 @@ namespace vg57 {
 
 class TAboutForm;
 class TChartArea;
+class TChartTools;
 class TExportDateDialog;
 class TLeakRateDialog;
 class TValuePanel;
@@ -60,6 +61,7 @@ public:
     TActionStates& ActionStates() { return actions_; }
     TActionGate& Gate() { return gate_; }
     TChartArea* ChartArea() const { return area_; }
+    TChartTools* ChartTools() const { return tools_; }
     TValuePanel* ValuePanel() const { return panel_; }
     QAction* Action(TActionId id) const { return actionList_[static_cast<int>(id)]; }
     QAction* AboutAction() const { return about_; }
@@ -82,7 +84,7 @@ public:
     // The leak rate dialog over the readings from `from` to `to` (the chart's times, inclusive);
     // says in a message why not when the interval has too few readings or unknown units.
     void ShowLeakRate(double from, double to);
-    // The chart's selected time interval; none until the chart offers selection.
+    // The chart's selected time interval (the chart tools' by default).
     std::function<std::optional<std::pair<double, double>>()> selectedInterval;
 
     // ---- what tests replace: modal dialogs and message boxes ----
@@ -149,6 +151,7 @@ private:
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
 
     TChartArea* area_ = nullptr;
+    TChartTools* tools_ = nullptr;
     TValuePanel* panel_ = nullptr;
     QLabel* statusText_ = nullptr;
     std::array<QAction*, kActionCount> actionList_{};

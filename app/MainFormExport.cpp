@@ -8,6 +8,7 @@
 #include "ArchiveLoader.h"
 #include "ChartArea.h"
 #include "ChartExport.h"
+#include "ChartTools.h"
 #include "CsvExport.h"
 #include "DateTime.h"
 #include "ExportDateDialog.h"
@@ -150,10 +151,13 @@ void TVG57Form::ShowLeakRate(double from, double to) {
     dialog.showError = [this](const QString& text) {
         showMessage(QStringLiteral("Отчёт не сохранён"), text);
     };
+    const TLeakResult& fit = dialog.Result();
+    if (tools_) tools_->ShowFit(fit.start, fit.fitStart, fit.end, fit.fitEnd);
     if (leakRateExec)
         leakRateExec(dialog);
     else
         dialog.exec();
+    if (tools_) tools_->HideFit();
     leakVolume_ = dialog.Volume();
 }
 

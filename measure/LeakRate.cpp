@@ -11,7 +11,7 @@ namespace {
 constexpr double kMsPerDay = 86400000.0;
 
 struct TLine {
-    double slope = 0, stderr_ = 0;
+    double slope = 0, intercept = 0, stderr_ = 0;
     double ssResidual = 0, ssTotal = 0;
     bool ok = false;
 };
@@ -40,9 +40,9 @@ TLine Fit(const std::vector<double>& seconds, const std::vector<double>& p, std:
     }
     if (!(sxx > 0)) return line;
     line.slope = sxy / sxx;
-    const double intercept = pMean - line.slope * tMean;
+    line.intercept = pMean - line.slope * tMean;
     for (std::size_t i = first; i < last; ++i) {
-        const double r = p[i] - (intercept + line.slope * seconds[i]);
+        const double r = p[i] - (line.intercept + line.slope * seconds[i]);
         line.ssResidual += r * r;
     }
     line.ssTotal = syy;
@@ -137,6 +137,8 @@ TLeakAnalysis AnalyseLeak(const TLeakReadings& in, double volumeLitres) {
     r.unit = in.unit;
     r.slope = whole.slope;
     r.slopeStderr = whole.stderr_;
+    r.fitStart = whole.intercept;
+    r.fitEnd = whole.intercept + whole.slope * r.seconds;
     // Equal readings leave R² undefined; asked of the readings themselves, since a mean that
     // rounds leaves a total sum of squares a hair above zero.
     const bool allEqual = std::all_of(in.pressures.begin(), in.pressures.end(),

@@ -36,6 +36,7 @@ struct TLeakResult {
     double pStart = 0, pEnd = 0;
     EPressureUnit unit = EPressureUnit::unknown;
     double slope = 0, slopeStderr = 0; // unit/s
+    double fitStart = 0, fitEnd = 0;   // the fitted line's pressure at start and at end
     std::optional<double> r2;          // none when every reading is equal
     double volumeLitres = 0;
     double leakRate = 0;      // unit·l/s

@@ -1,5 +1,6 @@
 // The window's export and leak rate: against the simulator's steady rise while measuring, and on
 // a loaded file; the files written are opened as a user's programs would open them.
+#include "ChartTools.h"
 #include "ExportDateDialog.h"
 #include "FloatSpinEdit.h"
 #include "LeakRateDialog.h"
@@ -45,7 +46,7 @@ TEST_F(WindowExport, leakRateOfTheSimulatorsSteadyRiseAndItsCsv) {
     Press(TActionId::Stop);
     const double from = window->Chart().Points().X(0);
     const double to = window->Chart().Points().X(window->Chart().Points().Size() - 1);
-    window->selectedInterval = [&] { return std::make_optional(std::make_pair(from, to)); };
+    window->ChartTools()->SetSelection(from, to);
 
     TLeakResult seen;
     window->leakRateExec = [&](TLeakRateDialog& d) {

@@ -66,6 +66,8 @@ TEST_P(HandFit, slopeErrorR2AndLeakRateMatchTheHandValues) {
     ExpectNear(a.result.leakRate, 2.0);
     ExpectNear(a.result.leakRatePaM3s, 2.0 * row.paPerUnit * 0.001);
     ExpectNear(a.result.seconds, 4.0);
+    ExpectNear(a.result.fitStart, 1.2); // the intercept, 3.2 - 1 * 2
+    ExpectNear(a.result.fitEnd, 5.2);
     EXPECT_EQ(a.result.readings, 5u);
 }
 
