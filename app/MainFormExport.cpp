@@ -31,6 +31,7 @@ struct TKeptReadings {
     TArchiveData data; // times as the chart keeps them
     std::string file;
     bool undated = false; // times of day of a file whose name carries no date
+    double dateBase = 0;  // the date a loaded file's times of day are on, from its name
     std::string problem;
 };
 
@@ -46,7 +47,9 @@ TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
     if (!kept.problem.empty() || dated) return kept;
     const std::optional<double> date = DateOfArchiveName(kept.file);
     if (kept.file == loaded && chart.LoadedView) {
+        // Left as the chart has them; the export adds the date.
         kept.undated = !date;
+        kept.dateBase = date.value_or(0.0);
     } else if (date) {
         for (double& t : kept.data.times)
             t += *date;
@@ -85,6 +88,7 @@ void TVG57Form::ActionExportCsvExecute() {
         return;
     }
     TCsvRange range;
+    range.dateBase = kept.dateBase;
     const auto selection = selectedInterval ? selectedInterval() : std::nullopt;
     range.from = selection ? selection->first : chart_.TimeAxis().Min();
     range.to = selection ? selection->second : chart_.TimeAxis().Max();

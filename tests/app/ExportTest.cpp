@@ -99,6 +99,15 @@ TEST_F(WindowExport, loadedFileExportsWithTheAskedDateAndTheChartSavesInEachForm
     EXPECT_TRUE(lines[1].startsWith("2026-12-07T23:59:59.000"));
     EXPECT_TRUE(lines[2].startsWith("2026-12-08T00:00:00.500"));
 
+    // A file named after its first reading gives its own date without asking.
+    const std::string named = home.Path() + "/2026_11_30 23_59_59.txt";
+    std::ofstream(named) << "23:59:59.000 1.0E-3 0002\n";
+    window->chooseArchive = [&] { return QString::fromStdString(named); };
+    Press(TActionId::LoadfromFile);
+    window->exportDateExec = [](TExportDateDialog&) { return int(QDialog::Rejected); };
+    window->ExportCsvAction()->trigger();
+    EXPECT_TRUE(Read(saveAs).contains("\n2026-11-30T23:59:59.000")) << Read(saveAs).constData();
+
     saveAs = QString::fromStdString(home.Path() + "/chart.png");
     window->SaveChartAction()->trigger();
     EXPECT_FALSE(QImage(saveAs).isNull());
