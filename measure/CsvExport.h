@@ -34,7 +34,8 @@ struct TCsvRange {
 };
 
 // Writes the readings in [from, to] in time order (equal times in input order); replaces the
-// file. A reading whose unit code is none of the three is kept, with the unit field empty. Returns empty, or "<path>: <the system's words>". `written` gets the number of rows.
+// file. A reading whose unit code is none of the three is kept, with the unit field empty. Returns
+// empty, or "<path>: <the system's words>". `written` gets the number of rows.
 std::string ExportCsv(const std::string& path, const std::vector<double>& times,
                       const std::vector<double>& pressures, const std::vector<EPressureUnit>& units,
                       const TCsvRange& range, std::size_t* written = nullptr);
