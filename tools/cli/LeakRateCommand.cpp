@@ -64,7 +64,7 @@ QString TextReport(const TLeakResult& r) {
     out += QString("p_start: %1 %2\n").arg(fig(r.pStart), unit);
     out += QString("p_end: %1 %2\n").arg(fig(r.pEnd), unit);
     out += QString("dp/dt: %1 +- %2 %3/s\n").arg(fig(r.slope), fig(r.slopeStderr), unit);
-    out += QString("r2: %1\n").arg(r.r2 ? fig(*r.r2) : QString("-"));
+    out += QString("r2: %1\n").arg(r.r2 ? QString::fromStdString(FigureText(*r.r2, 6)) : "-");
     out += QString("volume: %1 l\n").arg(fig(r.volumeLitres));
     out += QString("leak rate: %1 %2*l/s\n").arg(fig(r.leakRate), unit);
     out += QString("leak rate: %1 Pa*m3/s\n").arg(fig(r.leakRatePaM3s));
