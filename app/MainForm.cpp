@@ -1,6 +1,8 @@
 #include "MainForm.h"
 
 #include "ChartArea.h"
+#include "ChartTools.h"
+#include "Codec.h"
 #include "DateTime.h"
 #include "EventLoop.h"
 #include "MessageBox.h"
@@ -202,6 +204,23 @@ void TVG57Form::BuildActions() {
             if (!closePending_) platform::RunShowingErrors([this] { N6Click(); });
         });
     });
+    // Export and analysis read what is kept; they work while measuring too, after the running
+    // handler has returned.
+    auto viewAction = [this](const QString& caption, const char* key, void (TVG57Form::*run)()) {
+        auto* a = new QAction(caption, this);
+        connect(a, &QAction::triggered, this, [this, key, run] {
+            gate_.Trigger(key, {}, [this, run] {
+                if (!closePending_) platform::RunShowingErrors([this, run] { (this->*run)(); });
+            });
+        });
+        return a;
+    };
+    saveChart_ = viewAction(QStringLiteral("Сохранить график..."), "saveChart",
+                            &TVG57Form::ActionSaveChartExecute);
+    exportCsv_ = viewAction(QStringLiteral("Экспорт в CSV..."), "exportCsv",
+                            &TVG57Form::ActionExportCsvExecute);
+    leakRate_ = viewAction(QStringLiteral("Скорость натекания..."), "leakRate",
+                           &TVG57Form::ActionLeakRateExecute);
 }
 
 void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void()> handler,
@@ -237,6 +256,8 @@ void TVG57Form::BuildMenus() {
     file->addAction(stopItem);
     file->addSeparator();
     file->addAction(Action(TActionId::LoadfromFile));
+    file->addAction(saveChart_);
+    file->addAction(exportCsv_);
     file->addSeparator();
     file->addAction(Action(TActionId::Exit));
 
@@ -247,6 +268,8 @@ void TVG57Form::BuildMenus() {
     settings->addSeparator();
     settings->addAction(Action(TActionId::ProgramSettings));
     settings->addAction(Action(TActionId::ConnectionSetup));
+    settings->addSeparator();
+    settings->addAction(leakRate_);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Справка"));
     help->addAction(about_);
@@ -300,6 +323,13 @@ void TVG57Form::BuildClientArea() {
     // The chart's context menu runs the program settings.
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
+    tools_ = new TChartTools(*area_->Chart1(), chart_);
+    // A loaded file's unit is its lines'; the gauge's unit names only live readings.
+    tools_->unitName = [this] {
+        return chart_.LoadedView ? QString() : QString::fromStdString(UnitName(link_.UnitCode));
+    };
+    selectedInterval = [this] { return tools_->Selection(); };
+    area_->Chart1()->PopupMenu()->addAction(leakRate_);
 
     statusText_ = new QLabel(this);
     statusBar()->addWidget(statusText_, 1);

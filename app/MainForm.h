@@ -24,6 +24,8 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -33,6 +35,9 @@ namespace vg57 {
 
 class TAboutForm;
 class TChartArea;
+class TChartTools;
+class TExportDateDialog;
+class TLeakRateDialog;
 class TValuePanel;
 
 class TVG57Form : public QMainWindow, public TGaugeView, public TCycleView {
@@ -58,9 +63,13 @@ public:
     TActionStates& ActionStates() { return actions_; }
     TActionGate& Gate() { return gate_; }
     TChartArea* ChartArea() const { return area_; }
+    TChartTools* ChartTools() const { return tools_; }
     TValuePanel* ValuePanel() const { return panel_; }
     QAction* Action(TActionId id) const { return actionList_[static_cast<int>(id)]; }
     QAction* AboutAction() const { return about_; }
+    QAction* SaveChartAction() const { return saveChart_; }
+    QAction* ExportCsvAction() const { return exportCsv_; }
+    QAction* LeakRateAction() const { return leakRate_; }
 
     // ---- handlers ----
     void FormCreate();
@@ -71,6 +80,14 @@ public:
     void ActionCalibrZeroExecute();
     void ActionProgramSettingsExecute();
     void N6Click();
+    void ActionSaveChartExecute();
+    void ActionExportCsvExecute();
+    void ActionLeakRateExecute();
+    // The leak rate dialog over the readings from `from` to `to` (the chart's times, inclusive);
+    // says in a message why not when the interval has too few readings or unknown units.
+    void ShowLeakRate(double from, double to);
+    // The chart's selected time interval (the chart tools' by default).
+    std::function<std::optional<std::pair<double, double>>()> selectedInterval;
 
     // ---- what tests replace: modal dialogs and message boxes ----
     // Shows a message box (caption, text, detail); the default is a real QMessageBox.
@@ -89,6 +106,10 @@ public:
     TSPSetupExec deviceSettingsExec;
     TAppSettingsExec programSettingsExec;
     std::function<int(TAboutForm&)> aboutExec;
+    // Asks where to save (caption, filter, proposed name); empty when cancelled.
+    std::function<QString(const QString&, const QString&, const QString&)> chooseSaveFile;
+    std::function<int(TLeakRateDialog&)> leakRateExec;
+    std::function<int(TExportDateDialog&)> exportDateExec;
 
     // ---- TGaugeView ----
     void SetUnitsText(const std::string& text) override;
@@ -149,15 +170,22 @@ private:
     std::string metricsProblem_;
     QString lastArchive_; // the open-file dialog's file name, kept between uses
     std::unique_ptr<TArchiveLoadRun> load_;
-    QString loadNotice_; // what the last load read, for the status bar
+    QString loadNotice_;         // what the last load read, for the status bar
+    std::string loadingArchive_; // the first file of the load running now
+    std::string loadedArchive_;  // the first file of the last load, to name exports after
+    double leakVolume_ = 1.0;    // the chamber volume in litres, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
 
     TChartArea* area_ = nullptr;
+    TChartTools* tools_ = nullptr;
     TValuePanel* panel_ = nullptr;
     QLabel* statusText_ = nullptr;
     std::array<QAction*, kActionCount> actionList_{};
     QAction* about_ = nullptr;
+    QAction* saveChart_ = nullptr;
+    QAction* exportCsv_ = nullptr;
+    QAction* leakRate_ = nullptr;
 };
 
 } // namespace vg57

@@ -183,6 +183,7 @@ void TVG57Form::ActionLoadfromFileExecute() {
         return;
     }
     TLoadRequest request;
+    loadingArchive_ = files.front().toStdString();
     for (const QString& file : files)
         request.paths.push_back(file.toStdString());
     request.maxReadings = maxLoadedReadings;
@@ -208,6 +209,7 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
     const std::size_t points = result.data.times.size(), skipped = result.data.Skipped();
     chart_.LoadedView = true;
     chart_.LoadedDates = result.datedFiles > 0;
+    loadedArchive_ = loadingArchive_;
     ShowLoadedReadings(chart_, std::move(result.data));
     loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
     if (result.datedFiles > 0 && result.undatedFiles > 0)

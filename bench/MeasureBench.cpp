@@ -1,14 +1,17 @@
 // The measurement side's costs, in named sections (all by default, or those named on the command
 // line): loading a day's archive into the chart against a bare reader of the same file, the same
-// for 4 million lines with the load's peak memory, and the cost of one archive line with its
-// fdatasync. Figures are printed as "figure: NAME VALUE UNIT".
+// for 4 million lines with the load's peak memory, the leak rate of that day, its CSV export
+// against a bare writer, and the cost of one archive line with its fdatasync. Figures are printed
+// as "figure: NAME VALUE UNIT".
 #include "ArchiveFormat.h"
 #include "ArchiveLoadJob.h"
 #include "ArchiveLoader.h"
 #include "ArchiveWriter.h"
 #include "ChartModel.h"
+#include "CsvExport.h"
 #include "CycleBench.h"
 #include "DateTime.h"
+#include "LeakRate.h"
 #include "TempDir.h"
 
 #include <algorithm>
@@ -83,8 +86,8 @@ std::size_t BareRead(const std::string& path, std::vector<double>& xs, std::vect
     return xs.size();
 }
 
-void ArchiveLoad() {
-    test::TempDir folder;
+// A day's archive at 0.5 s, warm in the cache.
+std::string WriteDay(const test::TempDir& folder) {
     const std::string path = folder.Path() + "/day.txt";
     {
         std::ofstream out(path, std::ios::binary);
@@ -95,9 +98,30 @@ void ArchiveLoad() {
             out << FormatArchiveLine(t, p, "0002");
         }
     }
-    ReadWhole(path); // warm in the cache
+    ReadWhole(path);
+    return path;
+}
 
-    std::vector<double> loadMs, bareMs, readMs, storeMs;
+// The leak rate of the whole day as vg57-cli computes it: the file loaded, the interval's
+// readings selected and converted, the fit and its halves.
+std::size_t LeakRateOfDay(const std::string& path) {
+    TArchiveData data;
+    if (const std::string problem = ReadArchiveFile(path, data); !problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        std::exit(1);
+    }
+    const TLeakAnalysis a = AnalyseLeak(
+        SelectLeakReadings(data.times, data.pressures, ReadingUnits(data), data.tmin, data.tmax),
+        10.0);
+    return a.problem == ELeakProblem::none ? a.result.readings : 0;
+}
+
+void ArchiveLoad() {
+    test::TempDir folder;
+    const std::string path = WriteDay(folder);
+
+    std::vector<double> loadMs, bareMs, readMs, storeMs, leakMs;
+    std::size_t leakReadings = 0;
     std::vector<double> xs, ys;
     std::size_t loaded = 0, bare = 0;
     for (int round = 0; round < 15; ++round) {
@@ -120,10 +144,14 @@ void ArchiveLoad() {
         t0 = Clock::now();
         bare = BareRead(path, xs, ys);
         bareMs.push_back(Ms(Clock::now() - t0));
+        t0 = Clock::now();
+        leakReadings = LeakRateOfDay(path);
+        leakMs.push_back(Ms(Clock::now() - t0));
     }
-    if (loaded != kDayAtHalfSecond || bare != kDayAtHalfSecond) {
-        std::fprintf(stderr, "loaded %zu, bare reader %zu of %ld lines\n", loaded, bare,
-                     kDayAtHalfSecond);
+    if (loaded != kDayAtHalfSecond || bare != kDayAtHalfSecond ||
+        leakReadings != kDayAtHalfSecond) {
+        std::fprintf(stderr, "loaded %zu, bare reader %zu, leak rate %zu of %ld lines\n", loaded,
+                     bare, leakReadings, kDayAtHalfSecond);
         std::exit(1);
     }
     const double load = Median(loadMs), floor = Median(bareMs);
@@ -134,6 +162,81 @@ void ArchiveLoad() {
     std::printf("figure: archive_load_172800_ms %.2f ms\n", load);
     std::printf("figure: archive_bare_reader_172800_ms %.2f ms\n", floor);
     std::printf("figure: archive_load_172800_ratio %.2f x\n", load / floor);
+    const double leak = Median(leakMs);
+    std::printf("figure: leak_rate_172800_ms %.2f ms\n", leak);
+    std::printf("figure: leak_rate_172800_ratio %.2f x\n", leak / floor);
+}
+
+// The floor of the export: the same bytes as ExportCsv writes, made by hand with to_chars and a
+// fixed offset, to the same disk.
+void BareCsv(const std::string& path, const std::vector<double>& times,
+             const std::vector<double>& pressures, double dateBase, long offsetSeconds) {
+    std::string out = "time,pressure,unit\r\n";
+    out.reserve(times.size() * 48);
+    char buf[64];
+    auto digits = [&](long v, int w) {
+        for (int i = w - 1; i >= 0; --i, v /= 10)
+            buf[i] = static_cast<char>('0' + v % 10);
+        out.append(buf, static_cast<std::size_t>(w));
+    };
+    const long offMin = std::labs(offsetSeconds) / 60;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const TLocalTime t = LocalTimeOf(times[i] + dateBase);
+        digits(t.year, 4), out += '-', digits(t.month, 2), out += '-', digits(t.day, 2);
+        out += 'T';
+        digits(t.hour, 2), out += ':', digits(t.minute, 2), out += ':', digits(t.second, 2);
+        out += '.', digits(t.millisecond, 3);
+        out += offsetSeconds < 0 ? '-' : '+', digits(offMin / 60, 2), out += ':';
+        digits(offMin % 60, 2);
+        out += ',';
+        const auto res = std::to_chars(buf, buf + sizeof buf, pressures[i]);
+        out.append(buf, res.ptr);
+        out += ",Torr\r\n";
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    for (std::size_t done = 0; done < out.size();) {
+        const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+}
+
+void Export() {
+    test::TempDir folder;
+    TArchiveData data;
+    ReadArchiveFile(WriteDay(folder), data);
+    // The day's file names its own date; undated times of day get it added.
+    const double dateBase = MakeDateTime(2026, 12, 7) - MakeDateTime(1899, 12, 30);
+    TCsvRange range;
+    range.dateBase = dateBase;
+    const std::string csv = folder.Path() + "/day.csv", bareCsv = folder.Path() + "/bare.csv";
+    TUtcOffsets offsets;
+    const long offset = offsets.At(data.times.front() + dateBase);
+    std::vector<double> exportMs, bareMs;
+    for (int round = 0; round < 11; ++round) {
+        auto t0 = Clock::now();
+        if (const std::string problem =
+                ExportCsv(csv, data.times, data.pressures, ReadingUnits(data), range);
+            !problem.empty()) {
+            std::fprintf(stderr, "%s\n", problem.c_str());
+            std::exit(1);
+        }
+        exportMs.push_back(Ms(Clock::now() - t0));
+        t0 = Clock::now();
+        BareCsv(bareCsv, data.times, data.pressures, dateBase, offset);
+        bareMs.push_back(Ms(Clock::now() - t0));
+    }
+    if (ReadWhole(csv) != ReadWhole(bareCsv)) {
+        std::fprintf(stderr, "the export and the bare writer wrote different bytes\n");
+        std::exit(1);
+    }
+    const double exp = Median(exportMs), floor = Median(bareMs);
+    std::printf("CSV of %ld readings: export %.2f ms, bare writer %.2f ms (medians of 11)\n",
+                kDayAtHalfSecond, exp, floor);
+    std::printf("figure: export_172800_ms %.2f ms\n", exp);
+    std::printf("figure: export_bare_writer_172800_ms %.2f ms\n", floor);
+    std::printf("figure: export_172800_ratio %.2f x\n", exp / floor);
 }
 
 constexpr long kFourMillion = 4'000'000;
@@ -281,8 +384,8 @@ struct Section {
 int main(int argc, char** argv) {
     const Section sections[] = {
         {"archive_load", ArchiveLoad},   {"archive_load_4m", ArchiveLoad4m},
-        {"archive_write", ArchiveWrite}, {"measuring", MeasuringCpu},
-        {"silent", SilentCpu},
+        {"archive_write", ArchiveWrite}, {"export", Export},
+        {"measuring", MeasuringCpu},     {"silent", SilentCpu},
     };
     bool ran = false;
     for (const Section& s : sections) {

@@ -108,6 +108,12 @@ bool ParseDate(std::string_view t, double& out) {
 // rules of ParseNumber, converted straight to the double the chart keeps (one rounding, and far
 // faster than through long double).
 bool ParsePressure(std::string_view t, double& out) {
+    // The common case first: a number from_chars takes whole, starting with a digit or '.', is
+    // one the rules below accept (from_chars alone would also take "inf" and "nan").
+    if (!t.empty() && (IsDigit(t[0]) || t[0] == '.')) {
+        const auto res = std::from_chars(t.data(), t.data() + t.size(), out);
+        if (res.ec == std::errc() && res.ptr == t.data() + t.size()) return true;
+    }
     std::size_t i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
@@ -245,10 +251,16 @@ std::optional<TArchiveTime> ParseArchiveTime(std::string_view text) {
 }
 
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
-    const std::size_t p1 = line.find(' ');
-    if (p1 == std::string_view::npos) return std::nullopt; // no time text
     TArchiveReading r;
-    if (!ParseTime(line.substr(0, p1), r.time)) return std::nullopt;
+    std::size_t p1 = 12;
+    // A line as the program writes it has its time at fixed places; others take the long way.
+    if (line.size() > p1 && line[p1] == ' ' && ParseWrittenTime(line.substr(0, p1), r.time.value)) {
+        r.time.hasDate = false;
+    } else {
+        p1 = line.find(' ');
+        if (p1 == std::string_view::npos) return std::nullopt; // no time text
+        if (!ParseTime(line.substr(0, p1), r.time)) return std::nullopt;
+    }
     const std::string_view window = line.substr(p1 + 1, kArchivePressureWindow);
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;

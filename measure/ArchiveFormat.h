@@ -3,6 +3,8 @@
 // so that a file written on one machine loads on any other.
 #pragma once
 
+#include "PressureUnit.h"
+
 #include <optional>
 #include <string>
 #include <string_view>

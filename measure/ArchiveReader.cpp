@@ -1,5 +1,7 @@
 #include "ArchiveReader.h"
 
+#include "PressureUnit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -102,6 +104,16 @@ void TArchiveReader::Line(std::string_view line) {
     data_.times.push_back(t);
     data_.pressures.push_back(reading->pressure);
     data_.units.push_back(UnitIndex(reading->unitCode));
+}
+
+std::vector<EPressureUnit> ReadingUnits(const TArchiveData& data) {
+    std::vector<EPressureUnit> byCode(data.unitCodes.size());
+    for (std::size_t i = 0; i < byCode.size(); ++i)
+        byCode[i] = UnitOfCode(data.unitCodes[i]);
+    std::vector<EPressureUnit> units(data.units.size(), EPressureUnit::unknown);
+    for (std::size_t i = 0; i < units.size(); ++i)
+        if (data.units[i] < byCode.size()) units[i] = byCode[data.units[i]];
+    return units;
 }
 
 } // namespace vg57

@@ -13,6 +13,8 @@
 
 namespace vg57 {
 
+enum class EPressureUnit : std::uint8_t;
+
 // What files give the chart: the readings in file order (the chart sorts them) and the span.
 struct TArchiveData {
     // Past this many different unit codes, the further ones share the index kUnitCodesMax, which
@@ -26,6 +28,9 @@ struct TArchiveData {
     std::size_t lines = 0; // lines seen, accepted or not
     std::size_t Skipped() const { return lines - times.size(); }
 };
+
+// Each reading's unit by name: the analysis and the export know only the three units.
+std::vector<EPressureUnit> ReadingUnits(const TArchiveData& data);
 
 class TArchiveReader {
 public:

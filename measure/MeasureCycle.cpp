@@ -295,7 +295,7 @@ void TMeasureCycle::PublishTick(bool read, bool exchanged) {
         }
         ++m.readings;
         if (archiveFailed) ++m.archiveWriteErrors;
-        m.unit = UnitLatinName(p_.link.UnitCode);
+        m.unit = LatinUnitName(UnitOfCode(p_.link.UnitCode));
         // A reading in a unit we can't convert is counted, never exported as pascals.
         if (perUnit == 0) return;
         m.haveReading = true;
@@ -313,7 +313,7 @@ void TMeasureCycle::PublishSetPoints() {
         pa[i] = static_cast<double>(p_.link.SetPoints[i]) * perUnit; // 0 (off) stays 0
     metrics_->Update([&](TMetricsSample& m) {
         m.setPointsPa = pa;
-        m.unit = UnitLatinName(p_.link.UnitCode);
+        m.unit = LatinUnitName(UnitOfCode(p_.link.UnitCode));
     });
 }
 

@@ -73,6 +73,7 @@ TEST_P(SecondStop, leavesTheLineOpenForTheNextStartAndForCalibration) {
     EXPECT_TRUE(Until([&] { return Count("S1") >= before + 2; })) << "requests on the line";
     Press(TActionId::Stop);
     ASSERT_TRUE(Until([&] { return Idle() && Enabled(TActionId::CalibrAtm); }));
+    window->askQuestion = [](const QString&) { return true; }; // "Да" to the calibration
     Press(TActionId::CalibrAtm);
     EXPECT_EQ(Count("C1"), 1u);
     EXPECT_EQ(messages.size(), 1);

@@ -83,6 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!reading) continue;
         if (accepted >= got.times.size()) std::abort();
         if (got.pressures[accepted] != reading->pressure) std::abort();
+        const std::uint8_t unit = got.units[accepted];
+        if (unit < got.unitCodes.size() && got.unitCodes[unit] != reading->unitCode) std::abort();
         const double t = got.times[accepted];
         if (t < got.tmin || t > got.tmax) std::abort();
         if (reading->time.hasDate) {

@@ -316,7 +316,7 @@ TEST_F(HeldGauge, controlCommandsWithBadNumbersAreRefusedAndChangeNothing) {
     for (const char* bad :
          {"pressure abc", "pressure -1", "pressure 1e5x", "pressure nan", "pressure", "delay x",
           "delay -5", "delay 5 twice", "delay off once", "length 2x", "split two 10", "split 2",
-          "noise maybe", "echo XY", "address G"}) {
+          "noise maybe", "echo XY", "address G", "leak 0", "leak -3", "leak x"}) {
         const std::string answer = sim.Command(bad);
         EXPECT_EQ(answer.rfind(std::string("error: '") + bad + "' refused: ", 0), 0u) << answer;
     }

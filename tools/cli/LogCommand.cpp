@@ -126,14 +126,15 @@ int RunLogCommand(const QStringList& args) {
     // A signal from here on stops the run: it ends any wait at once, and the run is stopped
     // once the event loop is back at the top.
     if (!platform::CatchStopSignals([](int) { platform::RequestQuit(); }))
-        return Failure(std::string("сигналы остановки не перехвачены: ") + std::strerror(errno));
-    if (!PrepareFolder(options, reason)) return Failure(reason);
+        return Failure(QString::fromStdString(std::string("сигналы остановки не перехвачены: ") +
+                                              std::strerror(errno)));
+    if (!PrepareFolder(options, reason)) return Failure(QString::fromStdString(reason));
 
     TMetricsBoard board;
     std::unique_ptr<TMetricsServer> server;
     if (metrics.enabled) {
         server = std::make_unique<TMetricsServer>(board, metrics.labels);
-        if (!server->Start(metrics.address, reason)) return Failure(reason);
+        if (!server->Start(metrics.address, reason)) return Failure(QString::fromStdString(reason));
         const std::string& host = metrics.address.host;
         SayLine("метрики: http://" +
                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
@@ -143,7 +144,7 @@ int RunLogCommand(const QStringList& args) {
     session.Cycle().SetMetrics(&board);
     if (!session.Start(reason)) {
         session.Cycle().SetMetrics(nullptr);
-        return Failure(reason);
+        return Failure(QString::fromStdString(reason));
     }
     if (!platform::QuitRequested()) QCoreApplication::exec();
     session.Stop();

@@ -1,5 +1,6 @@
 #include "GaugeModel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vg57sim {
@@ -42,6 +43,10 @@ void GaugeModel::Advance(double dt) {
     if (!(dt > 0)) return;
     switch (state_) {
     case Chamber::Holding:
+        return;
+    case Chamber::Leaking:
+        // A pressure-rise test needs a straight line: no noise on it.
+        pressure_ = std::min(pressure_ + leakRate_ * dt, kAtmosphere);
         return;
     case Chamber::Pumping:
         Pump(dt);

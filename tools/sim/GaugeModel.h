@@ -9,7 +9,7 @@
 
 namespace vg57sim {
 
-enum class Chamber { Pumping, Venting, Holding };
+enum class Chamber { Pumping, Venting, Holding, Leaking };
 
 // Thresholds of the calibrations, in pascals.
 constexpr double kAtmosphereCalibrationMin = 5.0e4; // "C1" only near atmosphere
@@ -28,6 +28,11 @@ public:
     Chamber State() const { return state_; }
     void SetState(Chamber s) { state_ = s; }
     void SetNoise(bool on) { noise_ = on; }
+    // The chamber isolated: the pressure rises by paPerSecond, steadily and without noise.
+    void StartLeak(double paPerSecond) {
+        leakRate_ = paPerSecond;
+        state_ = Chamber::Leaking;
+    }
 
     // The pressure in the unit currently set ("0001" Pa, "0002" Torr, "0003" mbar).
     double PressureInUnit() const;
@@ -51,6 +56,7 @@ private:
     double pressure_;
     Chamber state_ = Chamber::Pumping;
     bool noise_ = true;
+    double leakRate_ = 0; // Pa/s while Leaking
     std::string unit_ = "0001";
     std::array<std::string, 3> setPoints_ = {"10035003", "10015001", "10135013"};
     std::mt19937 rng_;

@@ -54,6 +54,8 @@ Frames for other addresses and bytes outside frames get no answer.
 Commands on standard input, one per line (each answered on standard output):
   pump | vent | hold          start pumping, let air in, or freeze the pressure
   pressure PA                 set the pressure (pascals, 0 or more)
+  leak PA_PER_S               isolate the chamber: the pressure rises steadily by PA_PER_S
+                              pascals a second (a pressure-rise leak test), until pump or vent
   noise on|off                1 % noise on the pressure while pumping or venting
   silent on|off               answer nothing
   echo C | echo off           reply with the echo letter C instead of the right one
@@ -456,6 +458,10 @@ private:
             gauge_.SetState(Chamber::Venting);
         } else if (cmd == "hold") {
             gauge_.SetState(Chamber::Holding);
+        } else if (cmd == "leak") {
+            const auto rate = ParseReal(a);
+            if (!rate || *rate <= 0) return "pascals per second needed, above 0";
+            gauge_.StartLeak(*rate);
         } else if (cmd == "pressure") {
             const auto pa = ParseReal(a);
             if (!pa || *pa < 0) return "pascals needed, 0 or more";

@@ -1,0 +1,159 @@
+// The window's export and analysis: the chart saved as a picture, the readings of the visible
+// time range as CSV, and the leak rate over an interval. Readings are the chart's own, in its
+// one display unit: only what the gauge said, never a demonstration value.
+#include "MainForm.h"
+
+#include "ArchiveDate.h"
+#include "ArchiveLoader.h"
+#include "ChartArea.h"
+#include "ChartExport.h"
+#include "ChartTools.h"
+#include "CsvExport.h"
+#include "DateTime.h"
+#include "ExportDateDialog.h"
+#include "LeakRateDialog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace vg57 {
+
+namespace {
+
+QString Text(const std::string& utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+struct TKeptReadings {
+    std::vector<double> times, pressures; // date-times, in the chart's display unit
+    std::vector<EPressureUnit> units;
+    std::string file;     // what exports are named after: the loaded file or this run's archive
+    bool undated = false; // times of day of files whose names carry no date
+};
+
+// The readings the chart holds, as the chart shows them: converted into its one unit, and never
+// a demonstration value, which the chart keeps apart.
+TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
+                           const TArchiveWriter& archive) {
+    TKeptReadings kept;
+    kept.file = chart.LoadedView ? loaded : archive.Path();
+    const std::vector<TChartReading> shown = chart.Readings(
+        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
+    kept.times.reserve(shown.size());
+    kept.pressures.reserve(shown.size());
+    for (const TChartReading& r : shown) {
+        kept.times.push_back(r.time);
+        kept.pressures.push_back(r.pressure);
+    }
+    kept.units.assign(shown.size(), UnitOfCode(chart.DisplayUnit()));
+    // A loaded file without a date in its name lies on day 0: the export asks for its date.
+    kept.undated = chart.LoadedView && !shown.empty() && shown.front().time < 1.0;
+    return kept;
+}
+
+// A proposed file name in a folder ("" is the working directory), for the save dialogs.
+QString InFolder(const std::string& folder, const QString& name) {
+    return folder.empty() ? name : QDir(Text(folder)).filePath(name);
+}
+
+} // namespace
+
+void TVG57Form::ActionSaveChartExecute() {
+    const QString caption = QStringLiteral("Сохранить график");
+    const QString filter = QStringLiteral("PNG (*.png);;SVG (*.svg);;PDF (*.pdf)");
+    const QString name = InFolder(archive_.Folder(), QStringLiteral("график.png"));
+    const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
+                                        : QFileDialog::getSaveFileName(this, caption, name, filter);
+    if (path.isEmpty()) return;
+    const QString problem = SaveChartImage(*area_->Chart1(), path);
+    if (!problem.isEmpty()) showMessage(QStringLiteral("Невозможно сохранить график"), problem);
+}
+
+void TVG57Form::ActionExportCsvExecute() {
+    const TKeptReadings kept = KeptReadings(chart_, loadedArchive_, archive_);
+    if (kept.times.empty()) {
+        showMessage(QStringLiteral("Нет показаний для экспорта: измерения не начаты и файл не "
+                                   "загружен"),
+                    {});
+        return;
+    }
+    TCsvRange range;
+    const auto selection = selectedInterval ? selectedInterval() : std::nullopt;
+    range.from = selection ? selection->first : chart_.TimeAxis().Min();
+    range.to = selection ? selection->second : chart_.TimeAxis().Max();
+    if (kept.undated) {
+        const QFileInfo file(Text(kept.file));
+        TExportDateDialog ask(file.exists() ? file.lastModified().date() : QDate::currentDate(),
+                              this);
+        if ((exportDateExec ? exportDateExec(ask) : ask.exec()) != QDialog::Accepted) return;
+        const QDate d = ask.Date();
+        range.dateBase = MakeDateTime(d.year(), d.month(), d.day());
+    }
+    const QString caption = QStringLiteral("Экспорт в CSV");
+    const QString filter = QStringLiteral("CSV (*.csv)");
+    const QFileInfo source(Text(kept.file));
+    const QString name = kept.file.empty()
+                             ? InFolder(archive_.Folder(), QStringLiteral("показания.csv"))
+                             : source.absoluteDir().filePath(source.completeBaseName() + ".csv");
+    const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
+                                        : QFileDialog::getSaveFileName(this, caption, name, filter);
+    if (path.isEmpty()) return;
+    const std::string problem =
+        ExportCsv(path.toStdString(), kept.times, kept.pressures, kept.units, range);
+    if (!problem.empty()) showMessage(QStringLiteral("Невозможно записать файл"), Text(problem));
+}
+
+void TVG57Form::ActionLeakRateExecute() {
+    const auto selection = selectedInterval ? selectedInterval() : std::nullopt;
+    if (!selection) {
+        showMessage(QStringLiteral("Для оценки натекания выделите на графике интервал, в котором "
+                                   "не меньше %1 показаний.")
+                        .arg(kLeakMinReadings),
+                    {});
+        return;
+    }
+    ShowLeakRate(selection->first, selection->second);
+}
+
+void TVG57Form::ShowLeakRate(double from, double to) {
+    const TKeptReadings kept = KeptReadings(chart_, loadedArchive_, archive_);
+    TLeakReadings readings = SelectLeakReadings(kept.times, kept.pressures, kept.units, from, to);
+    switch (AnalyseLeak(readings, leakVolume_).problem) {
+    case ELeakProblem::none:
+        break;
+    case ELeakProblem::tooFewReadings:
+        showMessage(QStringLiteral("В выделенном интервале %1 показаний, а для оценки натекания "
+                                   "нужно не меньше %2.")
+                        .arg(readings.times.size())
+                        .arg(kLeakMinReadings),
+                    {});
+        return;
+    case ELeakProblem::unknownUnit:
+        showMessage(QStringLiteral("В выделенном интервале %1 показаний в неизвестных единицах: "
+                                   "их нельзя пересчитать.")
+                        .arg(readings.unknownUnits),
+                    {});
+        return;
+    case ELeakProblem::oneInstant:
+        showMessage(QStringLiteral("Все показания интервала сняты в один момент."), {});
+        return;
+    }
+    TLeakRateDialog dialog(std::move(readings), kept.file, leakVolume_, this);
+    dialog.showError = [this](const QString& text) {
+        showMessage(QStringLiteral("Отчёт не сохранён"), text);
+    };
+    const TLeakResult& fit = dialog.Result();
+    if (tools_) tools_->ShowFit(fit.start, fit.fitStart, fit.end, fit.fitEnd);
+    if (leakRateExec)
+        leakRateExec(dialog);
+    else
+        dialog.exec();
+    if (tools_) tools_->HideFit();
+    leakVolume_ = dialog.Volume();
+}
+
+} // namespace vg57

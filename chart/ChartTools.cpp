@@ -1,0 +1,155 @@
+#include "ChartTools.h"
+
+#include "ChartLabels.h"
+#include "ChartModel.h"
+#include "DateTime.h"
+#include "NumberFormat.h"
+#include "PressureChart.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include <cmath>
+
+namespace vg57 {
+
+TChartTools::TChartTools(TPressureChart& chart, TChartModel& model)
+    : QObject(&chart), chart_(chart), model_(model) {
+    readout_ = new QLabel(&chart);
+    readout_->setStyleSheet(QStringLiteral(
+        "background: rgba(255, 255, 225, 230); border: 1px solid #808080; padding: 1px 3px"));
+    readout_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    readout_->hide();
+
+    // x in the plot's keys, y across the whole axis rect: the shade follows its times.
+    shade_ = new QCPItemRect(&chart);
+    for (QCPItemPosition* p : {shade_->topLeft, shade_->bottomRight}) {
+        p->setTypeX(QCPItemPosition::ptPlotCoords);
+        p->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    }
+    shade_->setPen(QPen(QColor(40, 90, 200, 160)));
+    shade_->setBrush(QColor(40, 90, 200, 50));
+    shade_->setVisible(false);
+
+    fit_ = new QCPItemLine(&chart);
+    fit_->setPen(QPen(QColor(200, 30, 30), 2));
+    fit_->setVisible(false);
+
+    QMenu* menu = chart.PopupMenu();
+    connect(menu->addAction(QStringLiteral("Выделить интервал")), &QAction::triggered, this,
+            [this] { ArmSelection(); });
+    connect(menu->addAction(QStringLiteral("Снять выделение")), &QAction::triggered, this,
+            [this] { ClearSelection(); });
+
+    chart.setMouseTracking(true);
+    chart.installEventFilter(this);
+}
+
+std::optional<std::pair<double, double>> TChartTools::Selection() const {
+    return selection_;
+}
+
+void TChartTools::SetSelection(double from, double to) {
+    selection_ = std::minmax(from, to);
+    ShowSelection();
+}
+
+void TChartTools::ClearSelection() {
+    selection_.reset();
+    ShowSelection();
+}
+
+void TChartTools::ShowSelection() {
+    shade_->setVisible(selection_.has_value());
+    if (selection_) {
+        shade_->topLeft->setCoords(selection_->first * kSecondsPerDay, 0);
+        shade_->bottomRight->setCoords(selection_->second * kSecondsPerDay, 1);
+    }
+    chart_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TChartTools::ShowFit(double t0, double p0, double t1, double p1) {
+    fit_->start->setCoords(t0 * kSecondsPerDay, p0);
+    fit_->end->setCoords(t1 * kSecondsPerDay, p1);
+    fit_->setVisible(true);
+    chart_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TChartTools::HideFit() {
+    fit_->setVisible(false);
+    chart_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+double TChartTools::TimeAt(int x) const {
+    return chart_.xAxis->pixelToCoord(x) / kSecondsPerDay;
+}
+
+void TChartTools::UpdateReadout(QPoint at) {
+    const TPointStore& points = model_.Points();
+    const double t = TimeAt(at.x());
+    const std::size_t i = points.LowerBound(t);
+    std::optional<std::size_t> nearest;
+    for (std::size_t k : {i, i - 1})
+        if (k < points.Size() &&
+            (!nearest || std::fabs(points.X(k) - t) < std::fabs(points.X(*nearest) - t)))
+            nearest = k;
+    const bool inside = chart_.axisRect()->rect().contains(at);
+    if (!nearest || !inside ||
+        std::fabs(chart_.xAxis->coordToPixel(points.X(*nearest) * kSecondsPerDay) - at.x()) >
+            kReadoutReach) {
+        readout_->hide();
+        return;
+    }
+    QString text = QString::fromStdString(FormatTimeLabel(points.X(*nearest))) + "   " +
+                   QString::fromStdString(FormatGeneral(points.Y(*nearest)));
+    if (const QString unit = unitName ? unitName() : QString(); !unit.isEmpty()) text += ' ' + unit;
+    readout_->setText(text);
+    readout_->adjustSize();
+    // Beside the cursor, kept inside the chart.
+    QPoint place = at + QPoint(14, -readout_->height() - 4);
+    place.setX(std::min(place.x(), chart_.width() - readout_->width() - 2));
+    place.setY(std::max(place.y(), 2));
+    readout_->move(place);
+    readout_->show();
+    readout_->raise();
+}
+
+bool TChartTools::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != &chart_) return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (e->button() != Qt::LeftButton || !(armed_ || (e->modifiers() & Qt::ShiftModifier)))
+            return false;
+        dragging_ = true;
+        armed_ = false;
+        dragStart_ = TimeAt(e->position().toPoint().x());
+        SetSelection(dragStart_, dragStart_);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        UpdateReadout(e->position().toPoint());
+        if (!dragging_) return false;
+        SetSelection(dragStart_, TimeAt(e->position().toPoint().x()));
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (!dragging_ || e->button() != Qt::LeftButton) return false;
+        dragging_ = false;
+        SetSelection(dragStart_, TimeAt(e->position().toPoint().x()));
+        // A click without a drag selects nothing.
+        if (selection_->first == selection_->second) ClearSelection();
+        return true;
+    }
+    case QEvent::Leave:
+        readout_->hide();
+        return false;
+    default:
+        return false;
+    }
+}
+
+} // namespace vg57

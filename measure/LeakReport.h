@@ -1,0 +1,31 @@
+// The leak rate's figures as the operator reads them, in Russian: one list that the dialog shows
+// line by line and the saved report writes as text.
+#pragma once
+
+#include "LeakRate.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vg57 {
+
+// A number to `digits` significant digits in the general number format ("1.235E-5",
+// "0.001235").
+std::string FigureText(double value, int digits = 4);
+// "hh:nn:ss.zzz", with "dd.mm.yyyy " before it when the date-time carries a date.
+std::string ReadingTimeText(double dateTime);
+
+// Caption and value of each figure, in the order shown.
+std::vector<std::pair<std::string, std::string>> LeakFigures(const TLeakResult& r);
+// The judgements that apply: resolution, then nonlinearity.
+std::vector<std::string> LeakWarnings(const TLeakResult& r);
+
+inline constexpr const char* kLowResolutionText =
+    "Разрешения прибора недостаточно для оценки натекания";
+inline constexpr const char* kNonlinearText = "Рост давления нелинеен: вероятно, газовыделение";
+
+// The whole report: a title, the archive file when there is one, every figure, the warnings.
+std::string LeakReportText(const TLeakResult& r, const std::string& archivePath);
+
+} // namespace vg57

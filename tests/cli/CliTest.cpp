@@ -1,0 +1,128 @@
+// vg57-cli as a real process on real files: the exit codes of bad command lines and unusable
+// archives, and the JSON of a rise across midnight in mixed units.
+#include "ArchiveFormat.h"
+#include "DateTime.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <fstream>
+
+using namespace vg57;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Result RunCli(const QStringList& args) {
+    QProcess p;
+    p.start(VG57_CLI_PATH, args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+// Twenty readings every 0.5 s from 23:59:55, rising 1E-4 Pa/s; the first ten are in mbar, the
+// rest in Pa. `code` replaces the unit code of reading 12.
+std::string WriteRise(const std::string& path, const char* code = "0001") {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 20; ++i) {
+        const TLocalTime t = LocalTimeOf(MakeDateTime(2026, 12, 7, 23, 59, 55) + i * 0.5 / 86400);
+        const long double pa = 2e-3L + 1e-4L * i * 0.5L;
+        out << FormatArchiveLine(t, i < 10 ? pa / 100 : pa,
+                                 i < 10 ? "0003" : (i == 12 ? code : "0001"));
+    }
+    return path;
+}
+
+class CliFiles : public testing::Test {
+protected:
+    test::TempDir dir;
+    const QString archive =
+        QString::fromStdString(WriteRise(dir.Path() + "/2026_12_07 23_59_55.txt"));
+    const QString undated = QString::fromStdString(WriteRise(dir.Path() + "/rise.txt"));
+    const QString oddUnit = QString::fromStdString(WriteRise(dir.Path() + "/odd.txt", "0009"));
+    const QString csv = QString::fromStdString(dir.Path() + "/out.csv");
+    // 10:00 and 23:00 on two days by the midnight rule: a time of day names no single moment.
+    const QString twoDays = [this] {
+        const std::string path = dir.Path() + "/long.txt";
+        std::ofstream(path) << "10:00:00.000 1 0001\n23:00:00.000 2 0001\n"
+                               "10:00:00.000 3 0001\n23:00:00.000 4 0001\n";
+        return QString::fromStdString(path);
+    }();
+};
+
+TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
+    const QStringList lr{"leak-rate", archive, "--volume", "10"};
+    const struct {
+        QStringList args;
+        int code;
+    } rows[] = {
+        {{}, 2},
+        {{"frobnicate"}, 2},
+        {{"--help"}, 0},
+        {{"leak-rate", "--help"}, 0},
+        {{"export", "--help"}, 0},
+        {lr + QStringList{"--from", "23:59:55"}, 2},                                // no --to
+        {lr + QStringList{"--from", "23:59:55", "--to", "24:00:00"}, 2},            // no such time
+        {lr + QStringList{"--from", "23:59:55", "--to", "00:00:04", "--bogus"}, 2}, // unknown
+        {{"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04", "--volume", "0"}, 2},
+        {{"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04", "--volume", "1,5"}, 2},
+        {lr + QStringList{"--from", "00:00:04", "--to", "23:59:55"}, 2}, // --to before --from
+        {lr + QStringList{"--from", "23:59:55", "--to", "23:59:56"}, 3}, // three readings
+        {{"leak-rate", "/nonexistent/a.txt", "--from", "00:00:00", "--to", "00:00:01", "--volume",
+          "1"},
+         3},
+        {{"leak-rate", oddUnit, "--from", "23:59:55", "--to", "00:00:04", "--volume", "1"}, 3},
+        // A date-time needs a date that the undated file's name does not give.
+        {{"leak-rate", undated, "--from", "2026-12-07T23:59:55", "--to", "00:00:04", "--volume",
+          "1"},
+         2},
+        {{"leak-rate", twoDays, "--from", "10:00:00", "--to", "23:00:00", "--volume", "1"}, 2},
+        {lr + QStringList{"--from", "23:59:55", "--to", "00:00:04"}, 0},
+        {{"export", undated, "--csv", csv}, 2}, // --date needed
+        {{"export", undated, "--date", "2026-13-01", "--csv", csv}, 2},
+        {{"export", archive}, 2}, // no --csv
+        {{"export", archive, "--csv", "/nonexistent/out.csv"}, 3},
+        {{"export", undated, "--date", "2026-12-07", "--csv", csv}, 0},
+    };
+    for (const auto& row : rows) {
+        const Result r = RunCli(row.args);
+        EXPECT_EQ(r.code, row.code) << row.args.join(' ').toStdString() << "\n"
+                                    << r.err.constData();
+        // A refusal is one line on stderr.
+        if (row.code != 0) {
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        }
+    }
+}
+
+TEST_F(CliFiles, jsonOfARiseAcrossMidnightInMixedUnits) {
+    const Result r = RunCli({"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04.5",
+                             "--volume", "10", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err.constData();
+    const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+    EXPECT_EQ(o["readings"].toInt(), 20);
+    EXPECT_EQ(o["start"].toString(), "23:59:55.000");
+    EXPECT_EQ(o["end"].toString(), "00:00:04.500");
+    EXPECT_EQ(o["unit"].toString(), "Pa");
+    EXPECT_NEAR(o["p_start"].toDouble(), 2e-3, 1e-15);
+    EXPECT_NEAR(o["slope_per_s"].toDouble(), 1e-4, 1e-12);
+    EXPECT_NEAR(o["leak_rate"].toDouble(), 1e-3, 1e-11);
+    EXPECT_EQ(o["leak_rate_unit"].toString(), "Pa*l/s");
+    EXPECT_NEAR(o["leak_rate_pa_m3_s"].toDouble(), 1e-6, 1e-14);
+    EXPECT_NEAR(o["r2"].toDouble(), 1.0, 1e-9);
+    EXPECT_TRUE(o["resolved"].toBool());
+    EXPECT_TRUE(o["linear"].toBool());
+    EXPECT_EQ(o.size(), 15);
+}
+
+} // namespace

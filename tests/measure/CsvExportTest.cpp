@@ -1,0 +1,86 @@
+// The CSV export on a real disk: a run across midnight read back through Qt's own ISO 8601
+// parser gives the same instants, in zones east and west of UTC and with half-hour offsets.
+#include "CsvExport.h"
+#include "DateTime.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QTimeZone>
+
+#include <cstdlib>
+#include <ctime>
+
+using namespace vg57;
+
+namespace {
+
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneScope() {
+        if (old_.empty())
+            ::unsetenv("TZ");
+        else
+            ::setenv("TZ", old_.c_str(), 1);
+        ::tzset();
+    }
+
+private:
+    std::string old_;
+};
+
+class CsvZone : public testing::TestWithParam<const char*> {};
+
+TEST_P(CsvZone, timesAcrossMidnightReadBackAsTheSameInstants) {
+    ZoneScope zone(GetParam());
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/run.csv";
+    // An undated file: times of day from 23:59:58.5, the last ones on the next day.
+    std::vector<double> times, pressures;
+    std::vector<EPressureUnit> units;
+    for (int i = 0; i < 6; ++i) {
+        times.push_back(MakeDateTime(1899, 12, 30, 23, 59, 58, 500) + i * 0.75 / 86400);
+        pressures.push_back(1.25e-3 * (i + 1));
+        units.push_back(i % 2 ? EPressureUnit::torr : EPressureUnit::mbar);
+    }
+    TCsvRange range;
+    range.dateBase = MakeDateTime(2026, 12, 7) - MakeDateTime(1899, 12, 30);
+    std::size_t rows = 0;
+    ASSERT_EQ(ExportCsv(path, times, pressures, units, range, &rows), "");
+    EXPECT_EQ(rows, 6u);
+
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 8); // header, six rows, nothing after the last CR LF
+    EXPECT_EQ(lines[0], "time,pressure,unit\r");
+    const QDateTime first(QDate(2026, 12, 7), QTime(23, 59, 58, 500));
+    for (int i = 0; i < 6; ++i) {
+        const QList<QByteArray> f = lines[i + 1].trimmed().split(',');
+        ASSERT_EQ(f.size(), 3) << lines[i + 1].constData();
+        const QDateTime t = QDateTime::fromString(QString::fromLatin1(f[0]), Qt::ISODateWithMs);
+        ASSERT_TRUE(t.isValid()) << f[0].constData();
+        EXPECT_EQ(t.toMSecsSinceEpoch(), first.toMSecsSinceEpoch() + i * 750) << f[0].constData();
+        EXPECT_EQ(f[1].toDouble(), pressures[i]);
+        EXPECT_EQ(f[2], i % 2 ? "Torr" : "mbar");
+    }
+    EXPECT_TRUE(lines[6].startsWith("2026-12-08T00:00:02.250"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, CsvZone,
+                         testing::Values("Europe/Moscow", "America/New_York", "Asia/Kolkata",
+                                         "UTC"));
+
+TEST(CsvExport, unwritableFileNamesThePathAndTheReason) {
+    const std::string problem = ExportCsv("/nonexistent-folder/x.csv", {}, {}, {}, {});
+    EXPECT_EQ(problem.rfind("/nonexistent-folder/x.csv: ", 0), 0u) << problem;
+}
+
+} // namespace
