@@ -1,6 +1,7 @@
 #include "ConnParamsForm.h"
 
 #include "ComPort.h"
+#include "SerialExcept.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -138,6 +139,47 @@ void TSetupCommForm::showEvent(QShowEvent* event) {
     }
 }
 
+namespace {
+
+// The port's line as the dialog may change it.
+struct TPortLine {
+    std::uint16_t number;
+    std::int32_t baud;
+    TParity parity;
+    std::uint16_t stopBits;
+    bool open;
+};
+
+TPortLine LineOf(const TComPort& port) {
+    return {port.ComNumber(), port.Baud(), port.Parity(), port.StopBits(), port.Open()};
+}
+
+// The system's words in an error, with its detail where it has one.
+std::string Reason(const std::exception& e) {
+    std::string detail;
+    if (const auto* s = dynamic_cast<const ESerialException*>(&e)) detail = s->Detail();
+    if (const auto* io = dynamic_cast<const EInOutError*>(&e)) detail = io->Detail();
+    return detail.empty() ? e.what() : std::string(e.what()) + ": " + detail;
+}
+
+// Puts the port back as it was, open again if it was; says so when that fails too.
+void RestorePort(TComPort& port, const TPortLine& line, const std::string& name,
+                 const std::exception& refused) {
+    try {
+        port.SetOpen(false);
+        port.SetComNumber(line.number);
+        port.SetBaud(line.baud);
+        port.SetParity(line.parity);
+        port.SetStopBits(line.stopBits);
+        if (line.open) port.SetOpen(true);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(Reason(refused) + "\nПрежний порт " + name +
+                                 " открыть снова не удалось: " + Reason(e));
+    }
+}
+
+} // namespace
+
 bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
                          std::vector<platform::PortEntry>& portNames,
                          const platform::PortMapSources& sources, const TSetupCommExec& exec) {
@@ -165,15 +207,25 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
     if (baudIndex < 0 || parityIndex < 0 || stopIndex < 0)
         throw std::runtime_error("Не выбраны скорость, контроль четности или стоповые биты.");
 
-    settings.ComPort = portName;
-    port.SetComNumber(static_cast<std::uint16_t>(number));
-    settings.BaudRate = std::stoi(kBaudRates[baudIndex]);
-    port.SetBaud(settings.BaudRate);
-    settings.Parity = parityIndex;
-    port.SetParity(static_cast<TParity>(parityIndex));
-    settings.StopBits = static_cast<std::uint16_t>(std::stoi(kStopBits[stopIndex]));
-    port.SetStopBits(settings.StopBits);
-    settings.DevAddress = addressIndex >= 0 ? kDevAddressChars[addressIndex] : '0';
+    // A port that can't be opened with the new choice refuses it too: then the settings and
+    // the port are put back, the old port open again if it was.
+    const TSettings before = settings;
+    const TPortLine lineBefore = LineOf(port);
+    try {
+        settings.ComPort = portName;
+        port.SetComNumber(static_cast<std::uint16_t>(number));
+        settings.BaudRate = std::stoi(kBaudRates[baudIndex]);
+        port.SetBaud(settings.BaudRate);
+        settings.Parity = parityIndex;
+        port.SetParity(static_cast<TParity>(parityIndex));
+        settings.StopBits = static_cast<std::uint16_t>(std::stoi(kStopBits[stopIndex]));
+        port.SetStopBits(settings.StopBits);
+        settings.DevAddress = addressIndex >= 0 ? kDevAddressChars[addressIndex] : '0';
+    } catch (const std::exception& refused) {
+        settings = before;
+        RestorePort(port, lineBefore, before.ComPort, refused);
+        throw;
+    }
     return true;
 }
 

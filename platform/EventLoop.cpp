@@ -66,6 +66,10 @@ bool PumpOnce() {
     auto* d = QAbstractEventDispatcher::instance();
     if (!d) return false;
     const auto before = gDelivered.load(std::memory_order_relaxed);
+    // Events posted before the handler we run in was delivered, in the same batch, are not seen
+    // by the dispatcher of a nested pass until something new is posted: a reply handed over
+    // then would wait (its dispatch thread blocked with it) until the whole wait had run out.
+    QCoreApplication::sendPostedEvents();
     const bool handled = d->processEvents(QEventLoop::AllEvents);
     return handled || gDelivered.load(std::memory_order_relaxed) != before;
 }

@@ -108,11 +108,8 @@ void TDataPacketManager::Bind(TDataPacket& framer) {
 void TDataPacketManager::Unbind(TDataPacket& framer) {
     std::lock_guard lock(lock_);
     DisarmLocked(framer);
-    if (framer.delivering_) {
-        // Its delivery ends with the binding: enabled again as after one, wherever it goes next.
-        framer.delivering_ = false;
-        if (framer.AutoEnable && !framer.enabledTouched_) framer.enabled_ = true;
-    }
+    // Its delivery ends with the binding: enabled again as after one, wherever it goes next.
+    if (framer.delivering_) EndDelivery(framer);
     std::erase(framers_, &framer);
     framer.manager_ = nullptr;
     framer.binding_ = 0;
@@ -130,11 +127,15 @@ void TDataPacketManager::Install(TArmTimer armTimer, TDeliver deliver) {
 
 void TDataPacketManager::Uninstall() {
     std::lock_guard lock(lock_);
-    for (TDataPacket* f : framers_)
+    for (TDataPacket* f : framers_) {
         DisarmLocked(*f);
+        // A delivery in flight ends with the installation (the port closed inside its events):
+        // reopened, the port arms the framer at once, before any byte can arrive. Its thread,
+        // when it returns, finds the generation changed and leaves everything alone.
+        if (f->delivering_) EndDelivery(*f);
+    }
     installed_ = false;
     ++generation_;
-    // A delivery still running finds the generation changed and leaves everything alone.
     busy_ = false;
     armTimer_ = nullptr;
     buffer_.clear();
@@ -392,6 +393,12 @@ void TDataPacketManager::BeginDelivery(TDataPacket& f) {
     f.enabled_ = false;
     f.enabledTouched_ = false;
     f.delivering_ = true;
+    ++f.delivery_;
+}
+
+void TDataPacketManager::EndDelivery(TDataPacket& f) {
+    f.delivering_ = false;
+    if (f.AutoEnable && !f.enabledTouched_) f.enabled_ = true;
 }
 
 void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
@@ -416,6 +423,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     // bound it, or another framer at its address, again).
     const auto generation = generation_;
     const auto binding = f.binding_;
+    const auto delivery = f.delivery_;
     TDataPacket* framer = &f;
     auto events = [this, framer, binding, data, arrived] {
         if (!Bound(framer, binding)) return;
@@ -429,8 +437,8 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     RunEventsUnlocked(events);
     if (generation != generation_) {
         // The port closed during the events (and may have opened again): the bytes are gone,
-        // but the framer re-arms as after any delivery.
-        AfterClosedDuringEvents(f, binding);
+        // and the close has ended the delivery.
+        AfterClosedDuringEvents(f, binding, delivery);
         return;
     }
     if (!BoundLocked(&f, binding)) {
@@ -473,6 +481,7 @@ void TDataPacketManager::RunEventsUnlocked(const std::function<void()>& events) 
         // An error a handler let escape is shown, and framing goes on.
         if (onError) onError(std::current_exception());
     }
+    if (afterEventsForTests) afterEventsForTests();
     lock_.lock();
 }
 
@@ -486,10 +495,12 @@ void TDataPacketManager::EndBusy() {
     if (deferred >= 0 && !scanning_) Scan(deferred);
 }
 
-void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding) {
-    if (!BoundLocked(&f, binding)) return;
-    f.delivering_ = false;
-    if (f.AutoEnable && !f.enabledTouched_) f.enabled_ = true;
+void TDataPacketManager::AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding,
+                                                 std::uint64_t delivery) {
+    // Normally the close has ended this delivery already, and the framer may be collecting for
+    // the reopened port: touching it would lose that packet.
+    if (!BoundLocked(&f, binding) || !f.delivering_ || f.delivery_ != delivery) return;
+    EndDelivery(f);
     if (installed_ && !busy_ && f.enabled_) ArmLocked(f);
 }
 
@@ -516,6 +527,7 @@ void TDataPacketManager::TimerExpired() {
 
     const auto generation = generation_;
     const auto binding = f.binding_;
+    const auto delivery = f.delivery_;
     if (f.OnTimeout) {
         TDataPacket* framer = &f;
         RunEventsUnlocked([this, framer, binding] {
@@ -523,7 +535,7 @@ void TDataPacketManager::TimerExpired() {
         });
     }
     if (generation != generation_) {
-        AfterClosedDuringEvents(f, binding);
+        AfterClosedDuringEvents(f, binding, delivery);
         return;
     }
     buffer_.clear();

@@ -99,6 +99,7 @@ private:
     // binding, or for a destroyed framer whose address another framer took, find it changed.
     std::uint64_t binding_ = 0;
     bool delivering_ = false;     // its events are on their way; the delivery disabled it
+    std::uint64_t delivery_ = 0;  // counts its deliveries: which one delivering_ stands for
     std::int64_t arrivalMs_ = -1; // the user-interface thread's: set before its packet events
 };
 
@@ -125,6 +126,10 @@ public:
 
     // Shows an error that a packet or time-out handler let escape (framing goes on).
     std::function<void(std::exception_ptr)> onError;
+    // Tests only: runs on the delivering thread once the events have returned, before the
+    // collector is locked again (a pause there widens the window after a close in the events).
+    // Set before the port opens.
+    std::function<void()> afterEventsForTests;
 
     // On the dispatch thread: bytes received (taken from the device at `arrivedMs`,
     // MonotonicMs; -1: now), and the timer slot's expiry.
@@ -155,7 +160,9 @@ private:
     void Deliver(TDataPacket& f, long endAt, bool byEndString);
     void RunEventsUnlocked(const std::function<void()>& events);
     void EndBusy();
-    void AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding);
+    void AfterClosedDuringEvents(TDataPacket& f, std::uint64_t binding, std::uint64_t delivery);
+    // The delivery is over: the framer is enabled again as after one (unless a handler decided).
+    static void EndDelivery(TDataPacket& f);
     void FreeIfEmpty();
     // When the buffer's byte i arrived; and the bytes before `n` leaving it.
     std::int64_t ArrivalAt(long i) const;

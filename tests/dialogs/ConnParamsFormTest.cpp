@@ -3,6 +3,7 @@
 #include "ConnParamsForm.h"
 
 #include "ComPort.h"
+#include "Pty.h"
 #include "TempDir.h"
 
 #include <QApplication>
@@ -139,6 +140,47 @@ TEST(ConnectionDialog, okWithNoPortIsRefusedAndKeepsThePortName) {
                      ENoPortChosen);
         EXPECT_EQ(f.settings, TSettings{}) << "COM3 still named, nothing else applied";
         EXPECT_EQ(f.port.ComNumber(), numberBefore);
+    }
+}
+
+// While COM3 is open, OK on a listed port that can't be opened: the error is shown, and all is
+// as before the dialog, COM3 open again; or the error says that COM3 could not be reopened.
+TEST(ConnectionDialog, aRefusedOkLeavesEverythingAsItWasWithTheOldPortOpenAgain) {
+    for (const bool oldPortGone : {false, true}) {
+        SCOPED_TRACE(oldPortGone ? "old port gone" : "old port there");
+        Fixture f{4}; // COM4 is no terminal: it won't open
+        vg57::test::PtyPair pty;
+        f.map.Link(3, pty.SlavePath());
+        f.settings.ComPort = "COM3";
+        f.port.SetComNumber(3);
+        f.port.SetOpen(true);
+        const TSettings before = f.settings;
+        const TParity parity = f.port.Parity();
+        std::string error;
+        try {
+            f.Run([&](TSetupCommForm& d) {
+                d.PortList->setCurrentIndex(
+                    d.PortList->findText(QStringLiteral("COM4"), Qt::MatchStartsWith));
+                d.BaudRateList->setCurrentIndex(4);
+                d.ParityList->setCurrentIndex(2);
+                d.StopBitList->setCurrentIndex(1);
+                d.DevAddressList->setCurrentIndex(10);
+                if (oldPortGone) f.map.Link(3, "/dev/null");
+                return int(QDialog::Accepted);
+            });
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        EXPECT_NE(error, "");
+        EXPECT_EQ(f.settings, before);
+        EXPECT_EQ(f.port.ComNumber(), 3);
+        EXPECT_EQ(f.port.Baud(), 19200);
+        EXPECT_EQ(f.port.Parity(), parity);
+        EXPECT_EQ(f.port.StopBits(), 1);
+        EXPECT_EQ(f.port.Open(), !oldPortGone);
+        EXPECT_EQ(error.find("Прежний порт COM3 открыть снова не удалось") != std::string::npos,
+                  oldPortGone)
+            << error;
     }
 }
 

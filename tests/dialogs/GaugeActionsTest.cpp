@@ -92,7 +92,9 @@ TEST(DeviceSettings, changingOnlySp2hWritesEveryPairAndTheUnitThenReadsBack) {
 TEST(DeviceSettings, aClickAfterASlowReplyShowsAndWritesEachRelaysOwnValues) {
     SimRig s;
     ASSERT_TRUE(s.rig.link.ReadUnit());
-    s.sim.Command("delay 2700 once");
+    // Later than the time-out (2201..2255 ms) and well before the next request may go (500 ms
+    // of quiet after it): a reply later still can't be told from the next one's answer.
+    s.sim.Command("delay 2400 once");
     int dialogs = 0;
     std::array<std::string, 6> shown;
     const auto look = Operator([&](TSPSetupForm& d) {

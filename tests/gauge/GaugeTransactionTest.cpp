@@ -49,7 +49,9 @@ TEST(SendCommand, aReplyLaterThanTheTimeOutNeverAnswersALaterRequest) {
     SimRig s;
     auto& l = s.rig.link;
     ASSERT_TRUE(l.ReadUnit());
-    s.sim.Command("delay 2700 once");
+    // Later than the time-out (2201..2255 ms) and well before the next request may go (500 ms
+    // of quiet after it): a reply later still can't be told from the next one's answer.
+    s.sim.Command("delay 2400 once");
     EXPECT_FALSE(l.ReadSetPoints());
     EXPECT_EQ(s.rig.view.Indicator(), TIndicator::red);
     const auto start = MonotonicMs();

@@ -37,6 +37,28 @@ TEST(YieldOnce, handlesAPostedCall) {
     EXPECT_TRUE(ran);
 }
 
+// A wait inside a handler that a posted event ran (an action queued behind another): a call
+// posted just after that event, in the same batch, still runs inside the wait. It once waited
+// until the wait had run out, and a reply handed over then with it.
+TEST(YieldOnce, aWaitInsideAPostedHandlerRunsACallPostedRightAfterIt) {
+    DrainEvents();
+    QObject target;
+    bool ran = false, ranInsideTheWait = false;
+    QMetaObject::invokeMethod(
+        &target,
+        [&] {
+            TTickTimer t;
+            StartTickTimer(t, 4);
+            while (!ran && !TickTimerExpired(t))
+                if (YieldOnce() == 0) WaitForEventOrExpiry(t);
+            ranInsideTheWait = ran;
+        },
+        Qt::QueuedConnection);
+    platform::PostCall(&target, [&] { ran = true; });
+    QCoreApplication::processEvents(); // the outer pass delivers both, the handler first
+    EXPECT_TRUE(ranInsideTheWait);
+}
+
 TEST(YieldOnce, quitRequestEndsEveryWaitAndStaysForTheOuterLoop) {
     DrainEvents();
     std::uint32_t first = 0, second = 0;

@@ -57,6 +57,28 @@ struct Bench {
 
 // ---- the main window's framer: 0x02 ... 0x0D ----
 
+// A packet carries when its first byte arrived, so that a late reply can be told from the answer
+// to a request written after it, even when both come in one read or one is split over reads.
+TEST(FramerStartEnd, aPacketCarriesTheArrivalOfItsStartByte) {
+    Bench b;
+    b.Start();
+    std::vector<std::int64_t> stamps;
+    b.framer.OnStringPacket = [&](TDataPacket& f, const std::string&) {
+        stamps.push_back(f.PacketArrivalMs());
+    };
+    const auto feed = [&](std::string bytes, std::int64_t at) {
+        std::replace(bytes.begin(), bytes.end(), '^', '\x02');
+        std::replace(bytes.begin(), bytes.end(), '$', '\r');
+        b.manager.Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), at);
+    };
+    feed("zz^A", 100);
+    feed("B$^C", 200); // the first packet began at 100, the second at 200
+    feed("$^D$", 300);
+    feed("^E", 400);
+    feed("$", 500);
+    EXPECT_EQ(stamps, (std::vector<std::int64_t>{100, 200, 300, 400}));
+}
+
 TEST(FramerStartEnd, onlyTheBytesBetweenStartAndEndAreDeliveredWhateverTheReads) {
     struct Row {
         const char* what;

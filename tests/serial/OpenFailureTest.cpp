@@ -15,7 +15,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
+#include <thread>
 
 using namespace vg57;
 using platform::DeviceCall;
@@ -36,6 +38,13 @@ int CountEntries(const char* dir) {
 }
 int Threads() {
     return CountEntries("/proc/self/task");
+}
+// The count once it has come down to `expected` (or after a second): a joined thread can still
+// be listed for a moment, until the kernel has reaped it.
+int ThreadsSettledAt(int expected) {
+    for (int i = 0; i < 1000 && Threads() > expected; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Threads();
 }
 int Descriptors() {
     return CountEntries("/proc/self/fd");
@@ -120,6 +129,8 @@ TEST_F(OpenFailure, everyFailingStepRaisesItsErrorAndHoldsNothing) {
     const int threads = Threads(), fds = Descriptors();
     for (const auto& r : rows) {
         SCOPED_TRACE(r.step);
+        // The threads of the row before are gone, so that the count at the fault is this row's.
+        ASSERT_EQ(ThreadsSettledAt(threads), threads);
         {
             FailStep fault(r.call, r.err, r.nth);
             const auto start = platform::MonotonicMs();
@@ -132,7 +143,7 @@ TEST_F(OpenFailure, everyFailingStepRaisesItsErrorAndHoldsNothing) {
         }
         EXPECT_FALSE(port.Open());
         EXPECT_EQ(port.CurrentDispatcher(), nullptr);
-        EXPECT_EQ(Threads(), threads) << "no worker may remain";
+        EXPECT_EQ(ThreadsSettledAt(threads), threads) << "no worker may remain";
         EXPECT_EQ(Descriptors(), fds) << "no descriptor may remain";
         // Nor the lock on the device: it opens at once without the fault.
         EXPECT_EQ(Raised(port), "nothing");
