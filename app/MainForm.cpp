@@ -41,6 +41,7 @@ const TActionDesign kActions[kActionCount] = {
     {TActionId::CalibrZero, "Калибровка &нуля", {}, -1},
     {TActionId::ProgramSettings, "&Настройки программы", {}, -1},
     {TActionId::ConnectionSetup, "Настройка параметров подключения...", {}, 2},
+    {TActionId::LoadReference, "Загрузить эталонную кривую...", {}, -1},
 };
 
 const char* const kTitle = "Программа управления прибором Baromax VG-57";
@@ -189,6 +190,7 @@ void TVG57Form::BuildActions() {
     wire(
         TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); }, true);
     wire(TActionId::LoadfromFile, "load", [this] { ActionLoadfromFileExecute(); });
+    wire(TActionId::LoadReference, "loadReference", [this] { ActionLoadReferenceExecute(); });
     // Exit is closing the window: at once when no handler runs, else as the close box does it,
     // cutting the running wait short and closing once the handler has returned.
     connect(Action(TActionId::Exit), &QAction::triggered, this, [this] { close(); });
@@ -221,6 +223,9 @@ void TVG57Form::BuildActions() {
                             &TVG57Form::ActionExportCsvExecute);
     leakRate_ = viewAction(QStringLiteral("Скорость натекания..."), "leakRate",
                            &TVG57Form::ActionLeakRateExecute);
+    removeReference_ = viewAction(QStringLiteral("Убрать эталонную кривую"), "removeReference",
+                                  &TVG57Form::ActionRemoveReferenceExecute);
+    removeReference_->setEnabled(false);
 }
 
 void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void()> handler,
@@ -256,6 +261,8 @@ void TVG57Form::BuildMenus() {
     file->addAction(stopItem);
     file->addSeparator();
     file->addAction(Action(TActionId::LoadfromFile));
+    file->addAction(Action(TActionId::LoadReference));
+    file->addAction(removeReference_);
     file->addAction(saveChart_);
     file->addAction(exportCsv_);
     file->addSeparator();
@@ -324,10 +331,8 @@ void TVG57Form::BuildClientArea() {
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
     tools_ = new TChartTools(*area_->Chart1(), chart_);
-    // A loaded file's unit is its lines'; the gauge's unit names only live readings.
-    tools_->unitName = [this] {
-        return chart_.LoadedView ? QString() : QString::fromStdString(UnitName(link_.UnitCode));
-    };
+    // The readout shows every reading in the chart's display unit, live or loaded.
+    tools_->unitName = [this] { return QString::fromStdString(UnitName(chart_.DisplayUnit())); };
     selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
 

@@ -70,11 +70,16 @@ public:
     QAction* SaveChartAction() const { return saveChart_; }
     QAction* ExportCsvAction() const { return exportCsv_; }
     QAction* LeakRateAction() const { return leakRate_; }
+    QAction* RemoveReferenceAction() const { return removeReference_; }
 
     // ---- handlers ----
     void FormCreate();
     void ActionConnectionSetupExecute();
     void ActionLoadfromFileExecute();
+    // The reference curve: read off the window's thread like an archive, never touching the
+    // readings or a running measurement.
+    void ActionLoadReferenceExecute();
+    void ActionRemoveReferenceExecute();
     void ActionDeviceSettingsExecute();
     void ActionCalibrAtmExecute();
     void ActionCalibrZeroExecute();
@@ -152,8 +157,16 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    // Reads the files on a worker thread, holding off what must not run under the load (with
+    // Start for an archive, which replaces the readings), then hands the result to `finished`
+    // through the gate.
+    void StartLoad(const QStringList& files, bool replacesReadings,
+                   void (TVG57Form::*finished)(TLoadResult&&));
+    void EndLoad();
     // The end of a load: the chart's loaded view from the readings, or a message.
     void LoadFinished(TLoadResult&& result);
+    // The end of a reference's load: the curve laid under the chart, or a message.
+    void ReferenceLoaded(TLoadResult&& result);
     TConfirm Confirm();
     void LayoutClientArea();
     // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
@@ -186,6 +199,7 @@ private:
     QAction* saveChart_ = nullptr;
     QAction* exportCsv_ = nullptr;
     QAction* leakRate_ = nullptr;
+    QAction* removeReference_ = nullptr;
 };
 
 } // namespace vg57

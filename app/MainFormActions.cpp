@@ -182,25 +182,48 @@ void TVG57Form::ActionLoadfromFileExecute() {
         chart_.LoadedView = true;
         return;
     }
+    StartLoad(files, true, &TVG57Form::LoadFinished);
+}
+
+void TVG57Form::ActionLoadReferenceExecute() {
+    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    if (!files.isEmpty()) StartLoad(files, false, &TVG57Form::ReferenceLoaded);
+}
+
+void TVG57Form::ActionRemoveReferenceExecute() {
+    chart_.RemoveReference();
+    removeReference_->setEnabled(false);
+}
+
+void TVG57Form::StartLoad(const QStringList& files, bool replacesReadings,
+                          void (TVG57Form::*finished)(TLoadResult&&)) {
     TLoadRequest request;
     loadingArchive_ = files.front().toStdString();
     for (const QString& file : files)
         request.paths.push_back(file.toStdString());
     request.maxReadings = maxLoadedReadings;
-    // No run may begin under a load, and one load at a time.
-    actions_.Enable(TActionId::Start, false);
-    actions_.Enable(TActionId::LoadfromFile, false);
-    load_ = std::make_unique<TArchiveLoadRun>(this, std::move(request), [this](TLoadResult&& r) {
-        // Through the gate: a message box must not open inside another handler's wait.
-        auto result = std::make_shared<TLoadResult>(std::move(r));
-        gate_.Trigger("loaded", {}, [this, result] { LoadFinished(std::move(*result)); });
-    });
+    // One load at a time, and no run may begin under a load that replaces the readings.
+    if (replacesReadings) actions_.Hold(TActionId::Start, true);
+    actions_.Hold(TActionId::LoadfromFile, true);
+    actions_.Hold(TActionId::LoadReference, true);
+    load_ = std::make_unique<TArchiveLoadRun>(
+        this, std::move(request), [this, finished](TLoadResult&& r) {
+            // Through the gate: a message box must not open inside another handler's wait.
+            auto result = std::make_shared<TLoadResult>(std::move(r));
+            gate_.Trigger("loaded", {}, [this, result, finished] {
+                EndLoad();
+                (this->*finished)(std::move(*result));
+            });
+        });
+}
+
+void TVG57Form::EndLoad() {
+    load_.release()->deleteLater(); // we may be inside its own call to us
+    for (TActionId id : {TActionId::Start, TActionId::LoadfromFile, TActionId::LoadReference})
+        actions_.Hold(id, false);
 }
 
 void TVG57Form::LoadFinished(TLoadResult&& result) {
-    load_.release()->deleteLater(); // we may be inside its own call to us
-    actions_.Enable(TActionId::Start, true);
-    actions_.Enable(TActionId::LoadfromFile, true);
     if (result.cancelled) return;
     if (!result.problem.empty()) {
         showMessage(Text(result.problem), Text(result.detail));
@@ -215,6 +238,24 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
     if (result.datedFiles > 0 && result.undatedFiles > 0)
         loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
     StatusChanged();
+}
+
+void TVG57Form::ReferenceLoaded(TLoadResult&& result) {
+    if (result.cancelled) return;
+    if (!result.problem.empty()) {
+        showMessage(Text(result.problem), Text(result.detail));
+        return;
+    }
+    const TArchiveData& d = result.data;
+    const std::string unknown = chart_.SetReference(d.times, d.pressures, d.units, d.unitCodes);
+    if (!unknown.empty()) {
+        showMessage(QStringLiteral("Эталонная кривая не загружена: в файле есть показания в "
+                                   "неизвестной единице измерения «%1»")
+                        .arg(Text(unknown)),
+                    Text(loadingArchive_));
+        return;
+    }
+    removeReference_->setEnabled(true);
 }
 
 void TVG57Form::N6Click() {

@@ -39,6 +39,22 @@ std::string FormatDateTimeLabel(double days) {
     return buf;
 }
 
+std::string FormatReadoutTime(double days, bool withDate) {
+    if (!withDate) return FormatTimeLabel(days);
+    // Rounded to the millisecond as the time is, so that the date is that of the time shown.
+    const double ms = std::round(days * 86400000.0) / 86400000.0;
+    return FormatDateTimeLabel(std::floor(ms)).substr(0, 5) + ' ' + FormatTimeLabel(ms);
+}
+
+std::string FormatRatio(double ratio) {
+    char buf[64];
+    const bool whole = std::fabs(ratio) >= 10;
+    const auto r = whole
+                       ? std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::fixed, 0)
+                       : std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::general, 2);
+    return std::string(buf, r.ptr);
+}
+
 double DistinctTimeLabelStep(double proposedSeconds, double labelResolutionSeconds) {
     if (!(proposedSeconds > labelResolutionSeconds)) return labelResolutionSeconds;
     // The slack keeps a step of 60 s that arithmetic made 60.0000001 at 60 s.

@@ -10,6 +10,11 @@ std::string FormatTimeLabel(double days);
 // The date and time of day: "dd.MM HH:MM", for spans over more than one calendar day.
 std::string FormatDateTimeLabel(double days);
 
+// The cursor readout's time: "HH:MM:SS", or "dd.MM HH:MM:SS" with the date.
+std::string FormatReadoutTime(double days, bool withDate);
+// A ratio of two pressures with two significant digits, whole from 10 up: "1.8", "0.55", "12".
+std::string FormatRatio(double ratio);
+
 // What a time label tells apart, in seconds: "HH:MM:SS" a second, "dd.MM HH:MM" a minute.
 inline constexpr double kSecondLabels = 1, kMinuteLabels = 60;
 // The labelled tick step of a time axis, in seconds, that the plotting facility proposes, raised

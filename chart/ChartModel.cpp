@@ -65,6 +65,12 @@ void TChartModel::AddMeasurementPoint(double now, double pressure, std::string_v
         SetDisplayUnit(unitCode);
     points_.Add(PointTime, PointPressure, unit, gapPending_);
     gapPending_ = false;
+    if (runStarting_) {
+        // The reference moves with the run: its first reading under the run's first.
+        runStarting_ = false;
+        runFirst_ = PointTime;
+        reference_.SetOrigin(PointTime);
+    }
     Changed();
     if (processEvents) processEvents();
 }
@@ -87,6 +93,11 @@ void TChartModel::AddDemoPoint(double now, double value) {
 
 void TChartModel::BreakLine() {
     gapPending_ = demoGapPending_ = true;
+}
+
+void TChartModel::RunStarted() {
+    BreakLine();
+    runStarting_ = true;
 }
 
 void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
@@ -116,29 +127,20 @@ void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pre
         SetDisplayUnit(unitCodes[*known]);
     else if (!units.empty() && units.back() < unitCodes.size())
         SetDisplayUnit(unitCodes[units.back()]);
-    MarkLoadedGaps();
+    MarkSpacingGaps(points_, kLoadedGapFactor, kMinLoadedGap);
     ViewStart = tmin;
     ViewEnd = tmax;
     time_.SetBoth(tmin, tmax);
+    // The run's readings are gone: a reference goes under the loaded ones.
+    runStarting_ = false;
+    runFirst_.reset();
+    reference_.SetOrigin(points_.Empty() ? tmin : points_.X(0));
     UpdateAutomaticRange();
     Changed();
 }
 
 bool TChartModel::TimeLabelsWithDate() const {
     return LoadedView && LoadedDates && std::floor(ViewStart) != std::floor(ViewEnd);
-}
-
-void TChartModel::MarkLoadedGaps() {
-    const std::size_t n = points_.Size();
-    if (n < 3) return;
-    std::vector<double> steps(n - 1);
-    for (std::size_t i = 1; i < n; ++i)
-        steps[i - 1] = points_.X(i) - points_.X(i - 1);
-    auto mid = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
-    std::nth_element(steps.begin(), mid, steps.end());
-    const double gap = std::max(kLoadedGapFactor * *mid, kMinLoadedGap);
-    for (std::size_t i = 1; i < n; ++i)
-        if (points_.X(i) - points_.X(i - 1) > gap) points_.SetGapBefore(i, true);
 }
 
 // ---- units ----
@@ -167,6 +169,7 @@ void TChartModel::UpdateFactors() {
     factors_.fill(std::numeric_limits<double>::quiet_NaN());
     for (std::size_t i = 0; i < unitCodes_.size(); ++i)
         factors_[i] = UnitFactor(unitCodes_[i], displayUnit_);
+    reference_.SetDisplayUnit(displayUnit_);
 }
 
 std::size_t TChartModel::ReadingsLeftOut() const {
@@ -181,6 +184,36 @@ bool TChartModel::UnitsMixed() const {
     for (std::size_t i = 0; i < TPointStore::kUnits; ++i)
         if (points_.UnitCount(static_cast<std::uint8_t>(i)) > 0) ++held;
     return held > 1;
+}
+
+// ---- the reference curve ----
+
+std::string TChartModel::SetReference(const std::vector<double>& times,
+                                      const std::vector<double>& pressures,
+                                      const std::vector<std::uint8_t>& units,
+                                      const std::vector<std::string>& unitCodes) {
+    std::string refused = reference_.Assign(times, pressures, units, unitCodes);
+    if (!refused.empty()) return refused;
+    reference_.SetOrigin(ReferenceAnchor());
+    if (displayUnit_.empty()) SetDisplayUnit(reference_.LastUnit());
+    Changed();
+    return {};
+}
+
+void TChartModel::RemoveReference() {
+    reference_.Clear();
+    Changed();
+}
+
+void TChartModel::MoveReference(double dateTime) {
+    reference_.SetOrigin(dateTime);
+    Changed();
+}
+
+double TChartModel::ReferenceAnchor() const {
+    if (!LoadedView && runFirst_) return *runFirst_;
+    if (LoadedView && !points_.Empty()) return points_.X(0);
+    return time_.Min();
 }
 
 std::vector<TChartReading> TChartModel::Readings(double t0, double t1) const {

@@ -10,10 +10,12 @@
 
 #include "AxisLimits.h"
 #include "PointStore.h"
+#include "ReferenceCurve.h"
 #include "SliceThinning.h"
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +93,8 @@ public:
     // The next reading (and demonstration value) is not joined to the one before: Stop and
     // Start, an adapter outage.
     void BreakLine();
+    // Start: the line breaks, and the run's first reading will align the reference curve.
+    void RunStarted();
 
     // ---- the loaded view ----
     // Replaces the series by an archive's readings (sorted by time, equal times in file order),
@@ -117,6 +121,24 @@ public:
     // whether the readings held come in more than one unit.
     std::size_t ReadingsLeftOut() const;
     bool UnitsMixed() const;
+    // The factor that takes a reading of this unit index into the display unit; NaN when none.
+    double DisplayFactor(std::uint8_t unit) const { return factors_[unit % TPointStore::kUnits]; }
+
+    // ---- the reference curve: drawn behind the readings, never one of them ----
+    const TReferenceCurve& Reference() const { return reference_; }
+    // Lays readings loaded from an archive (in time order) under the chart, its first reading at
+    // ReferenceAnchor(). Refused, keeping the curve held before, when a reading's unit can't be
+    // converted: returns that unit's code, else empty. Without a display unit yet, the
+    // reference's own becomes it.
+    std::string SetReference(const std::vector<double>& times, const std::vector<double>& pressures,
+                             const std::vector<std::uint8_t>& units,
+                             const std::vector<std::string>& unitCodes);
+    void RemoveReference();
+    // Its first reading goes to this date-time ("Сдвинуть эталон сюда").
+    void MoveReference(double dateTime);
+    // Where a reference's first reading goes: the first reading of the current run; with no
+    // run, the first reading of the loaded view, or the start of the visible time range.
+    double ReferenceAnchor() const;
 
     // ---- what analysis and export read ----
     // The readings with times in [t0, t1], in time order, converted into the display unit. Those
@@ -175,9 +197,11 @@ private:
     }
     void MoveWindowTo(double now);
     void UpdateFactors();
-    void MarkLoadedGaps();
     TPointStore points_, demo_;
     bool gapPending_ = false, demoGapPending_ = false;
+    TReferenceCurve reference_;
+    bool runStarting_ = false;           // the next reading is the first of a run
+    std::optional<double> runFirst_;     // the current run's first reading
     std::vector<std::string> unitCodes_; // the table of unit indices
     std::string displayUnit_;
     std::array<double, TPointStore::kUnits> factors_{}; // per unit index, into displayUnit_

@@ -6,6 +6,7 @@
 #include "NumberFormat.h"
 #include "PressureChart.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -41,6 +42,11 @@ TChartTools::TChartTools(TPressureChart& chart, TChartModel& model)
             [this] { ArmSelection(); });
     connect(menu->addAction(QStringLiteral("Снять выделение")), &QAction::triggered, this,
             [this] { ClearSelection(); });
+    moveReference_ = menu->addAction(QStringLiteral("Сдвинуть эталон сюда"));
+    connect(moveReference_, &QAction::triggered, this,
+            [this] { model_.MoveReference(TimeAt(menuAt_.x())); });
+    connect(menu, &QMenu::aboutToShow, this,
+            [this] { moveReference_->setEnabled(!model_.Reference().Empty()); });
 
     chart.setMouseTracking(true);
     chart.installEventFilter(this);
@@ -101,9 +107,22 @@ void TChartTools::UpdateReadout(QPoint at) {
         readout_->hide();
         return;
     }
-    QString text = QString::fromStdString(FormatTimeLabel(points.X(*nearest))) + "   " +
-                   QString::fromStdString(FormatGeneral(points.Y(*nearest)));
-    if (const QString unit = unitName ? unitName() : QString(); !unit.isEmpty()) text += ' ' + unit;
+    // In the display unit, as the line is drawn: a reading from before a unit change is shown
+    // converted, never as its bare number under the new unit's name.
+    const double time = points.X(*nearest), factor = model_.DisplayFactor(points.Unit(*nearest));
+    const double value = points.Y(*nearest) * (std::isnan(factor) ? 1.0 : factor);
+    QString unit = unitName && !std::isnan(factor) ? unitName() : QString();
+    if (!unit.isEmpty()) unit.prepend(' ');
+    QString text = QString::fromStdString(FormatReadoutTime(time, model_.TimeLabelsWithDate()) +
+                                          "   " + FormatGeneral(value)) +
+                   unit;
+    if (const auto reference = model_.Reference().PressureAt(time);
+        reference && !std::isnan(factor)) {
+        text += QStringLiteral("   эталон ") +
+                QString::fromStdString(FormatPressureLabel(*reference)) + unit;
+        if (*reference != 0)
+            text += QStringLiteral(", ×") + QString::fromStdString(FormatRatio(value / *reference));
+    }
     readout_->setText(text);
     readout_->adjustSize();
     // Beside the cursor, kept inside the chart.
@@ -146,6 +165,9 @@ bool TChartTools::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Leave:
         readout_->hide();
+        return false;
+    case QEvent::ContextMenu:
+        menuAt_ = static_cast<QContextMenuEvent*>(event)->pos();
         return false;
     default:
         return false;

@@ -1,4 +1,5 @@
-// The chart's tools over the plot: a readout of the reading nearest the cursor, and a time
+// The chart's tools over the plot: a readout of the reading nearest the cursor (with the
+// reference curve at that time and the ratio of the two), "Сдвинуть эталон сюда", and a time
 // interval selected by Shift+drag with the left button (or a plain left drag after "Выделить
 // интервал"), shown shaded. The selection keeps its times, so it stays on its readings when
 // the view moves. Other mouse input goes to the plot as before.
@@ -28,7 +29,8 @@ public:
     // gap.
     static constexpr int kReadoutReach = 12;
 
-    // Adds "Выделить интервал" and "Снять выделение" to the chart's context menu.
+    // Adds "Выделить интервал", "Снять выделение" and "Сдвинуть эталон сюда" to the chart's
+    // context menu.
     TChartTools(TPressureChart& chart, TChartModel& model);
 
     // [from, to] as date-times, from <= to; none without a selection.
@@ -43,11 +45,13 @@ public:
     void ShowFit(double t0, double p0, double t1, double p1);
     void HideFit();
 
-    // The unit the readout names ("Па"); none when empty.
+    // The unit the readout names ("Па"), the display unit's; none when empty.
     std::function<QString()> unitName;
     QLabel* Readout() const { return readout_; }
-    // Shows the reading nearest the pixel column x at `at`, or hides the readout over a gap.
+    // Shows the reading nearest the pixel column x at `at`, in the display unit, or hides the
+    // readout over a gap.
     void UpdateReadout(QPoint at);
+    QAction* MoveReferenceAction() const { return moveReference_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,6 +65,8 @@ private:
     QLabel* readout_;
     QCPItemRect* shade_;
     QCPItemLine* fit_;
+    QAction* moveReference_;
+    QPoint menuAt_; // where the context menu was asked for
     bool armed_ = false;
     bool dragging_ = false;
     double dragStart_ = 0;

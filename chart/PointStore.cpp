@@ -109,4 +109,17 @@ std::size_t TPointStore::UpperBound(double x) const {
            head_;
 }
 
+void MarkSpacingGaps(TPointStore& points, double factor, double minGap) {
+    const std::size_t n = points.Size();
+    if (n < 3) return;
+    std::vector<double> steps(n - 1);
+    for (std::size_t i = 1; i < n; ++i)
+        steps[i - 1] = points.X(i) - points.X(i - 1);
+    auto mid = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), mid, steps.end());
+    const double gap = std::max(factor * *mid, minGap);
+    for (std::size_t i = 1; i < n; ++i)
+        if (points.X(i) - points.X(i - 1) > gap) points.SetGapBefore(i, true);
+}
+
 } // namespace vg57

@@ -51,4 +51,8 @@ private:
     std::size_t head_ = 0; // points before it have been removed
 };
 
+// Breaks the line where two points lie more than `factor` times the median spacing apart, and
+// more than `minGap`: a loaded file's pauses between runs are not drawn as readings.
+void MarkSpacingGaps(TPointStore& points, double factor, double minGap);
+
 } // namespace vg57

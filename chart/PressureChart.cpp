@@ -70,6 +70,12 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     xAxis->setTicker(timeTicker);
     yAxis->setTicker(linearTicker_);
     const QColor green(0, 128, 0);
+    // First, so that the readings are drawn over it.
+    reference_ = addGraph();
+    reference_->setPen(QPen(QColor(112, 128, 150), 1));
+    reference_->setLineStyle(QCPGraph::lsLine);
+    reference_->setAdaptiveSampling(false);
+    reference_->setName(QStringLiteral("эталон"));
     series_ = addGraph();
     series_->setPen(QPen(green, 1));
     series_->setLineStyle(QCPGraph::lsLine);
@@ -180,9 +186,20 @@ void TPressureChart::Refresh(bool immediate) {
     o.logarithmic = log;
     ThinVisible(model_.DemoPoints(), o, demoKeys_, demoValues_);
     Feed(demo_, demoKeys_, demoValues_);
-    // The legend explains a line on screen: none for demonstration values off the axis.
-    legend->setVisible(std::any_of(demoValues_.begin(), demoValues_.end(),
-                                   [&](double v) { return v >= lo && v <= hi; }));
+    model_.Reference().Thin(o, refKeys_, refValues_);
+    Feed(reference_, refKeys_, refValues_);
+    // The legend explains a line on screen: none for one off the axis.
+    const auto onAxis = [&](QCPGraph* graph, const std::vector<double>& values) {
+        const bool shown =
+            std::any_of(values.begin(), values.end(), [&](double v) { return v >= lo && v <= hi; });
+        if (shown)
+            graph->addToLegend();
+        else
+            graph->removeFromLegend();
+        return shown;
+    };
+    const bool demoShown = onAxis(demo_, demoValues_);
+    legend->setVisible(onAxis(reference_, refValues_) || demoShown);
     replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
 }
 

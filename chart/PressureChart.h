@@ -1,7 +1,8 @@
 // The pressure-against-time chart: draws what TChartModel holds, fed with the visible slice only.
-// Three graphs: the readings as a green line broken at every gap, the readings with no neighbour
-// on either side as green dots, and the demonstration values grey and dashed with a legend. The
-// pressure axis carries the display unit as its title.
+// Four graphs: the reference curve thin, solid and blue-grey behind everything, the readings as
+// a green line broken at every gap, the readings with no neighbour on either side as green dots,
+// and the demonstration values grey and dashed; the legend names the reference and the
+// demonstration while they are in view. The pressure axis carries the display unit as its title.
 #pragma once
 
 #include "ChartModel.h"
@@ -33,6 +34,7 @@ public:
     QCPGraph* Readings() const { return series_; }
     QCPGraph* LoneReadings() const { return lone_; }
     QCPGraph* Demonstration() const { return demo_; }
+    QCPGraph* ReferenceCurve() const { return reference_; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -42,10 +44,11 @@ private:
     QCPGraph* series_;
     QCPGraph* lone_;
     QCPGraph* demo_;
+    QCPGraph* reference_;
     QSharedPointer<QCPAxisTicker> linearTicker_, logTicker_;
     QMenu* popup_;
     QAction* displaySettings_;
-    std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_;
+    std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_, refKeys_, refValues_;
     bool refreshPending_ = false;
 };
 

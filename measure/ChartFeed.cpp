@@ -6,7 +6,7 @@ namespace vg57 {
 
 void TChartFeed::RunStarted() {
     chart_.LoadedView = false;
-    chart_.BreakLine();
+    chart_.RunStarted();
 }
 
 void TChartFeed::Reading(double time, double pressure, const std::string& unitCode) {
