@@ -40,7 +40,7 @@ TEST_F(MainForm, startsStoppedWithTheDesignedActionsAndNoReadings) {
         {TActionId::LoadfromFile, true},    {TActionId::Exit, true},
         {TActionId::DeviceSettings, false}, {TActionId::CalibrAtm, false},
         {TActionId::CalibrZero, false},     {TActionId::ProgramSettings, true},
-        {TActionId::ConnectionSetup, true},
+        {TActionId::ConnectionSetup, true}, {TActionId::LoadReference, true},
     };
     for (const auto& r : rows)
         EXPECT_EQ(Enabled(r.id), r.enabled) << window->Action(r.id)->text().toStdString();

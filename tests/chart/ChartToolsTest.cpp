@@ -79,6 +79,11 @@ TEST_F(ChartTools, readoutNamesTheNearestReadingButNotAGap) {
     EXPECT_EQ(tools.Readout()->text(), QStringLiteral("10:00:20   0.0012 Па"));
     tools.UpdateReadout(QPoint(X(start + 90 * kOneSecond), Y()));
     EXPECT_FALSE(tools.Readout()->isVisible());
+    // Loaded files on their dates over more than one day: the readout names the date too.
+    model.LoadedView = model.LoadedDates = true;
+    model.ViewEnd = start + 1.5;
+    tools.UpdateReadout(QPoint(X(start + 20.2 * kOneSecond), Y()));
+    EXPECT_EQ(tools.Readout()->text(), QStringLiteral("07.12 10:00:20   0.0012 Па"));
 }
 
 } // namespace
