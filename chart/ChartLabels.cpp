@@ -46,6 +46,12 @@ std::string FormatReadoutTime(double days, bool withDate) {
     return FormatDateTimeLabel(std::floor(ms)).substr(0, 5) + ' ' + FormatTimeLabel(ms);
 }
 
+std::string FormatPressureTwoDigits(double value) {
+    if (!(std::fabs(value) > 0) || !std::isfinite(value)) return FormatPressureLabel(value);
+    const double step = std::pow(10.0, std::floor(std::log10(std::fabs(value))) - 1);
+    return FormatPressureLabel(std::round(value / step) * step);
+}
+
 std::string FormatRatio(double ratio) {
     char buf[64];
     const bool whole = std::fabs(ratio) >= 10;

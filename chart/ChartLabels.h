@@ -12,6 +12,9 @@ std::string FormatDateTimeLabel(double days);
 
 // The cursor readout's time: "HH:MM:SS", or "dd.MM HH:MM:SS" with the date.
 std::string FormatReadoutTime(double days, bool withDate);
+// A pressure with the two significant digits the gauge gives, as the pressure labels write it:
+// 0.0021345 -> "2.1E-3".
+std::string FormatPressureTwoDigits(double value);
 // A ratio of two pressures with two significant digits, whole from 10 up: "1.8", "0.55", "12".
 std::string FormatRatio(double ratio);
 

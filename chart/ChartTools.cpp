@@ -119,7 +119,7 @@ void TChartTools::UpdateReadout(QPoint at) {
     if (const auto reference = model_.Reference().PressureAt(time);
         reference && !std::isnan(factor)) {
         text += QStringLiteral("   эталон ") +
-                QString::fromStdString(FormatPressureLabel(*reference)) + unit;
+                QString::fromStdString(FormatPressureTwoDigits(*reference)) + unit;
         if (*reference != 0)
             text += QStringLiteral(", ×") + QString::fromStdString(FormatRatio(value / *reference));
     }

@@ -1,5 +1,6 @@
 // The reference curve in the chart's model: where it is laid, what it reads, and that it never
 // becomes one of the readings.
+#include "ChartLabels.h"
 #include "ChartModel.h"
 #include "DateTime.h"
 #include "PressureUnit.h"
@@ -80,4 +81,15 @@ TEST(ReferenceCurve, anUnknownUnitIsRefusedAndTheCurveHeldBeforeIsKept) {
         EXPECT_EQ(Lay(m, r.codes, r.units), r.refused);
         EXPECT_EQ(m.Reference().Points().Size(), r.refused.empty() ? 3u : 1u);
     }
+}
+
+TEST(ReferenceCurve, readoutTextsKeepTwoDigitsAndTheDateOfTheSecondShown) {
+    EXPECT_EQ(FormatPressureTwoDigits(0.0021345), "2.1E-3");
+    EXPECT_EQ(FormatPressureTwoDigits(9.96), "1E1");
+    EXPECT_EQ(FormatRatio(1.8333), "1.8");
+    EXPECT_EQ(FormatRatio(0.5512), "0.55");
+    EXPECT_EQ(FormatRatio(123.4), "123");
+    EXPECT_EQ(FormatReadoutTime(MakeDateTime(2026, 12, 8) - 0.0004 * kSec, true), "08.12 00:00:00");
+    EXPECT_EQ(FormatReadoutTime(MakeDateTime(2026, 12, 7, 23, 59, 59, 400), true),
+              "07.12 23:59:59");
 }
