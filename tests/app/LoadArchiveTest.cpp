@@ -1,4 +1,4 @@
-// Loading archives in the window: Start and loading are disabled while the files are read, and a
+// Loading archives in the window: Start and both loads are disabled while the files are read, and a
 // cancelled or refused load leaves the chart and the loaded view as they were.
 #include "WindowFixture.h"
 
@@ -27,11 +27,12 @@ protected:
     bool Load(const QStringList& files, bool cancel = false) {
         window->chooseArchive = [files] { return files; };
         Press(TActionId::LoadfromFile);
-        const bool locked =
-            window->LoadRun() && !Enabled(TActionId::Start) && !Enabled(TActionId::LoadfromFile);
+        const bool locked = window->LoadRun() && !Enabled(TActionId::Start) &&
+                            !Enabled(TActionId::LoadfromFile) && !Enabled(TActionId::LoadReference);
         if (cancel && window->LoadRun()) window->LoadRun()->Cancel();
         EXPECT_TRUE(Until([&] { return !window->LoadRun(); }));
-        EXPECT_TRUE(Enabled(TActionId::Start) && Enabled(TActionId::LoadfromFile));
+        EXPECT_TRUE(Enabled(TActionId::Start) && Enabled(TActionId::LoadfromFile) &&
+                    Enabled(TActionId::LoadReference));
         return locked;
     }
     std::vector<double> Times() const {
