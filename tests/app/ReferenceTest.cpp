@@ -1,6 +1,5 @@
-// The reference curve in the window against the simulator: loaded beside a running measurement
-// without touching it, laid at the run's first reading, moved by the chart's context menu, read
-// out with the ratio, refused in an unknown unit, and removed.
+// The reference curve in the window against the simulator: loaded beside a running measurement,
+// laid at the run's first reading, read out, moved by the context menu, refused in an unknown unit.
 #include "WindowFixture.h"
 
 #include "ArchiveFormat.h"
@@ -23,17 +22,14 @@ namespace {
 
 class Reference : public WindowFixture {
 protected:
-    // A recorded pump-down: a minute at a constant 1E-3 Pa, one reading a second.
-    QString Write(const std::string& name, const char* unit) {
+    // Loads a minute at a constant 1E-3 Pa; true when neither load could start meanwhile.
+    bool Load(const std::string& name, const char* unit, bool stopMeanwhile = false) {
         const std::string path = home.Path() + "/" + name;
         std::ofstream out(path, std::ios::binary);
         for (int i = 0; i < 60; ++i)
             out << FormatArchiveLine({2026, 11, 1, 9, 0, i}, 0.001, unit);
-        return QString::fromStdString(path);
-    }
-    // Loads while measuring; true when neither load could start meanwhile, also after a Stop.
-    bool Load(const QString& file, bool stopMeanwhile = false) {
-        window->chooseArchive = [file] { return QStringList{file}; };
+        out.close();
+        window->chooseArchive = [path] { return QStringList{QString::fromStdString(path)}; };
         Press(TActionId::LoadReference);
         if (stopMeanwhile) Press(TActionId::Stop);
         const bool locked = window->LoadRun() && !Enabled(TActionId::LoadReference) &&
@@ -58,24 +54,15 @@ TEST_F(Reference, loadedWhileMeasuringItLiesUnderTheRunAndMovesByTheMenu) {
     ASSERT_TRUE(Until([&] { return window->Chart().Points().Size() >= 3; }));
     const double runFirst = window->Chart().Points().X(0);
 
-    EXPECT_TRUE(Load(Write("2026_11_01 09_00_00.txt", "0001")));
+    EXPECT_TRUE(Load("2026_11_01 09_00_00.txt", "0001"));
     EXPECT_TRUE(window->Cycle().Measuring());
-    EXPECT_EQ(window->Chart().Points().X(0), runFirst);
-    ASSERT_EQ(Curve().Points().Size(), 60u);
     EXPECT_EQ(Curve().Origin(), runFirst);
-    EXPECT_TRUE(window->RemoveReferenceAction()->isEnabled());
-    ASSERT_TRUE(Until([&] { return window->Chart().Points().Size() >= 6; }));
-    Chart()->Refresh(true);
-    EXPECT_GT(Chart()->ReferenceCurve()->dataCount(), 0);
-
-    // The readout of a reading names the reference at its time, and how far the run is off it.
     // The run's readings sit at the axis's right end: the cursor stands just inside it.
     window->ChartTools()->UpdateReadout(QPoint(X(runFirst) - 3, Chart()->axisRect()->center().y()));
     EXPECT_TRUE(window->ChartTools()->Readout()->text().endsWith(
-        QStringLiteral("0.002 Па   эталон 1E-3 Па, ×2")))
-        << window->ChartTools()->Readout()->text().toStdString();
+        QStringLiteral("0.002 Па   эталон 1E-3 Па, ×2")));
 
-    // "Сдвинуть эталон сюда" at a pixel: the first reading goes to that pixel's time.
+    // A menu runs its own loop: the action is chosen in it.
     const int x = Chart()->axisRect()->center().x();
     QTimer::singleShot(0, [] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -84,20 +71,16 @@ TEST_F(Reference, loadedWhileMeasuringItLiesUnderTheRunAndMovesByTheMenu) {
             if (a->text() == QStringLiteral("Сдвинуть эталон сюда")) a->trigger();
         menu->close();
     });
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(x, 50),
-                            Chart()->mapToGlobal(QPoint(x, 50)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, {x, 50}, Chart()->mapToGlobal(QPoint(x, 50)));
     QApplication::sendEvent(Chart(), &click);
     EXPECT_EQ(X(Curve().Origin()), x);
 
-    // In an unknown unit it is refused, and the curve held stays where it was.
     const double origin = Curve().Origin();
-    EXPECT_TRUE(Load(Write("2026_11_01 09_10_00.txt", "0007"), true));
+    EXPECT_TRUE(Load("2026_11_01 09_10_00.txt", "0007", true));
     EXPECT_TRUE(Enabled(TActionId::LoadfromFile)) << "the Stop under the load is kept";
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains(QStringLiteral("«0007»"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("«0007»")));
     EXPECT_EQ(Curve().Origin(), origin);
-    EXPECT_EQ(Curve().Points().Size(), 60u);
-
     window->RemoveReferenceAction()->trigger();
     EXPECT_TRUE(Until([&] { return Curve().Empty(); }));
 }

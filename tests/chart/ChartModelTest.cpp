@@ -434,6 +434,8 @@ TEST(Labels, timeOfDay) {
 TEST(Labels, dateAndTimeOnlyForALoadedViewOnRealDatesOverSeveralDays) {
     EXPECT_EQ(FormatDateTimeLabel(MakeDateTime(2024, 2, 29, 9, 5, 7)), "29.02 09:05");
     EXPECT_EQ(FormatDateTimeLabel(MakeDateTime(2025, 12, 31, 23, 59, 59, 600)), "01.01 00:00");
+    // The readout's date is that of the second shown: 23:59:59.9996 is the next day's 00:00:00.
+    EXPECT_EQ(FormatReadoutTime(MakeDateTime(2026, 12, 8) - 0.0004 * kSec, true), "08.12 00:00:00");
     const struct {
         bool loaded, dated;
         double from, to;

@@ -1,6 +1,5 @@
 // The reference curve in the chart's model: where it is laid, what it reads, and that it never
 // becomes one of the readings.
-#include "ChartLabels.h"
 #include "ChartModel.h"
 #include "DateTime.h"
 #include "PressureUnit.h"
@@ -66,30 +65,10 @@ TEST(ReferenceCurve, neverEntersTheAutomaticRangeOrTheReadings) {
 }
 
 TEST(ReferenceCurve, anUnknownUnitIsRefusedAndTheCurveHeldBeforeIsKept) {
-    const struct {
-        std::vector<std::string> codes;
-        std::vector<std::uint8_t> units;
-        std::string refused;
-    } rows[] = {
-        {{"0001", "0007"}, {0, 1, 0}, "0007"},
-        {{"0001"}, {0, 0, 100}, "?"}, // past the loader's table of codes
-        {{"0002", "0003"}, {0, 1, 1}, ""},
-    };
-    for (const auto& r : rows) {
-        TChartModel m(kNow);
-        m.SetReference({kOld}, {5}, {0}, {"0001"});
-        EXPECT_EQ(Lay(m, r.codes, r.units), r.refused);
-        EXPECT_EQ(m.Reference().Points().Size(), r.refused.empty() ? 3u : 1u);
-    }
-}
-
-TEST(ReferenceCurve, readoutTextsKeepTwoDigitsAndTheDateOfTheSecondShown) {
-    EXPECT_EQ(FormatPressureTwoDigits(0.0021345), "2.1E-3");
-    EXPECT_EQ(FormatPressureTwoDigits(9.96), "1E1");
-    EXPECT_EQ(FormatRatio(1.8333), "1.8");
-    EXPECT_EQ(FormatRatio(0.5512), "0.55");
-    EXPECT_EQ(FormatRatio(123.4), "123");
-    EXPECT_EQ(FormatReadoutTime(MakeDateTime(2026, 12, 8) - 0.0004 * kSec, true), "08.12 00:00:00");
-    EXPECT_EQ(FormatReadoutTime(MakeDateTime(2026, 12, 7, 23, 59, 59, 400), true),
-              "07.12 23:59:59");
+    TChartModel m(kNow);
+    ASSERT_EQ(Lay(m, {"0002"}), ""); // its unit becomes the display unit: none was set
+    EXPECT_EQ(Lay(m, {"0001", "0007"}, {0, 1, 0}), "0007");
+    EXPECT_EQ(Lay(m, {"0001"}, {0, 0, 100}), "?"); // past the loader's table of codes
+    EXPECT_NEAR(*m.Reference().PressureAt(m.Reference().Origin()), 1000, 1e-9)
+        << "the curve held before";
 }
