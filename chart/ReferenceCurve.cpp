@@ -3,6 +3,7 @@
 #include "ChartModel.h"
 #include "PressureUnit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,7 +32,7 @@ std::string TReferenceCurve::Assign(const std::vector<double>& times,
     // Where the file pauses, the reference breaks as the loaded view does.
     MarkSpacingGaps(points_, TChartModel::kLoadedGapFactor, TChartModel::kMinLoadedGap);
     codes_ = unitCodes;
-    SetDisplayUnit(std::string(displayUnit_));
+    SetDisplayUnit(std::string(displayUnit_)); // a copy: the factors of the new codes
     return {};
 }
 
