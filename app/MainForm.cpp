@@ -324,10 +324,6 @@ void TVG57Form::BuildClientArea() {
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
     tools_ = new TChartTools(*area_->Chart1(), chart_);
-    // A loaded file's unit is its lines'; the gauge's unit names only live readings.
-    tools_->unitName = [this] {
-        return chart_.LoadedView ? QString() : QString::fromStdString(UnitName(link_.UnitCode));
-    };
     selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
 

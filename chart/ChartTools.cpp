@@ -5,6 +5,7 @@
 #include "DateTime.h"
 #include "NumberFormat.h"
 #include "PressureChart.h"
+#include "PressureUnit.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -86,12 +87,14 @@ double TChartTools::TimeAt(int x) const {
 }
 
 void TChartTools::UpdateReadout(QPoint at) {
+    // Readings only (the demonstration values are a store of their own), in the display unit;
+    // one that can't be converted is not read out.
     const TPointStore& points = model_.Points();
     const double t = TimeAt(at.x());
     const std::size_t i = points.LowerBound(t);
     std::optional<std::size_t> nearest;
     for (std::size_t k : {i, i - 1})
-        if (k < points.Size() &&
+        if (k < points.Size() && !std::isnan(model_.DisplayValue(k)) &&
             (!nearest || std::fabs(points.X(k) - t) < std::fabs(points.X(*nearest) - t)))
             nearest = k;
     const bool inside = chart_.axisRect()->rect().contains(at);
@@ -102,8 +105,9 @@ void TChartTools::UpdateReadout(QPoint at) {
         return;
     }
     QString text = QString::fromStdString(FormatTimeLabel(points.X(*nearest))) + "   " +
-                   QString::fromStdString(FormatGeneral(points.Y(*nearest)));
-    if (const QString unit = unitName ? unitName() : QString(); !unit.isEmpty()) text += ' ' + unit;
+                   QString::fromStdString(FormatGeneral(model_.DisplayValue(*nearest)));
+    if (const std::string unit = UnitTitle(model_.DisplayUnit()); !unit.empty())
+        text += ' ' + QString::fromStdString(unit);
     readout_->setText(text);
     readout_->adjustSize();
     // Beside the cursor, kept inside the chart.

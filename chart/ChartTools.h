@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPoint>
 
-#include <functional>
 #include <optional>
 #include <utility>
 
@@ -43,10 +42,9 @@ public:
     void ShowFit(double t0, double p0, double t1, double p1);
     void HideFit();
 
-    // The unit the readout names ("Па"); none when empty.
-    std::function<QString()> unitName;
     QLabel* Readout() const { return readout_; }
-    // Shows the reading nearest the pixel column x at `at`, or hides the readout over a gap.
+    // Shows the reading nearest the pixel column x at `at` (within kReadoutReach), in the display
+    // unit and named with it, or hides the readout over a gap.
     void UpdateReadout(QPoint at);
 
 protected:
