@@ -4,6 +4,7 @@
 #include "PressureChart.h"
 #include "PressureUnit.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vg57 {
@@ -18,8 +19,12 @@ const QColor kRelayColours[] = {QColor(230, 120, 0), QColor(170, 0, 170), QColor
 
 TSetPointLines::TSetPointLines(TPressureChart& chart, const TChartModel& model)
     : QObject(&chart), chart_(chart), model_(model) {
+    // The chart's font may be set in pixels, when it has no point size.
     QFont font = chart.font();
-    font.setPointSizeF(font.pointSizeF() * 0.8);
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * 0.8);
+    else
+        font.setPixelSize(std::max(8, font.pixelSize() * 4 / 5));
     for (int i = 0; i < TChartSetPoints::kCount; ++i) {
         const QColor colour = kRelayColours[i / 2];
         auto* line = new QCPItemLine(&chart);
