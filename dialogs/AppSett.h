@@ -1,7 +1,7 @@
 // The program settings dialog: how often the gauge is polled and how the chart's pressure axis
 // is scaled (linear or logarithmic, automatic or from the pressure slider), and whether the
-// relay set points are drawn on the chart. It only holds the
-// choices; ActionProgramSettingsExecute fills it and applies them.
+// relay set points are drawn on the chart. It only holds the choices;
+// ActionProgramSettingsExecute fills it and applies them.
 #pragma once
 
 #include <QDialog>
