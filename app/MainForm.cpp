@@ -331,8 +331,6 @@ void TVG57Form::BuildClientArea() {
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
     tools_ = new TChartTools(*area_->Chart1(), chart_);
-    // The readout shows every reading in the chart's display unit, live or loaded.
-    tools_->unitName = [this] { return QString::fromStdString(UnitName(chart_.DisplayUnit())); };
     selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
 

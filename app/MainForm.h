@@ -186,7 +186,9 @@ private:
     QString loadNotice_;         // what the last load read, for the status bar
     std::string loadingArchive_; // the first file of the load running now
     std::string loadedArchive_;  // the first file of the last load, to name exports after
-    double leakVolume_ = 1.0;    // the chamber volume in litres, kept while the program runs
+    // Set point values as their texts came since the last unit read; none for those not read.
+    std::array<std::optional<long double>, kSetPointCount> setPointsRead_{};
+    double leakVolume_ = 1.0; // the chamber volume in litres, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
 

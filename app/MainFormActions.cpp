@@ -9,12 +9,16 @@
 #include "ConnParamsForm.h"
 #include "EventLoop.h"
 #include "GaugeActions.h"
+#include "NumberFormat.h"
 #include "PressureUnit.h"
 #include "ValuePanel.h"
 
 #include <QLabel>
 #include <QStatusBar>
 #include <QStringList>
+
+#include <algorithm>
+#include <limits>
 
 namespace vg57 {
 
@@ -43,6 +47,20 @@ QString ChartUnitsNote(const TChartModel& chart) {
 
 void TVG57Form::SetUnitsText(const std::string& text) {
     panel_->Units()->setText(Text(text));
+    // Set points read just before: the chart draws them in the unit read now. Known only when all
+    // six came and the link took each (a malformed one leaves its old value there).
+    if (std::none_of(setPointsRead_.begin(), setPointsRead_.end(),
+                     [](const auto& v) { return v.has_value(); }))
+        return;
+    TChartSetPoints points;
+    points.unitCode = link_.UnitCode;
+    points.known = true;
+    for (std::size_t i = 0; i < setPointsRead_.size(); ++i) {
+        points.known = points.known && setPointsRead_[i] == link_.SetPoints[i];
+        points.values[i] = static_cast<double>(link_.SetPoints[i]);
+    }
+    setPointsRead_.fill(std::nullopt);
+    area_->SetPoints()->SetPoints(points);
 }
 
 void TVG57Form::SetPressureText(const std::string& text) {
@@ -56,6 +74,9 @@ void TVG57Form::SetTestText(const std::string& text) {
 
 void TVG57Form::SetSetPointText(int index, const std::string& text) {
     panel_->SetPoint(index)->setText(Text(text));
+    if (index >= 0 && index < kSetPointCount)
+        setPointsRead_[static_cast<std::size_t>(index)] =
+            ParseNumber(text).value_or(std::numeric_limits<long double>::quiet_NaN());
 }
 
 void TVG57Form::SetTransferIndicator(TIndicator colour) {

@@ -1,6 +1,7 @@
 #include "ChartArea.h"
 
 #include <QCoreApplication>
+#include <QMenu>
 #include <QResizeEvent>
 
 namespace vg57 {
@@ -68,6 +69,9 @@ TChartArea::TChartArea(TChartModel& model, QWidget* parent) : QWidget(parent), m
     connect(yPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
     connect(xPanel_, &TPanelCaption::moved, this, &TChartArea::SyncGeometry);
     SyncGeometry();
+    connect(chart_->PopupMenu()->addAction(QStringLiteral("Показать всё")), &QAction::triggered,
+            this, &TChartArea::ShowAll);
+    setPoints_ = new TSetPointLines(*chart_, model_);
     // The pressure slider does nothing while the axis scales itself, and looks it.
     yPanel_->setEnabled(!model_.AutoScaleY());
     // Every change of the model shows at the next pass of the event loop. A reading paints the
@@ -107,6 +111,12 @@ void TChartArea::SetAutoScale(bool on) {
     SyncGeometry();
     model_.SetAutoScale(on);
     yPanel_->setEnabled(!on);
+    chart_->RequestRefresh();
+}
+
+void TChartArea::ShowAll() {
+    SyncGeometry();
+    model_.ShowAll();
     chart_->RequestRefresh();
 }
 
@@ -168,6 +178,7 @@ void TChartArea::XPanelMouseUp(Qt::MouseButton, int x, int) {
     xPanel_->move(xPanel_->x() + (x - XPressX), xPanel_->y());
     KeepXInTrack();
     SyncGeometry();
+    model_.EndShowAll();
     model_.ApplyTimeSlider();
     chart_->RequestRefresh();
 }
@@ -182,6 +193,8 @@ void TChartArea::YPanelResize() {
 void TChartArea::XPanelResize() {
     SyncGeometry();
     if (XDragging) return;
+    // The operator sizing the slider moves it; the area's own resizing does not.
+    if (xPanel_->Sizing()) model_.EndShowAll();
     model_.ApplyTimeSlider();
     chart_->RequestRefresh();
 }

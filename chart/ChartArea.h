@@ -6,6 +6,7 @@
 #include "CapPanel.h"
 #include "ChartModel.h"
 #include "PressureChart.h"
+#include "SetPointLines.h"
 
 #include <QWidget>
 
@@ -26,9 +27,13 @@ public:
     QFrame* Panel6() const { return panel6_; }
     TFreePanel* YPanel() const { return yPanel_; }
     TFreePanel* XPanel() const { return xPanel_; }
+    TSetPointLines* SetPoints() const { return setPoints_; }
 
     // The automatic scaling switch of the program settings: YPanel takes input only without it.
     void SetAutoScale(bool on);
+    // "Показать всё" of the chart's context menu: the whole run in view until the time slider
+    // moves.
+    void ShowAll();
 
     // The handlers, in slider coordinates.
     void YPanelMouseDown(Qt::MouseButton button, int x, int y);
@@ -56,6 +61,7 @@ private:
     QFrame* panel6_;
     TFreePanel* yPanel_;
     TFreePanel* xPanel_;
+    TSetPointLines* setPoints_;
 };
 
 } // namespace vg57

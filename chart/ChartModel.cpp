@@ -42,6 +42,13 @@ void TChartModel::TrimOldPoints(double now) {
 }
 
 void TChartModel::MoveWindowTo(double now) {
+    if (showAll_ && !LoadedView) {
+        // The slider's window stays on the newest tick, for when the whole view ends.
+        ViewEnd = std::max(ViewEnd, now);
+        ViewStart = ViewEnd - kTenMinutes;
+        SpanAll();
+        return;
+    }
     if (now > time_.Max()) {
         ViewEnd = now;
         ViewStart = now - kTenMinutes;
@@ -128,6 +135,7 @@ void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pre
     else if (!units.empty() && units.back() < unitCodes.size())
         SetDisplayUnit(unitCodes[units.back()]);
     MarkSpacingGaps(points_, kLoadedGapFactor, kMinLoadedGap);
+    showAll_ = false;
     ViewStart = tmin;
     ViewEnd = tmax;
     time_.SetBoth(tmin, tmax);
@@ -311,11 +319,31 @@ void TChartModel::ApplyTimeSlider() {
     if (W <= 0) return;
     tmin_ = static_cast<double>((-(W - L) / W) * TrackSpan);
     tmax_ = static_cast<double>((-(W - L - w) / W) * TrackSpan);
-    if (LoadedView)
+    if (showAll_)
+        SpanAll();
+    else if (LoadedView)
         time_.SetBoth(ViewStart, ViewEnd);
     else
         time_.SetBoth(ViewEnd - tmin_, ViewEnd - tmax_);
     Changed();
+}
+
+void TChartModel::ShowAll() {
+    showAll_ = true;
+    SpanAll();
+    UpdateAutomaticRange();
+    Changed();
+}
+
+void TChartModel::SpanAll() {
+    // Live, up to the newest tick (a silent end shows as such); loaded, the file's whole span.
+    double lo = LoadedView ? ViewStart : ViewEnd, hi = ViewEnd;
+    for (const TPointStore* s : {&points_, &demo_}) {
+        if (s->Empty()) continue;
+        lo = std::min(lo, s->X(0));
+        hi = std::max(hi, s->X(s->Size() - 1));
+    }
+    time_.SetBoth(std::min(lo, hi - kOneSecond), hi);
 }
 
 void TChartModel::SetPmin(double v) {

@@ -144,6 +144,8 @@ public:
     // The readings with times in [t0, t1], in time order, converted into the display unit. Those
     // that can't be converted are left out, and the reading after one has gapBefore set.
     std::vector<TChartReading> Readings(double t0, double t1) const;
+    // Reading i of Points() in the display unit; NaN when its unit can't be converted.
+    double DisplayValue(std::size_t i) const { return points_.Y(i) * factors_[points_.Unit(i)]; }
 
     // ---- the visible slice ----
     // The readings in the time axis's range, thinned for `columns` pixel columns and converted.
@@ -158,8 +160,18 @@ public:
 
     // ---- the sliders ----
     void ApplyPressureSlider();
+    // While the whole run is shown, the time axis keeps spanning it (the slider's place is
+    // still taken, for when that ends).
     void ApplyTimeSlider();
     TTimeSliderGeometry timeSlider;
+
+    // ---- "Показать всё": the whole run in view ----
+    // The time axis spans every reading and demonstration value held (a loaded view: its whole
+    // span), and while measuring each tick extends it, until EndShowAll (the operator moves the
+    // time slider) or a load.
+    void ShowAll();
+    void EndShowAll() { showAll_ = false; }
+    bool ShowingAll() const { return showAll_; }
     TPressureSliderGeometry pressureSlider;
 
     // ---- the automatic pressure range: the readings inside the visible time range ----
@@ -196,6 +208,7 @@ private:
         if (changed) changed();
     }
     void MoveWindowTo(double now);
+    void SpanAll();
     void UpdateFactors();
     TPointStore points_, demo_;
     bool gapPending_ = false, demoGapPending_ = false;
@@ -209,6 +222,7 @@ private:
     int columns_ = 600; // of the last slice
     TAxisLimits time_, pressure_;
     bool autoScaleY_ = true;
+    bool showAll_ = false;
     double pmin_ = 1000.0, pmax_ = 120000.0;
     double tmin_ = 0, tmax_ = 0;
 };

@@ -5,6 +5,7 @@
 #include "DateTime.h"
 #include "NumberFormat.h"
 #include "PressureChart.h"
+#include "PressureUnit.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -92,12 +93,14 @@ double TChartTools::TimeAt(int x) const {
 }
 
 void TChartTools::UpdateReadout(QPoint at) {
+    // Readings only (the demonstration values are a store of their own), in the display unit;
+    // one that can't be converted is not read out.
     const TPointStore& points = model_.Points();
     const double t = TimeAt(at.x());
     const std::size_t i = points.LowerBound(t);
     std::optional<std::size_t> nearest;
     for (std::size_t k : {i, i - 1})
-        if (k < points.Size() &&
+        if (k < points.Size() && !std::isnan(model_.DisplayValue(k)) &&
             (!nearest || std::fabs(points.X(k) - t) < std::fabs(points.X(*nearest) - t)))
             nearest = k;
     const bool inside = chart_.axisRect()->rect().contains(at);
@@ -111,7 +114,8 @@ void TChartTools::UpdateReadout(QPoint at) {
     // converted, never as its bare number under the new unit's name.
     const double time = points.X(*nearest), factor = model_.DisplayFactor(points.Unit(*nearest));
     const double value = points.Y(*nearest) * (std::isnan(factor) ? 1.0 : factor);
-    QString unit = unitName && !std::isnan(factor) ? unitName() : QString();
+    QString unit =
+        std::isnan(factor) ? QString() : QString::fromStdString(UnitTitle(model_.DisplayUnit()));
     if (!unit.isEmpty()) unit.prepend(' ');
     QString text = QString::fromStdString(FormatReadoutTime(time, model_.TimeLabelsWithDate()) +
                                           "   " + FormatGeneral(value)) +

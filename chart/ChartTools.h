@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QPoint>
 
-#include <functional>
 #include <optional>
 #include <utility>
 
@@ -45,8 +44,6 @@ public:
     void ShowFit(double t0, double p0, double t1, double p1);
     void HideFit();
 
-    // The unit the readout names ("Па"), the display unit's; none when empty.
-    std::function<QString()> unitName;
     QLabel* Readout() const { return readout_; }
     // Shows the reading nearest the pixel column x at `at`, in the display unit, or hides the
     // readout over a gap.

@@ -33,6 +33,10 @@ TAppSettingsForm::TAppSettingsForm(QWidget* owner) : QDialog(owner, kDialogFrame
     AutoSizeY = new QCheckBox(QStringLiteral("Автоподбор масштаба"), this);
     AutoSizeY->setObjectName(QStringLiteral("AutoSizeY"));
 
+    ShowSetPoints = new QCheckBox(QStringLiteral("Показывать уставки на графике"), this);
+    ShowSetPoints->setObjectName(QStringLiteral("ShowSetPoints"));
+    ShowSetPoints->setChecked(true);
+
     DevFrequencyLabel = new QLabel(QStringLiteral("Частота опроса прибора, с"), this);
     DevFrequency = new TFloatSpinEdit(this);
     DevFrequency->setObjectName(QStringLiteral("DevFrequency"));
@@ -63,6 +67,7 @@ TAppSettingsForm::TAppSettingsForm(QWidget* owner) : QDialog(owner, kDialogFrame
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ScaleType);
     layout->addWidget(AutoSizeY);
+    layout->addWidget(ShowSetPoints);
     layout->addLayout(frequencyRow);
     layout->addStretch(1);
     layout->addLayout(buttonRow);

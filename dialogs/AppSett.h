@@ -1,6 +1,7 @@
 // The program settings dialog: how often the gauge is polled and how the chart's pressure axis
-// is scaled (linear or logarithmic, automatic or from the pressure slider). It only holds the
-// choices; ActionProgramSettingsExecute fills it and applies them.
+// is scaled (linear or logarithmic, automatic or from the pressure slider), and whether the
+// relay set points are drawn on the chart. It only holds the choices;
+// ActionProgramSettingsExecute fills it and applies them.
 #pragma once
 
 #include <QDialog>
@@ -19,7 +20,7 @@ class TFloatSpinEdit;
 class TAppSettingsForm : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kClientWidth = 287, kClientHeight = 236;
+    static constexpr int kClientWidth = 287, kClientHeight = 262;
     // Entries of the scale kind group.
     static constexpr int kLinear = 0, kLogarithmic = 1;
 
@@ -33,6 +34,7 @@ public:
     QRadioButton* ScaleDecimal;
     QRadioButton* ScaleLog;
     QCheckBox* AutoSizeY;
+    QCheckBox* ShowSetPoints;
     QLabel* DevFrequencyLabel;
     TFloatSpinEdit* DevFrequency;
     QPushButton* BtnOk;

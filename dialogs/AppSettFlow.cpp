@@ -27,6 +27,7 @@ void ActionProgramSettingsExecute(QWidget* owner, QTimer& measureTimer, TChartMo
     const auto destroy = qScopeGuard([&form] { delete form.data(); });
     form->DevFrequency->setValue(measureTimer.interval() / 1000.0);
     form->AutoSizeY->setChecked(chart.AutoScaleY());
+    form->ShowSetPoints->setChecked(area.SetPoints()->Shown());
     form->SetScaleTypeIndex(chart.PressureAxis().Logarithmic() ? TAppSettingsForm::kLogarithmic
                                                                : TAppSettingsForm::kLinear);
 
@@ -41,6 +42,7 @@ void ActionProgramSettingsExecute(QWidget* owner, QTimer& measureTimer, TChartMo
     // Sets AutoScaleY and the axis, enables YPanel exactly when it is off and then applies the
     // slider's range.
     area.SetAutoScale(form->AutoSizeY->isChecked());
+    area.SetPoints()->SetShown(form->ShowSetPoints->isChecked());
 }
 
 } // namespace vg57

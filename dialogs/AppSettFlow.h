@@ -22,7 +22,8 @@ using TAppSettingsExec = std::function<int(TAppSettingsForm&)>;
 
 // On OK, in this order: the polling interval (a running timer restarts only when the interval
 // changed); the pressure axis logarithmic or linear; automatic scaling, with YPanel enabled
-// exactly when it is off and the slider's range applied at once then.
+// exactly when it is off and the slider's range applied at once then; the set point lines shown
+// or not.
 // When the chart refuses the logarithmic scale the EChartAxisError goes on to the caller's
 // general error report: the new interval stays, scale kind and automatic scaling keep their old
 // values. The dialog is destroyed on every path. `area` must be the view of `chart`.

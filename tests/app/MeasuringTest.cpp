@@ -1,5 +1,6 @@
 // Measuring with the real window offscreen against the gauge simulator: Start, the ticks, the
 // archive, Stop, a silent gauge, and an adapter that drops out.
+#include "ChartArea.h"
 #include "WindowFixture.h"
 
 #include "ValuePanel.h"
@@ -73,6 +74,13 @@ TEST_F(Measuring, startReadsSetPointsAndUnitOnceThenAPressureEveryTick) {
     for (const std::string& line : lines)
         EXPECT_TRUE(line.ends_with(" 0.0025 0001\r")) << line;
     EXPECT_TRUE(Enabled(TActionId::CalibrAtm));
+    // The chart has the set points with the unit read after them.
+    const TChartSetPoints& sp = window->ChartArea()->SetPoints()->Points();
+    EXPECT_TRUE(sp.known);
+    EXPECT_EQ(sp.unitCode, "0001");
+    const double expected[] = {1e-3, 5e-3, 0.1, 0.5, 1000, 5000};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_DOUBLE_EQ(sp.values[static_cast<std::size_t>(i)], expected[i]) << i;
 }
 
 TEST_F(Measuring, aPortInUseIsNamedWithTheSystemsReason) {
@@ -117,6 +125,7 @@ TEST_F(Measuring, aMalformedSetPointIsShownAndMeasuringStillStarts) {
     ASSERT_GE(r.size(), 3u);
     EXPECT_EQ(r[1], "R2");
     EXPECT_EQ(r[2], "R1") << "the unit is still read";
+    EXPECT_FALSE(window->ChartArea()->SetPoints()->Points().known);
 }
 
 TEST_F(Measuring, stopCutsATicksWaitShortAndArchivesNoFailedReading) {

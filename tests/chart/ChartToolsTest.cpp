@@ -26,11 +26,11 @@ protected:
         }
         t.push_back(start + 120 * kOneSecond);
         p.push_back(2e-3);
+        model.SetDisplayUnit("0001");
         model.LoadArchive(t, p, t.front(), t.back());
         chart.resize(700, 400);
         chart.show();
         chart.Refresh(true);
-        tools.unitName = [] { return QStringLiteral("Па"); };
     }
     int X(double t) const {
         return int(std::lround(chart.xAxis->coordToPixel(t * kSecondsPerDay)));
@@ -77,13 +77,17 @@ TEST_F(ChartTools, readoutNamesTheNearestReadingButNotAGap) {
     tools.UpdateReadout(QPoint(X(start + 20.2 * kOneSecond), Y()));
     EXPECT_TRUE(tools.Readout()->isVisible());
     EXPECT_EQ(tools.Readout()->text(), QStringLiteral("10:00:20   0.0012 Па"));
+    // Shown in the display unit, as the axis is.
+    model.SetDisplayUnit("0003");
+    tools.UpdateReadout(QPoint(X(start + 20.2 * kOneSecond), Y()));
+    EXPECT_EQ(tools.Readout()->text(), QStringLiteral("10:00:20   1.2E-5 мбар"));
     tools.UpdateReadout(QPoint(X(start + 90 * kOneSecond), Y()));
     EXPECT_FALSE(tools.Readout()->isVisible());
     // Loaded files on their dates over more than one day: the readout names the date too.
     model.LoadedView = model.LoadedDates = true;
     model.ViewEnd = start + 1.5;
     tools.UpdateReadout(QPoint(X(start + 20.2 * kOneSecond), Y()));
-    EXPECT_EQ(tools.Readout()->text(), QStringLiteral("07.12 10:00:20   0.0012 Па"));
+    EXPECT_EQ(tools.Readout()->text(), QStringLiteral("07.12 10:00:20   1.2E-5 мбар"));
 }
 
 } // namespace

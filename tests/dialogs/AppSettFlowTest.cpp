@@ -33,6 +33,7 @@ struct TChoice {
     const char* typed = nullptr;
     int scale = -1;
     int autoScale = -1;
+    int setPoints = -1;
     TEnd end = TEnd::Ok;
 };
 
@@ -41,6 +42,7 @@ struct TShown {
     QString frequency;
     int scale = -2;
     bool autoScale = false;
+    bool setPoints = false;
     QPointer<TAppSettingsForm> form;
 };
 
@@ -49,6 +51,7 @@ TAppSettingsExec Drive(TChoice c, TShown* shown) {
         shown->frequency = form.DevFrequency->text();
         shown->scale = form.ScaleTypeIndex();
         shown->autoScale = form.AutoSizeY->isChecked();
+        shown->setPoints = form.ShowSetPoints->isChecked();
         shown->form = &form;
         form.show();
         if (c.typed) {
@@ -58,6 +61,7 @@ TAppSettingsExec Drive(TChoice c, TShown* shown) {
         if (c.scale == TAppSettingsForm::kLinear) form.ScaleDecimal->click();
         if (c.scale == TAppSettingsForm::kLogarithmic) form.ScaleLog->click();
         if (c.autoScale >= 0) form.AutoSizeY->setChecked(c.autoScale == 1);
+        if (c.setPoints >= 0) form.ShowSetPoints->setChecked(c.setPoints == 1);
         switch (c.end) {
         case TEnd::Ok:
             form.BtnOk->click();
@@ -189,6 +193,17 @@ TEST_F(Flow, automaticScalingOffOnAndOffAgainMovesTheSliderAndTheAxisTogether) {
             EXPECT_DOUBLE_EQ(model.PressureAxis().Max(), model.Pmax());
         }
     }
+}
+
+TEST_F(Flow, theSetPointLinesAreShownAtStartAndFollowTheCheckBox) {
+    EXPECT_TRUE(Run({}).setPoints);
+    EXPECT_TRUE(area.SetPoints()->Shown());
+    Run({.setPoints = 0});
+    EXPECT_FALSE(area.SetPoints()->Shown());
+    EXPECT_FALSE(Run({.setPoints = 1, .end = TEnd::CancelButton}).setPoints);
+    EXPECT_FALSE(area.SetPoints()->Shown());
+    Run({.setPoints = 1});
+    EXPECT_TRUE(area.SetPoints()->Shown());
 }
 
 TEST_F(Flow, cancellingInAnyWayChangesNothing) {
