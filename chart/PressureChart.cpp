@@ -54,6 +54,14 @@ protected:
 
 } // namespace
 
+QFont ScaledFont(QFont font, double factor) {
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(std::max(8, static_cast<int>(font.pixelSize() * factor)));
+    return font;
+}
+
 TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     : QCustomPlot(parent), model_(model), linearTicker_(new TPressureTicker),
       logTicker_(new TPressureLogTicker) {
@@ -94,9 +102,7 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     demo_->setName(QStringLiteral("демонстрация"));
     series_->removeFromLegend();
     lone_->removeFromLegend();
-    QFont small = legend->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    legend->setFont(small);
+    legend->setFont(ScaledFont(legend->font(), 0.85));
     legend->setBorderPen(QPen(Qt::lightGray));
     legend->setIconSize(24, 10);
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);

@@ -13,6 +13,9 @@
 
 namespace vg57 {
 
+// A smaller copy of a font, whether it is sized in points or, as the chart's may be, in pixels.
+QFont ScaledFont(QFont font, double factor);
+
 class TPressureChart : public QCustomPlot {
     Q_OBJECT
 public:

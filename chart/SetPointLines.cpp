@@ -19,12 +19,7 @@ const QColor kRelayColours[] = {QColor(230, 120, 0), QColor(170, 0, 170), QColor
 
 TSetPointLines::TSetPointLines(TPressureChart& chart, const TChartModel& model)
     : QObject(&chart), chart_(chart), model_(model) {
-    // The chart's font may be set in pixels, when it has no point size.
-    QFont font = chart.font();
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * 0.8);
-    else
-        font.setPixelSize(std::max(8, font.pixelSize() * 4 / 5));
+    const QFont font = ScaledFont(chart.font(), 0.8);
     for (int i = 0; i < TChartSetPoints::kCount; ++i) {
         const QColor colour = kRelayColours[i / 2];
         auto* line = new QCPItemLine(&chart);
