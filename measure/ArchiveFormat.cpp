@@ -15,14 +15,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Fixed-width decimal digits; values here are never negative.
-void AppendDigits(std::string& out, int value, int width) {
-    char buf[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10)
-        buf[i] = static_cast<char>('0' + value % 10);
-    out.append(buf, static_cast<std::size_t>(width));
-}
-
 // A run of digits at i; the value saturates, since only range checks follow.
 bool ReadDigits(std::string_view t, std::size_t& i, long& value, std::size_t* count = nullptr) {
     const std::size_t start = i;
@@ -185,6 +177,23 @@ TLocalTime LocalTimeOf(double dateTime) {
     return t;
 }
 
+void AppendDigits(std::string& out, long value, int width) {
+    char buf[8];
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        buf[i] = static_cast<char>('0' + value % 10);
+    out.append(buf, static_cast<std::size_t>(width));
+}
+
+void AppendClockTime(std::string& out, const TLocalTime& t) {
+    AppendDigits(out, t.hour, 2);
+    out += ':';
+    AppendDigits(out, t.minute, 2);
+    out += ':';
+    AppendDigits(out, t.second, 2);
+    out += '.';
+    AppendDigits(out, t.millisecond, 3);
+}
+
 std::string ArchiveFileName(const TLocalTime& t) {
     std::string out;
     out.reserve(23);
@@ -207,13 +216,7 @@ std::string FormatArchiveLine(const TLocalTime& t, long double pressure,
                               std::string_view unitCode) {
     std::string out;
     out.reserve(40);
-    AppendDigits(out, t.hour, 2);
-    out += ':';
-    AppendDigits(out, t.minute, 2);
-    out += ':';
-    AppendDigits(out, t.second, 2);
-    out += '.';
-    AppendDigits(out, t.millisecond, 3);
+    AppendClockTime(out, t);
     out += ' ';
     out += FormatGeneral(pressure);
     out += ' ';

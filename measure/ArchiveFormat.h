@@ -30,6 +30,10 @@ std::optional<double> ArchiveNameDateTime(std::string_view path);
 // "hh:nn:ss.zzz", space, the pressure in the general number format, space, the unit code, CR LF.
 // An empty unit code leaves the line ending in the space.
 std::string FormatArchiveLine(const TLocalTime& t, long double pressure, std::string_view unitCode);
+// Fixed-width decimal digits of a value that is never negative.
+void AppendDigits(std::string& out, long value, int width);
+// "hh:nn:ss.zzz", as a line begins and as the CSV export's times end.
+void AppendClockTime(std::string& out, const TLocalTime& t);
 
 // A time field read back: a time of day (a value on day 0) or a date at midnight.
 struct TArchiveTime {

@@ -15,13 +15,6 @@ namespace vg57 {
 
 namespace {
 
-void AppendDigits(std::string& out, long value, int width) {
-    char buf[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10)
-        buf[i] = static_cast<char>('0' + value % 10);
-    out.append(buf, static_cast<std::size_t>(width));
-}
-
 bool WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -61,13 +54,7 @@ void AppendIsoTime(std::string& out, double localDateTime, TUtcOffsets& offsets)
     out += '-';
     AppendDigits(out, t.day, 2);
     out += 'T';
-    AppendDigits(out, t.hour, 2);
-    out += ':';
-    AppendDigits(out, t.minute, 2);
-    out += ':';
-    AppendDigits(out, t.second, 2);
-    out += '.';
-    AppendDigits(out, t.millisecond, 3);
+    AppendClockTime(out, t);
     const long offset = offsets.At(localDateTime);
     out += offset < 0 ? '-' : '+';
     const long minutes = std::labs(offset) / 60;
