@@ -61,6 +61,7 @@ void TVG57Form::SetUnitsText(const std::string& text) {
     }
     setPointsRead_.fill(std::nullopt);
     area_->SetPoints()->SetPoints(points);
+    if (points.known) cycle_.PublishSetPoints();
 }
 
 void TVG57Form::SetPressureText(const std::string& text) {

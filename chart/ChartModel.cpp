@@ -105,11 +105,18 @@ void TChartModel::BreakLine() {
 void TChartModel::RunStarted() {
     BreakLine();
     runStarting_ = true;
+    // Files on their real dates may lie within the live day: a run never carries them on.
+    if (pointsFromFiles_) {
+        points_.Clear();
+        demo_.Clear();
+        pointsFromFiles_ = false;
+    }
 }
 
 void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pressures, double tmin,
                               double tmax, const std::vector<std::uint8_t>& units,
                               const std::vector<std::string>& unitCodes) {
+    pointsFromFiles_ = true;
     std::vector<std::uint8_t> ours;
     if (!units.empty()) {
         // The file replaces every point: its codes make the table afresh.

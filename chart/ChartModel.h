@@ -93,7 +93,8 @@ public:
     // The next reading (and demonstration value) is not joined to the one before: Stop and
     // Start, an adapter outage.
     void BreakLine();
-    // Start: the line breaks, and the run's first reading will align the reference curve.
+    // Start: the line breaks, loaded readings go, and the run's first reading will align the
+    // reference curve.
     void RunStarted();
 
     // ---- the loaded view ----
@@ -223,6 +224,7 @@ private:
     TAxisLimits time_, pressure_;
     bool autoScaleY_ = true;
     bool showAll_ = false;
+    bool pointsFromFiles_ = false; // the points are a load's, not a run's
     double pmin_ = 1000.0, pmax_ = 120000.0;
     double tmin_ = 0, tmax_ = 0;
 };

@@ -82,7 +82,9 @@ std::string ExportCsv(const std::string& path, const std::vector<double>& times,
     TUtcOffsets offsets;
     bool ok = true;
     for (std::size_t i : order) {
-        AppendIsoTime(buffer, times[i] + range.dateBase, offsets);
+        // Only times of day get the date: dated readings loaded beside them keep their own.
+        const double date = times[i] < kDatedTimesFrom ? range.dateBase : 0.0;
+        AppendIsoTime(buffer, times[i] + date, offsets);
         buffer += ',';
         char number[32];
         const auto res = std::to_chars(number, number + sizeof number, pressures[i]);

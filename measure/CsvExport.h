@@ -28,10 +28,12 @@ void AppendIsoTime(std::string& out, double localDateTime, TUtcOffsets& offsets)
 
 struct TCsvRange {
     double from = -1e300, to = 1e300; // inclusive, in the readings' own times
-    // Added to every time: the date of readings kept as times of day (a file whose name carries
-    // no date), 0 when the times carry their dates.
+    // Added to every time before kDatedTimesFrom: the date of readings kept as times of day (a
+    // file whose name carries no date, on day 0 and the days after it); dated readings keep theirs.
     double dateBase = 0;
 };
+// Times from here on (a year after the date origin) carry their own dates.
+inline constexpr double kDatedTimesFrom = 366.0;
 
 // Writes the readings in [from, to] in time order (equal times in input order); replaces the
 // file. A reading whose unit code is none of the three is kept, with the unit field empty. Returns

@@ -71,6 +71,7 @@ void TMeasureCycle::ActionStartExecute() {
     p_.actions.Enable(TActionId::CalibrZero, false);
     p_.actions.Enable(TActionId::LoadfromFile, false);
     ++runNumber_;
+    lateSetUpsLeft_ = kLateSetUps;
     if (p_.link.EnsureGaugeReady()) p_.actions.Enable(TActionId::DeviceSettings, true);
     measuring_ = true;
     UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
@@ -90,13 +91,16 @@ void TMeasureCycle::StartPolling() {
 
 bool TMeasureCycle::SetUpGauge() {
     // A malformed set point reply is shown, and measuring still starts: the gauge did answer.
-    bool good = true;
-    platform::RunShowingErrors([&] { good = p_.link.ReadSetPoints(); });
+    bool good = true, malformed = true;
+    platform::RunShowingErrors([&] {
+        good = p_.link.ReadSetPoints();
+        malformed = false;
+    });
     bool unit = false;
     platform::RunShowingErrors([&] { unit = p_.link.ReadUnit(); });
     if (p_.link.GaugeReady && measuring_) p_.actions.Enable(TActionId::DeviceSettings, true);
-    // The set points are in the unit read right after them.
-    if (good && unit) PublishSetPoints();
+    // The set points are in the unit read right after them; a malformed one leaves stale values.
+    if (good && unit && !malformed) PublishSetPoints();
     return good && unit;
 }
 
@@ -152,7 +156,7 @@ void TMeasureCycle::MeasureTimerTimer() {
     // A refused guard sent nothing (another sequence holds the gauge): it says nothing of it.
     PublishTick(read, obtained || !p_.link.GaugeReady);
     p_.view.StatusChanged();
-    if (read && setUpDue_ && !setUpQueued_) QueueLateSetUp();
+    if (read && setUpDue_ && !setUpQueued_ && lateSetUpsLeft_ > 0) QueueLateSetUp();
 }
 
 void TMeasureCycle::QueueLateSetUp() {
@@ -163,6 +167,9 @@ void TMeasureCycle::QueueLateSetUp() {
     auto step = [this, run] {
         setUpQueued_ = false;
         if (!measuring_ || run != runNumber_ || !setUpDue_) return;
+        // A gauge that answers the pressure but never the set points would otherwise lose
+        // readings to a set-up's time-outs after every good one.
+        --lateSetUpsLeft_;
         setUpDue_ = !SetUpGauge();
     };
     if (afterHandlers)

@@ -42,6 +42,7 @@ public:
     static constexpr int kReconnectMs = 1000;
     // The newest reading is stale once it is older than this many polling intervals.
     static constexpr int kStaleIntervals = vg57::kStaleIntervals;
+    static constexpr int kLateSetUps = 3; // set-ups a run tries after a failed one at Start
 
     struct TParts {
         TComPort& port;
@@ -109,6 +110,10 @@ public:
     // default. The board must outlive the cycle or be unset first.
     void SetMetrics(TMetricsBoard* board);
 
+    // The set points and unit the link holds, read together, to the metrics (the device
+    // settings read them back outside the cycle too).
+    void PublishSetPoints();
+
 private:
     // Set points and unit, and the action they enable; false when the gauge did not give them.
     bool SetUpGauge();
@@ -120,7 +125,6 @@ private:
     std::string CurrentIdentity() const;
     // The tick's outcome for the metrics: a reading, or a failed exchange.
     void PublishTick(bool read, bool exchanged);
-    void PublishSetPoints();
     void PublishPort(bool present);
 
     TParts p_;
@@ -129,7 +133,8 @@ private:
     // Start could not set the gauge up: the first good reading of the run does it.
     bool setUpDue_ = false;
     bool setUpQueued_ = false;
-    int runNumber_ = 0; // counts Starts: a set-up queued in one run is dropped in the next
+    int lateSetUpsLeft_ = 0; // late set-ups this run may still try
+    int runNumber_ = 0;      // counts Starts: a set-up queued in one run is dropped in the next
     bool demoShown_ = false;
     bool adapterGone_ = false;
     bool answeredThisRun_ = false;

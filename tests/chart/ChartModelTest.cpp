@@ -248,6 +248,20 @@ TEST(Gaps, aLoadedFileBreaksBeyondThreeMedianStepsAndThreeSeconds) {
     }
 }
 
+// Files on their real dates may lie within the live day: a Start must not carry them on into the
+// run, its export or its leak rate.
+TEST(Gaps, aStartAfterALoadKeepsNoneOfTheFilesReadings) {
+    TChartModel m(kNow);
+    const std::vector<double> t{kNow - 3600 * kSec, kNow - 3599 * kSec};
+    m.LoadArchive(t, {5, 6}, t.front(), t.back());
+    m.RunStarted();
+    m.TrimOldPoints(kNow + kSec);
+    m.AddMeasurementPoint(kNow + kSec, 7, "0001");
+    const auto r = m.Readings(-1e9, 1e9);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].pressure, 7);
+}
+
 TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     TChartModel m(kNow);
     m.AddMeasurementPoint(kNow + 1 * kSec, 100000, "0001");

@@ -78,6 +78,24 @@ INSTANTIATE_TEST_SUITE_P(Zones, CsvZone,
                          testing::Values("Europe/Moscow", "America/New_York", "Asia/Kolkata",
                                          "UTC"));
 
+// Undated and dated files loaded together: only the times of day get the date asked for.
+TEST(CsvExport, theAskedDateGoesOnlyToReadingsWithoutOne) {
+    const ZoneScope utc("UTC");
+    vg57::test::TempDir dir;
+    const std::string path = dir.Path() + "/mixed.csv";
+    TCsvRange range;
+    range.dateBase = MakeDateTime(2026, 12, 7);
+    const double dated = MakeDateTime(2026, 12, 8) + 0.5;
+    ASSERT_EQ(ExportCsv(path, {0.25, dated}, {1, 2}, {EPressureUnit::pa, EPressureUnit::pa}, range),
+              "");
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[1].startsWith("2026-12-07T06:00:00.000+00:00")) << lines[1].constData();
+    EXPECT_TRUE(lines[2].startsWith("2026-12-08T12:00:00.000+00:00")) << lines[2].constData();
+}
+
 TEST(CsvExport, unwritableFileNamesThePathAndTheReason) {
     const std::string problem = ExportCsv("/nonexistent-folder/x.csv", {}, {}, {}, {});
     EXPECT_EQ(problem.rfind("/nonexistent-folder/x.csv: ", 0), 0u) << problem;

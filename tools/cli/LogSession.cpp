@@ -40,9 +40,20 @@ TLogSession::TLogSession(const TLogOptions& options, std::function<void(const st
     cycle_.comPortName = [this] { return "COM" + std::to_string(port_.ComNumber()); };
     cycle_.handlerRunning = [this] { return Busy(); };
     cycle_.asHandler = [this](const std::function<void()>& step) { RunAsHandler(step); };
+    // The late set-up waits, like the window's, until no tick is on the stack: it reopens
+    // nothing under a wait, and a reconnection never runs inside its own.
+    cycle_.afterHandlers = [this](const std::function<void()>& step) {
+        QTimer::singleShot(0, &timer_, [this, step] {
+            if (Busy())
+                deferred_.push_back(step);
+            else
+                RunAsHandler(step);
+        });
+    };
 }
 
 TLogSession::~TLogSession() {
+    deferred_.clear();
     cycle_.Shutdown();
     link_.CancelExchanges();
     timer_.stop();
@@ -63,6 +74,12 @@ void TLogSession::RunAsHandler(const std::function<void()>& step) {
     ++depth_;
     platform::RunShowingErrors(step);
     --depth_;
+    // What waits for a calm moment runs once the outermost handler has returned.
+    while (depth_ == 0 && !deferred_.empty()) {
+        const std::function<void()> next = std::move(deferred_.front());
+        deferred_.pop_front();
+        RunAsHandler(next);
+    }
 }
 
 std::string TLogSession::PortText() const {

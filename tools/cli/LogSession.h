@@ -13,6 +13,7 @@
 
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -81,6 +82,7 @@ private:
     QTimer timer_;
     TMeasureCycle cycle_;
     int depth_ = 0;
+    std::deque<std::function<void()>> deferred_; // steps waiting for depth_ to reach 0
     std::string openError_;
     // What was last told, so that each change is told once.
     enum class TAnswer { unknown, answering, silent } answer_ = TAnswer::unknown;
