@@ -268,8 +268,14 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;
     if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
+    // By hand: find_first_of looks each character up in the set, a call per character, and this
+    // runs for every line of a day's file.
     const std::string_view rest = line.substr(p1 + 1 + p2 + 1);
-    r.unitCode = rest.substr(0, std::min(rest.find_first_of(" \r"), kArchiveUnitCodeMax));
+    std::size_t n = 0;
+    const std::size_t codeEnd = std::min(rest.size(), kArchiveUnitCodeMax);
+    while (n < codeEnd && rest[n] != ' ' && rest[n] != '\r')
+        ++n;
+    r.unitCode = rest.substr(0, n);
     return r;
 }
 

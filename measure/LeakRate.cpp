@@ -68,31 +68,37 @@ double ResolutionStep(double pressure) {
 TLeakReadings SelectLeakReadings(const std::vector<double>& times,
                                  const std::vector<double>& pressures,
                                  const std::vector<EPressureUnit>& units, double from, double to) {
+    // A file in time order, the usual case: the interval is one run of it, taken in place.
+    std::size_t first = 0, last = 0;
     std::vector<std::size_t> order;
-    if (std::is_sorted(times.begin(), times.end())) {
-        // A file in time order, the usual case: the interval is one run of it.
-        const auto first = std::lower_bound(times.begin(), times.end(), from) - times.begin();
-        const auto last = std::upper_bound(times.begin(), times.end(), to) - times.begin();
-        order.resize(static_cast<std::size_t>(std::max<std::ptrdiff_t>(last - first, 0)));
-        std::iota(order.begin(), order.end(), static_cast<std::size_t>(first));
+    const bool sorted = std::is_sorted(times.begin(), times.end());
+    if (sorted) {
+        first = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), from) -
+                                         times.begin());
+        last =
+            std::max(first, static_cast<std::size_t>(
+                                std::upper_bound(times.begin(), times.end(), to) - times.begin()));
     } else {
         for (std::size_t i = 0; i < times.size(); ++i)
             if (times[i] >= from && times[i] <= to) order.push_back(i);
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+        last = order.size();
     }
+    const auto index = [&](std::size_t k) { return sorted ? k : order[k]; };
     auto unitOf = [&](std::size_t i) {
         return i < units.size() ? units[i] : EPressureUnit::unknown;
     };
     TLeakReadings out;
-    for (auto it = order.rbegin(); it != order.rend(); ++it)
-        if (unitOf(*it) != EPressureUnit::unknown) {
-            out.unit = unitOf(*it);
+    for (std::size_t k = last; k-- > first;)
+        if (unitOf(index(k)) != EPressureUnit::unknown) {
+            out.unit = unitOf(index(k));
             break;
         }
-    out.times.reserve(order.size());
-    out.pressures.reserve(order.size());
-    for (std::size_t i : order) {
+    out.times.reserve(last - first);
+    out.pressures.reserve(last - first);
+    for (std::size_t k = first; k < last; ++k) {
+        const std::size_t i = index(k);
         const EPressureUnit u = unitOf(i);
         if (u == EPressureUnit::unknown) {
             ++out.unknownUnits;
@@ -104,7 +110,8 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
         }
         out.converted = out.converted || u != out.unit;
         out.times.push_back(times[i]);
-        out.pressures.push_back(pressures[i] * UnitFactor(u, out.unit));
+        out.pressures.push_back(u == out.unit ? pressures[i]
+                                              : pressures[i] * UnitFactor(u, out.unit));
     }
     return out;
 }
