@@ -58,6 +58,12 @@ protected:
                                "10:00:00.000 3 0001\n23:00:00.000 4 0001\n";
         return QString::fromStdString(path);
     }();
+    // Lines that carry their own dates.
+    const QString datedLines = [this] {
+        const std::string path = dir.Path() + "/dated.txt";
+        std::ofstream(path) << "7.12.2026 1 0001\n8.12.2026 2 0001\n";
+        return QString::fromStdString(path);
+    }();
 };
 
 TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
@@ -93,6 +99,7 @@ TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
         {{"export", archive}, 2}, // no --csv
         {{"export", archive, "--csv", "/nonexistent/out.csv"}, 3},
         {{"export", undated, "--date", "2026-12-07", "--csv", csv}, 0},
+        {{"export", datedLines, "--csv", csv}, 0}, // no --date needed
     };
     for (const auto& row : rows) {
         const Result r = RunCli(row.args);

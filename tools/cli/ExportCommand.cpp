@@ -37,9 +37,10 @@ int RunExportCommand(const QStringList& args) {
         if (!archive.date) return UsageError("--date: not a YYYY-MM-DD date");
     } else {
         archive.date = DateOfArchiveName(archive.path.toStdString());
-        if (!archive.date) return UsageError("--date needed");
     }
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);
+    // Lines that carry their own dates need none from the name or the command line.
+    if (!archive.date && !archive.dated()) return UsageError("--date needed");
 
     TCsvRange range;
     if (from) {
