@@ -4,7 +4,6 @@
 #include "PressureChart.h"
 #include "PressureUnit.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace vg57 {
@@ -19,7 +18,7 @@ const QColor kRelayColours[] = {QColor(230, 120, 0), QColor(170, 0, 170), QColor
 
 TSetPointLines::TSetPointLines(TPressureChart& chart, const TChartModel& model)
     : QObject(&chart), chart_(chart), model_(model) {
-    const QFont font = ScaledFont(chart.font(), 0.8);
+    const QFont font = chart.xAxis->tickLabelFont();
     for (int i = 0; i < TChartSetPoints::kCount; ++i) {
         const QColor colour = kRelayColours[i / 2];
         auto* line = new QCPItemLine(&chart);
@@ -33,7 +32,6 @@ TSetPointLines::TSetPointLines(TPressureChart& chart, const TChartModel& model)
         label->setText(QStringLiteral("SP%1").arg(i / 2 + 1));
         label->setColor(colour);
         label->setFont(font);
-        label->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
         label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
         label->position->setTypeY(QCPItemPosition::ptPlotCoords);
         label->setPadding(QMargins(0, 0, 3, 0));
@@ -71,6 +69,11 @@ void TSetPointLines::Place() {
         lines_[i]->start->setCoords(0, v);
         lines_[i]->end->setCoords(1, v);
         labels_[i]->position->setCoords(1, v);
+        // Above its line, or below it where the top of the plot would cut it off.
+        const double room = chart_.yAxis->coordToPixel(v) - chart_.axisRect()->top();
+        labels_[i]->setPositionAlignment(
+            Qt::AlignRight |
+            (room < QFontMetrics(labels_[i]->font()).height() ? Qt::AlignTop : Qt::AlignBottom));
     }
 }
 
