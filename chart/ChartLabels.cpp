@@ -1,5 +1,7 @@
 #include "ChartLabels.h"
 
+#include "DateTime.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -24,17 +26,9 @@ std::string FormatDateTimeLabel(double days) {
     const long long minutes = std::llround(days * 1440.0);
     const long long day = minutes >= 0 ? minutes / 1440 : (minutes - 1439) / 1440;
     const int minuteOfDay = static_cast<int>(minutes - day * 1440);
-    // The civil date of a day count (proleptic Gregorian), from 1 March 0000.
-    const long long z = day - 25569 + 719468; // day 0 is 30 December 1899
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const int dd = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int mm = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const TCivilDate date = CivilDateOf(day);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d.%02d %02d:%02d", dd, mm, minuteOfDay / 60,
+    std::snprintf(buf, sizeof buf, "%02d.%02d %02d:%02d", date.day, date.month, minuteOfDay / 60,
                   minuteOfDay % 60);
     return buf;
 }

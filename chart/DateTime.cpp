@@ -27,6 +27,20 @@ double MakeDateTime(int year, int month, int day, int hour, int minute, int seco
            (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
 }
 
+TCivilDate CivilDateOf(long long dayNumber) {
+    const long long z = dayNumber - kEpochOffset + 719468; // days since 1 March 0000
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    TCivilDate d;
+    d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    d.year = static_cast<int>(yoe + era * 400 + (d.month <= 2 ? 1 : 0));
+    return d;
+}
+
 double CurrentDateTime() {
     using namespace std::chrono;
     const auto now = system_clock::now();

@@ -9,6 +9,12 @@ constexpr double kOneSecond = 1.0 / kSecondsPerDay;
 
 double MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                     int millisecond = 0);
+struct TCivilDate {
+    int year = 0, month = 0, day = 0;
+};
+// The calendar date of a whole day number (0 is 30 December 1899; proleptic Gregorian).
+TCivilDate CivilDateOf(long long dayNumber);
+
 // The local date and time now.
 double CurrentDateTime();
 // The time of day alone (date part 0).

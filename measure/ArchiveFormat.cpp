@@ -151,25 +151,18 @@ bool ParseTime(std::string_view text, TArchiveTime& out) {
 }
 
 constexpr long long kMsPerDay = 86'400'000;
-constexpr long long kDaysTo1970 = 25569; // from 30 December 1899
 
 } // namespace
 
 TLocalTime LocalTimeOf(double dateTime) {
     if (!(dateTime >= 1.0 && dateTime < 2958466.0)) return {};
     const long long total = std::llround(dateTime * kMsPerDay);
-    long long z = total / kMsPerDay - kDaysTo1970 + 719468; // days since 1 March 0000
     const long long msOfDay = total % kMsPerDay;
-    // Civil date from a day count (proleptic Gregorian), z >= 0 here.
-    const long long era = z / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
+    const TCivilDate date = CivilDateOf(total / kMsPerDay);
     TLocalTime t;
-    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
+    t.year = date.year;
+    t.month = date.month;
+    t.day = date.day;
     t.hour = static_cast<int>(msOfDay / 3'600'000);
     t.minute = static_cast<int>(msOfDay / 60'000 % 60);
     t.second = static_cast<int>(msOfDay / 1000 % 60);
@@ -182,6 +175,14 @@ void AppendDigits(std::string& out, long value, int width) {
     for (int i = width - 1; i >= 0; --i, value /= 10)
         buf[i] = static_cast<char>('0' + value % 10);
     out.append(buf, static_cast<std::size_t>(width));
+}
+
+void AppendDate(std::string& out, const TLocalTime& t, char separator) {
+    AppendDigits(out, t.year, 4);
+    out += separator;
+    AppendDigits(out, t.month, 2);
+    out += separator;
+    AppendDigits(out, t.day, 2);
 }
 
 void AppendClockTime(std::string& out, const TLocalTime& t) {
@@ -197,11 +198,7 @@ void AppendClockTime(std::string& out, const TLocalTime& t) {
 std::string ArchiveFileName(const TLocalTime& t) {
     std::string out;
     out.reserve(23);
-    AppendDigits(out, t.year, 4);
-    out += '_';
-    AppendDigits(out, t.month, 2);
-    out += '_';
-    AppendDigits(out, t.day, 2);
+    AppendDate(out, t, '_');
     out += ' ';
     AppendDigits(out, t.hour, 2);
     out += '_';

@@ -32,6 +32,8 @@ std::optional<double> ArchiveNameDateTime(std::string_view path);
 std::string FormatArchiveLine(const TLocalTime& t, long double pressure, std::string_view unitCode);
 // Fixed-width decimal digits of a value that is never negative.
 void AppendDigits(std::string& out, long value, int width);
+// "yyyy<sep>mm<sep>dd", as a file's name begins and as the CSV export's times begin.
+void AppendDate(std::string& out, const TLocalTime& t, char separator);
 // "hh:nn:ss.zzz", as a line begins and as the CSV export's times end.
 void AppendClockTime(std::string& out, const TLocalTime& t);
 

@@ -48,11 +48,7 @@ long TUtcOffsets::At(double localDateTime) {
 
 void AppendIsoTime(std::string& out, double localDateTime, TUtcOffsets& offsets) {
     const TLocalTime t = LocalTimeOf(localDateTime);
-    AppendDigits(out, t.year, 4);
-    out += '-';
-    AppendDigits(out, t.month, 2);
-    out += '-';
-    AppendDigits(out, t.day, 2);
+    AppendDate(out, t, '-');
     out += 'T';
     AppendClockTime(out, t);
     const long offset = offsets.At(localDateTime);
