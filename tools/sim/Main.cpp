@@ -305,10 +305,11 @@ private:
             const std::int64_t delay = g.TakeDelayMs() * kNsPerMs;
             if (opt_.wire) {
                 // One request at a time: the gauge turns to this one when it has finished
-                // sending the reply before it, and then takes this one's own delay.
+                // sending the reply before it, and then takes this one's own delay. Counted on
+                // the line's time, not on when this process got round to it.
                 const int talker = static_cast<int>(i);
-                const std::int64_t start =
-                    std::max({endNs, wire_.BusyUntilNs(talker), nowNs}) + turnaround + delay;
+                const std::int64_t start = std::max(
+                    std::max(endNs, wire_.BusyUntilNs(talker)) + turnaround + delay, nowNs);
                 SendPieces(
                     *frame, g.Fault(),
                     [&](std::int64_t at, const std::string& piece) {
