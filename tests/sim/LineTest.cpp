@@ -119,7 +119,8 @@ TEST_P(SeveralGauges, eachAnswersWithItsOwnStateAndAPrefixReachesOnlyItsGauge) {
                                        {"@0 quit", "a command for the whole line takes no address"},
                                        {"@0 address 1", "another gauge has address 1"},
                                        {"address 3", "several gauges: name one"},
-                                       {"@05 vent", "one address after @ needed"}})
+                                       {"@05 vent", "one address after @ needed"},
+                                       {"@5", "a command needed after the address"}})
         EXPECT_EQ(
             sim.Command(command).rfind("error: '" + std::string(command) + "' refused: " + why), 0u)
             << command;

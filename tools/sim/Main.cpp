@@ -454,7 +454,10 @@ private:
         std::istringstream in(words);
         std::string cmd, a, b;
         in >> cmd >> a >> b;
-        if (cmd.empty()) return;
+        if (cmd.empty()) {
+            if (prefixed) Say("error: '" + line + "' refused: a command needed after the address");
+            return;
+        }
         std::string said = "ok " + line;
         if (const auto why = Execute(chosen, prefixed, cmd, a, b, said))
             Say("error: '" + line + "' refused: " + *why);
