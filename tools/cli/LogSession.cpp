@@ -5,27 +5,16 @@
 namespace vg57::cli {
 
 TLogSession::TLogSession(const TLogOptions& options, std::function<void(const std::string&)> say)
-    : options_(options), say_(std::move(say)), link_(port_, *this),
+    : options_(options), say_(std::move(say)), link_(bus_, *this),
       cycle_({port_, link_, *this, *this, archive_, actions_, timer_, *this}) {
-    // The port and framer as the window sets them.
+    // The port as the window sets it (the bus frames and drives the line).
     port_.SetComNumber(static_cast<std::uint16_t>(options.device.empty() ? options.comNumber : 0));
     port_.SetFixedDevice(options.device);
     port_.SetPromptForPort(false);
     port_.SetBaud(options.baud);
     port_.SetParity(options.parity);
     port_.SetStopBits(options.stopBits);
-    port_.SetRTS(false);
-    port_.SetRS485Mode(true);
-    framer_.StartString = std::string(1, '\x02');
-    framer_.SetEndString("\r");
-    framer_.SetEndCond(ecString);
-    framer_.IgnoreCase = false;
-    framer_.IncludeStrings = false;
-    framer_.SetComPort(&port_);
-    framer_.SetEnabled(true);
-    framer_.OnStringPacket = [this](TDataPacket& sender, const std::string& data) {
-        link_.DataPacket1StringPacket(sender, data);
-    };
+    bus_.onNotice = [this](const std::string& text) { say_(text); };
     port_.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
     port_.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
 
@@ -61,7 +50,7 @@ TLogSession::~TLogSession() {
     // Closing the port handles events: nothing it may call back may reach us half-destroyed.
     port_.OnDeviceLost = nullptr;
     port_.OnPortOpen = nullptr;
-    framer_.OnStringPacket = nullptr;
+    bus_.onNotice = nullptr;
     archive_.onStatusChanged = nullptr;
     try {
         port_.SetOpen(false);

@@ -74,8 +74,8 @@ private:
 
     TLogOptions options_;
     std::function<void(const std::string&)> say_;
-    TComPort port_;
-    TDataPacket framer_; // after the port: destroyed before it
+    TGaugeBus bus_;
+    TComPort& port_ = bus_.Port();
     TGaugeLink link_;
     TArchiveWriter archive_;
     TActionStates actions_;
