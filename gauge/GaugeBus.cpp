@@ -231,6 +231,11 @@ bool TGaugeBus::TurnDue(char address) const {
     return platform::MonotonicMs() - it->second.lastTryMs >= kSilentRetryMs;
 }
 
+int TGaugeBus::FailuresRunning(char address) const {
+    const auto it = gauges_.find(address);
+    return it == gauges_.end() ? 0 : it->second.failuresRunning;
+}
+
 void TGaugeBus::CancelExchanges(const std::string& owner) {
     ++cuts_[owner];
     ++cancelGeneration_;

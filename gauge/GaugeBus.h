@@ -83,6 +83,8 @@ public:
     // Whether the gauge at `address` is due a try now: always, unless it failed twice or more
     // running and was tried less than kSilentRetryMs ago.
     bool TurnDue(char address) const;
+    // Exchanges with the gauge that failed since its last answer.
+    int FailuresRunning(char address) const;
 
     // ---- cutting waits short (Stop and closing the window) ----
     // Ends the running wait at once (that exchange fails) and makes every further exchange fail
