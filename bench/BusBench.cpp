@@ -144,9 +144,11 @@ int main(int argc, char** argv) {
     {
         auto sim = Line();
         // Each gauge holds its own pressure: a reading of another's is a wrong value taken.
-        for (int i = 0; i < 8; ++i)
-            sim->Command("@" + std::string(1, kAddresses[i]) + " pressure " +
-                         std::to_string(i + 1) + "e-3");
+        for (int i = 0; i < 8; ++i) {
+            char command[32];
+            std::snprintf(command, sizeof command, "@%c pressure %de-3", kAddresses[i], i + 1);
+            sim->Command(command);
+        }
         const int length = Seconds(600);
         int lateReplies = 0;
         const TRun run = Log(*sim, "0.5", length, [&](int s) {
@@ -157,7 +159,7 @@ int main(int argc, char** argv) {
         });
         std::size_t wrong = 0;
         for (int i = 0; i < 8; ++i)
-            for (const std::string& v : run.values[kAddresses[i]])
+            for (const std::string& v : run.values.at(kAddresses[i]))
                 wrong += std::abs(std::stod(v) / ((i + 1) * 1e-3) - 1) > 0.01;
         // The late gauge's readings against the steadiest other's over the same run.
         const double lost = static_cast<double>(run.times.at('2').size()) -
