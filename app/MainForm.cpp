@@ -51,29 +51,20 @@ const char* const kClosing = "close";
 } // namespace
 
 TVG57Form::TVG57Form(QWidget* parent)
-    : QMainWindow(parent), chart_(CurrentDateTime()), link_(Vg57Port, *this),
+    : QMainWindow(parent), chart_(CurrentDateTime()), link_(Bus, *this),
       cycle_({Vg57Port, link_, *this, chartFeed_, archive_, actions_, MeasureTimer, *this}) {
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
 
-    // The port and framer as the window's design sets them.
+    // The port as the window's design sets it (the bus frames and drives the line).
     Vg57Port.SetComNumber(3);
     Vg57Port.SetBaud(38400);
     Vg57Port.SetParity(pOdd);
-    Vg57Port.SetRTS(false);
-    Vg57Port.SetRS485Mode(true);
-    DataPacket1.StartString = std::string(1, '\x02');
-    DataPacket1.SetEndString("\r");
-    DataPacket1.SetEndCond(ecString);
-    DataPacket1.IgnoreCase = false;
-    DataPacket1.IncludeStrings = false;
-    DataPacket1.SetComPort(&Vg57Port);
-    DataPacket1.SetEnabled(true);
-    DataPacket1.OnStringPacket = [this](TDataPacket& sender, const std::string& data) {
-        link_.DataPacket1StringPacket(sender, data);
-    };
     Vg57Port.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
     Vg57Port.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
+    Bus.onNotice = [this](const std::string& text) {
+        statusBar()->showMessage(QString::fromUtf8(text), 10000);
+    };
 
     MeasureTimer.setInterval(500);
     connect(&MeasureTimer, &QTimer::timeout, this, [this] {
@@ -113,9 +104,7 @@ TVG57Form::TVG57Form(QWidget* parent)
     // The constructor's start values; the chart's are its model's own.
     link_.PortConfigured = false;
     link_.GaugeReady = false;
-    link_.TransferState = tsReady;
     link_.DevAddress = '1';
-    link_.AcquireDepth = 0;
 
     BuildActions();
     BuildMenus();
@@ -142,7 +131,7 @@ TVG57Form::~TVG57Form() {
     // The port is closed while everything it may call back still lives: closing handles events.
     Vg57Port.OnDeviceLost = nullptr;
     Vg57Port.OnPortOpen = nullptr;
-    DataPacket1.OnStringPacket = nullptr;
+    Bus.onNotice = nullptr;
     try {
         Vg57Port.SetOpen(false);
     } catch (...) {

@@ -50,8 +50,9 @@ public:
     ~TVG57Form() override;
 
     // ---- components and state (the window's fields) ----
-    TComPort Vg57Port;
-    TDataPacket DataPacket1; // after the port: destroyed before it
+    // The line's owner: the port, its framer and the one exchange at a time.
+    TGaugeBus Bus;
+    TComPort& Vg57Port = Bus.Port();
     QTimer MeasureTimer;
     TSettings Settings;
     std::vector<platform::PortEntry> PortNames;

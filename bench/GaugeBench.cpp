@@ -47,24 +47,12 @@ struct Program {
         port.SetComNumber(static_cast<std::uint16_t>(com));
         port.SetBaud(9600);
         port.SetParity(pOdd);
-        port.SetRTS(false);
-        port.SetRS485Mode(true);
-        framer.StartString = std::string(1, '\x02');
-        framer.SetEndString("\r");
-        framer.SetEndCond(ecString);
-        framer.IgnoreCase = false;
-        framer.IncludeStrings = false;
-        framer.SetEnabled(true);
-        framer.OnStringPacket = [this](TDataPacket& s, const std::string& d) {
-            link.DataPacket1StringPacket(s, d);
-        };
-        framer.SetComPort(&port);
         link.DevAddress = '0';
     }
     NullView view;
-    TComPort port;
-    TDataPacket framer;
-    TGaugeLink link{port, view};
+    TGaugeBus bus;
+    TComPort& port = bus.Port();
+    TGaugeLink link{bus, view};
 };
 
 double Micros(Clock::duration d) {

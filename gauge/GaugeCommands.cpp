@@ -60,7 +60,7 @@ bool TGaugeLink::ReadUnitHeld() {
 
 bool TGaugeLink::ReadUnit() {
     if (!AcquireGauge()) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
     return ReadUnitHeld();
 }
 
@@ -68,7 +68,7 @@ bool TGaugeLink::ReadMeasurement(bool* obtained) {
     const bool acquired = AcquireGauge();
     if (obtained) *obtained = acquired;
     if (!acquired) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
 
     if (!ReadUnitHeld()) return false;
     std::string reply;
@@ -87,7 +87,7 @@ bool TGaugeLink::ReadMeasurement(bool* obtained) {
 
 bool TGaugeLink::ReadSetPoints() {
     if (!AcquireGauge()) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
 
     for (int pair = 0; pair < 3; ++pair) {
         const std::string command = {'R', static_cast<char>('2' + pair)};
@@ -119,7 +119,7 @@ bool TGaugeLink::WriteSetPoints() {
     for (long double v : SetPoints)
         if (!IsWritableSetPoint(v)) return false;
     if (!AcquireGauge()) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
 
     for (int pair = 0; pair < 3; ++pair) {
         std::string command = {'W', static_cast<char>('2' + pair)};
@@ -133,14 +133,14 @@ bool TGaugeLink::WriteSetPoints() {
 
 bool TGaugeLink::WriteUnit() {
     if (!AcquireGauge()) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
     std::string reply;
     return Exchange("W1" + UnitCode, 2, 'W', reply);
 }
 
 bool TGaugeLink::Calibrate(const std::string& command, const char* done, const char* failed) {
     if (!AcquireGauge()) return false;
-    TGaugeHold hold(GaugeBusy);
+    TGaugeHold hold(bus_.GaugeBusy);
     std::string reply;
     if (!Exchange(command, 6, 'C', reply)) return false;
     // The message box runs its own event loop: readings may go on while it is open.

@@ -1,11 +1,14 @@
 #include "ArchiveDate.h"
 
+#include "ArchiveFormat.h"
 #include "DateTime.h"
 
 namespace vg57 {
 
 std::optional<double> DateOfArchiveName(std::string_view path) {
-    const std::string_view name = path.substr(path.find_last_of('/') + 1);
+    // A gauge's file from a line of several carries its address; the date is the same.
+    const std::string plain = ArchiveNameWithoutAddress(path);
+    const std::string_view name = std::string_view(plain).substr(plain.find_last_of('/') + 1);
     constexpr std::string_view form = "dddd_dd_dd dd_dd_dd.txt";
     if (name.size() != form.size()) return std::nullopt;
     for (std::size_t i = 0; i < form.size(); ++i) {

@@ -1,5 +1,6 @@
 // The date an archive's name carries: its lines hold times of day only, and the file is named
-// after the run's first reading, "yyyy_mm_dd hh_nn_ss.txt".
+// after the run's first reading, "yyyy_mm_dd hh_nn_ss.txt" ("yyyy_mm_dd hh_nn_ss a5.txt" for one of
+// several gauges on a line).
 #pragma once
 
 #include <optional>

@@ -195,9 +195,9 @@ void AppendClockTime(std::string& out, const TLocalTime& t) {
     AppendDigits(out, t.millisecond, 3);
 }
 
-std::string ArchiveFileName(const TLocalTime& t) {
+std::string ArchiveFileName(const TLocalTime& t, char address) {
     std::string out;
-    out.reserve(23);
+    out.reserve(26);
     AppendDate(out, t, '_');
     out += ' ';
     AppendDigits(out, t.hour, 2);
@@ -205,7 +205,29 @@ std::string ArchiveFileName(const TLocalTime& t) {
     AppendDigits(out, t.minute, 2);
     out += '_';
     AppendDigits(out, t.second, 2);
+    if (address) {
+        out += " a";
+        out += address;
+    }
     out += ".txt";
+    return out;
+}
+
+std::optional<char> ArchiveNameAddress(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    // "yyyy_mm_dd hh_nn_ss aC.txt": the address is one of the gauge's 0-9, A-F.
+    constexpr std::size_t kSize = 26, kAt = 21;
+    if (name.size() != kSize || name.substr(kAt - 2, 2) != " a" || !name.ends_with(".txt"))
+        return std::nullopt;
+    const char c = name[kAt];
+    if (!IsDigit(c) && !(c >= 'A' && c <= 'F')) return std::nullopt;
+    return c;
+}
+
+std::string ArchiveNameWithoutAddress(std::string_view path) {
+    std::string out(path);
+    if (ArchiveNameAddress(path)) out.erase(out.size() - 7, 3); // " aC" before ".txt"
     return out;
 }
 
@@ -222,7 +244,9 @@ std::string FormatArchiveLine(const TLocalTime& t, long double pressure,
     return out;
 }
 
-std::optional<double> ArchiveNameDateTime(std::string_view path) {
+std::optional<double> ArchiveNameDateTime(std::string_view fullPath) {
+    const std::string plain = ArchiveNameWithoutAddress(fullPath);
+    const std::string_view path = plain;
     const std::size_t slash = path.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     // Fixed positions: digits everywhere but the separators of "yyyy_mm_dd hh_nn_ss.txt".

@@ -21,8 +21,14 @@ struct TLocalTime {
 // Values before day 1 or after the year 9999 give the origin.
 TLocalTime LocalTimeOf(double dateTime);
 
-// "yyyy_mm_dd hh_nn_ss.txt", e.g. "2024_03_05 14_07_09.txt".
-std::string ArchiveFileName(const TLocalTime& t);
+// "yyyy_mm_dd hh_nn_ss.txt", e.g. "2024_03_05 14_07_09.txt". With an address (several gauges
+// logged from one line), "yyyy_mm_dd hh_nn_ss a5.txt": the gauge is read back from the name.
+std::string ArchiveFileName(const TLocalTime& t, char address = 0);
+// The gauge address a name of the several-gauge form carries ('5' for "... a5.txt", the folder
+// part ignored); empty for any other name.
+std::optional<char> ArchiveNameAddress(std::string_view path);
+// The name with its address part taken out ("... a5.txt" gives "... .txt"); others unchanged.
+std::string ArchiveNameWithoutAddress(std::string_view path);
 // The date-time a file name of that form carries (the folder part is ignored); empty for any
 // other name or an impossible date.
 std::optional<double> ArchiveNameDateTime(std::string_view path);

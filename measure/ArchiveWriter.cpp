@@ -72,7 +72,8 @@ void TArchiveWriter::WriteArchiveLine(double now, long double pressure, std::str
     LeaveFileIfDone(now);
     if (fd_ < 0) {
         // Created at the run's first line, or reopened after a failed write.
-        const std::string path = path_.empty() ? JoinPath(folder_, ArchiveFileName(t)) : path_;
+        const std::string path =
+            path_.empty() ? JoinPath(folder_, ArchiveFileName(t, nameAddress_)) : path_;
         if (!OpenFile(path)) return;
     }
     std::string problem;

@@ -30,6 +30,8 @@ public:
     // Where new files go ("" is the working directory); the next file created uses it.
     void SetFolder(std::string folder);
     const std::string& Folder() const { return folder_; }
+    // The gauge's address in new files' names, for one of several gauges on a line; 0: none.
+    void SetNameAddress(char address) { nameAddress_ = address; }
 
     // Start: the run's first line creates a new file.
     void Reset();
@@ -65,6 +67,7 @@ private:
 
     TArchiveSystem& system_;
     std::string folder_;
+    char nameAddress_ = 0;
     std::string path_;
     std::string problem_;
     std::string leftPath_; // the file that went away in this run (for Notice)

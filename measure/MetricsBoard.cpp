@@ -24,4 +24,14 @@ double SteadySecondsNow() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+void TBusBoard::Set(const TBusSample& sample) {
+    std::lock_guard lock(mutex_);
+    sample_ = sample;
+}
+
+TBusSample TBusBoard::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return sample_;
+}
+
 } // namespace vg57

@@ -43,6 +43,23 @@ private:
     TMetricsSample sample_; // guarded by mutex_
 };
 
+// The line's own figures when several gauges share it.
+struct TBusSample {
+    std::uint64_t exchanges = 0, resyncs = 0, strays = 0;
+    double achievedIntervalSeconds = 0; // 0: not known yet
+};
+
+// The line's figures, set on the user-interface thread after every turn, read by scrapes.
+class TBusBoard {
+public:
+    void Set(const TBusSample& sample);
+    TBusSample Snapshot() const;
+
+private:
+    mutable std::mutex mutex_;
+    TBusSample sample_; // guarded by mutex_
+};
+
 // The clocks a reading is stamped with, in seconds.
 double UnixSecondsNow();
 double SteadySecondsNow();

@@ -81,7 +81,12 @@ bool ParseMetricsOptions(const std::string& address, const std::vector<std::stri
 }
 
 TMetricsServer::TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLabel> labels)
-    : board_(board), labels_(std::move(labels)), server_(std::make_unique<httplib::Server>()) {
+    : TMetricsServer([&board, labels = std::move(labels)] {
+          return MetricsExposition(board.Snapshot(), SteadySecondsNow(), labels);
+      }) {}
+
+TMetricsServer::TMetricsServer(std::function<std::string()> exposition)
+    : exposition_(std::move(exposition)), server_(std::make_unique<httplib::Server>()) {
     // Two workers are plenty for a scraper or two. One request per connection: an idle
     // kept-alive connection would hold a worker that polls every few milliseconds, and delay
     // stopping by its time-out.
@@ -97,8 +102,7 @@ TMetricsServer::TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLa
     });
     // A scrape copies the sample under the board's short lock; it never waits for the gauge.
     server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(MetricsExposition(board_.Snapshot(), SteadySecondsNow(), labels_),
-                        kMetricsContentType);
+        res.set_content(exposition_(), kMetricsContentType);
     });
 }
 

@@ -5,6 +5,7 @@
 #include "MetricsText.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,6 +40,8 @@ bool ParseMetricsOptions(const std::string& address, const std::vector<std::stri
 class TMetricsServer {
 public:
     TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLabel> constantLabels);
+    // Serves what `exposition` returns, called on the server's threads (several gauges' boards).
+    explicit TMetricsServer(std::function<std::string()> exposition);
     // Stops listening and joins the server thread.
     ~TMetricsServer();
     TMetricsServer(const TMetricsServer&) = delete;
@@ -51,8 +54,7 @@ public:
     int Port() const { return port_; }
 
 private:
-    const TMetricsBoard& board_;
-    const std::vector<TMetricLabel> labels_;
+    const std::function<std::string()> exposition_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 namespace vg57 {
 
@@ -109,41 +110,104 @@ bool ReadingIsStale(const TMetricsSample& sample, double steadyNowSeconds) {
                                       kStaleIntervals * sample.intervalSeconds;
 }
 
-std::string MetricsExposition(const TMetricsSample& s, double steadyNowSeconds,
-                              const std::vector<TMetricLabel>& constantLabels) {
-    TExposition out(constantLabels);
-    if (!ReadingIsStale(s, steadyNowSeconds) && std::isfinite(s.pressurePa))
-        out.Gauge("vg57_pressure_pascals",
-                  "The last pressure reading in pascals; absent when no reading is newer than "
-                  "three polling intervals.",
-                  s.pressurePa);
-    if (s.haveReading)
-        out.Gauge("vg57_reading_timestamp_seconds",
-                  "Unix time (UTC) of the newest reading; its age shows staleness.",
-                  s.readingUnixSeconds, std::chars_format::fixed);
-    out.Gauge("vg57_measuring", "1 while a measurement run is on.", s.measuring ? 1 : 0);
-    out.Gauge("vg57_device_up", "1 while the last exchange with the gauge succeeded.",
-              s.deviceUp ? 1 : 0);
-    out.Counter("vg57_readings_total", "Readings taken from the gauge.", s.readings);
-    out.Counter("vg57_read_failures_total", "Readings the gauge did not give.", s.readFailures);
-    out.Counter("vg57_archive_write_errors_total", "Readings that did not reach the archive.",
-                s.archiveWriteErrors);
-    out.Gauge("vg57_adapter_present", "1 while the serial adapter is present.",
-              s.adapterPresent ? 1 : 0);
-    if (s.setPointsPa) {
-        out.Family("vg57_set_point_pascals", "gauge",
-                   "Relay set points in pascals, converted with the unit read with them; 0 means "
-                   "the relay bound is off.");
+namespace {
+
+// Every family once, with a sample per gauge; with `byAddress` each sample carries its gauge's
+// address (several gauges on one line).
+void Expose(TExposition& out, const std::vector<const TMetricsSample*>& gauges, bool byAddress,
+            double now) {
+    auto each = [&](const char* name, const char* type, const char* help, auto value) {
+        bool family = false;
+        for (const TMetricsSample* s : gauges) {
+            const std::optional<std::string> v = value(*s);
+            if (!v) continue;
+            if (!family) out.Family(name, type, help);
+            family = true;
+            out.Sample(name, *v, byAddress ? TLabels{{"address", s->address}} : TLabels{});
+        }
+    };
+    auto flag = [](bool on) { return std::optional<std::string>(on ? "1" : "0"); };
+    each("vg57_pressure_pascals", "gauge",
+         "The last pressure reading in pascals; absent when no reading is newer than three "
+         "polling intervals.",
+         [&](const TMetricsSample& s) {
+             return !ReadingIsStale(s, now) && std::isfinite(s.pressurePa)
+                        ? std::optional(Number(s.pressurePa))
+                        : std::nullopt;
+         });
+    each("vg57_reading_timestamp_seconds", "gauge",
+         "Unix time (UTC) of the newest reading; its age shows staleness.",
+         [](const TMetricsSample& s) {
+             return s.haveReading
+                        ? std::optional(Number(s.readingUnixSeconds, std::chars_format::fixed))
+                        : std::nullopt;
+         });
+    each("vg57_measuring", "gauge", "1 while a measurement run is on.",
+         [&](const TMetricsSample& s) { return flag(s.measuring); });
+    each("vg57_device_up", "gauge", "1 while the last exchange with the gauge succeeded.",
+         [&](const TMetricsSample& s) { return flag(s.deviceUp); });
+    each("vg57_readings_total", "counter", "Readings taken from the gauge.",
+         [](const TMetricsSample& s) { return std::optional(std::to_string(s.readings)); });
+    each("vg57_read_failures_total", "counter", "Readings the gauge did not give.",
+         [](const TMetricsSample& s) { return std::optional(std::to_string(s.readFailures)); });
+    each("vg57_archive_write_errors_total", "counter", "Readings that did not reach the archive.",
+         [](const TMetricsSample& s) {
+             return std::optional(std::to_string(s.archiveWriteErrors));
+         });
+    each("vg57_adapter_present", "gauge", "1 while the serial adapter is present.",
+         [&](const TMetricsSample& s) { return flag(s.adapterPresent); });
+    bool setPoints = false;
+    for (const TMetricsSample* s : gauges) {
+        if (!s->setPointsPa) continue;
+        if (!setPoints)
+            out.Family("vg57_set_point_pascals", "gauge",
+                       "Relay set points in pascals, converted with the unit read with them; 0 "
+                       "means the relay bound is off.");
+        setPoints = true;
         for (int i = 0; i < 6; ++i) {
-            const double v = (*s.setPointsPa)[static_cast<std::size_t>(i)];
+            const double v = (*s->setPointsPa)[static_cast<std::size_t>(i)];
             if (!std::isfinite(v)) continue;
-            out.Sample("vg57_set_point_pascals", Number(v),
-                       {{"relay", std::to_string(i / 2 + 1)}, {"bound", i % 2 ? "high" : "low"}});
+            TLabels labels = {{"relay", std::to_string(i / 2 + 1)},
+                              {"bound", i % 2 ? "high" : "low"}};
+            if (byAddress) labels.insert(labels.begin(), {"address", s->address});
+            out.Sample("vg57_set_point_pascals", Number(v), labels);
         }
     }
     out.Family("vg57_info", "gauge", "The gauge's port, device, address and unit.");
-    out.Sample("vg57_info", "1",
-               {{"port", s.port}, {"device", s.device}, {"address", s.address}, {"unit", s.unit}});
+    for (const TMetricsSample* s : gauges)
+        out.Sample(
+            "vg57_info", "1",
+            {{"port", s->port}, {"device", s->device}, {"address", s->address}, {"unit", s->unit}});
+}
+
+} // namespace
+
+std::string MetricsExposition(const TMetricsSample& s, double steadyNowSeconds,
+                              const std::vector<TMetricLabel>& constantLabels) {
+    TExposition out(constantLabels);
+    Expose(out, {&s}, false, steadyNowSeconds);
+    return out.Take();
+}
+
+std::string MetricsExposition(const std::vector<TMetricsSample>& gauges, const TBusSample& bus,
+                              double steadyNowSeconds,
+                              const std::vector<TMetricLabel>& constantLabels) {
+    TExposition out(constantLabels);
+    std::vector<const TMetricsSample*> all;
+    for (const TMetricsSample& s : gauges)
+        all.push_back(&s);
+    Expose(out, all, true, steadyNowSeconds);
+    out.Counter("vg57_bus_exchanges_total", "Requests written on the line, sentinels included.",
+                bus.exchanges);
+    out.Counter("vg57_bus_resynchronisations_total",
+                "Times a gauge's owed replies were put behind a sentinel's reply or a quiet line.",
+                bus.resyncs);
+    out.Counter("vg57_bus_stray_replies_total",
+                "Replies from another address than the gauge asked, dropped.", bus.strays);
+    if (bus.achievedIntervalSeconds > 0)
+        out.Gauge("vg57_bus_achieved_interval_seconds",
+                  "The slowest answering gauge's interval between readings.",
+                  bus.achievedIntervalSeconds);
     return out.Take();
 }
 

@@ -26,6 +26,12 @@ bool ReadingIsStale(const TMetricsSample& sample, double steadyNowSeconds);
 std::string MetricsExposition(const TMetricsSample& sample, double steadyNowSeconds,
                               const std::vector<TMetricLabel>& constantLabels);
 
+// Several gauges on one line: every family once, a sample per gauge labelled with its address,
+// and the bus's counters and achieved interval.
+std::string MetricsExposition(const std::vector<TMetricsSample>& gauges, const TBusSample& bus,
+                              double steadyNowSeconds,
+                              const std::vector<TMetricLabel>& constantLabels);
+
 // The exposition's content type.
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 

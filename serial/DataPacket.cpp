@@ -249,18 +249,19 @@ void TDataPacketManager::Receive(const std::uint8_t* bytes, std::size_t n, std::
         buffer_.reserve(buffer_.capacity() + ((n / kGrowStep) + 1) * kGrowStep);
     const long first = static_cast<long>(buffer_.size());
     buffer_.insert(buffer_.end(), bytes, bytes + n);
-    if (arrivals_.empty() || arrivals_.back().second != arrivedMs)
-        arrivals_.emplace_back(first, arrivedMs < 0 ? platform::MonotonicMs() : arrivedMs);
+    arrivals_.push_back(
+        {first, arrivedMs < 0 ? platform::MonotonicMs() : arrivedMs, chunks_.load() + 1});
+    ++chunks_;
     Scan(first);
 }
 
-std::int64_t TDataPacketManager::ArrivalAt(long i) const {
-    std::int64_t ms = -1;
-    for (const auto& [from, arrived] : arrivals_) {
-        if (from > i) break;
-        ms = arrived;
+TDataPacketManager::TArrival TDataPacketManager::ArrivalAt(long i) const {
+    TArrival at{i, -1, 0};
+    for (const TArrival& run : arrivals_) {
+        if (run.first > i) break;
+        at = run;
     }
-    return ms;
+    return at;
 }
 
 void TDataPacketManager::DropArrivals(long n) {
@@ -273,7 +274,7 @@ void TDataPacketManager::DropArrivals(long n) {
     while (keep + 1 < arrivals_.size() && arrivals_[keep + 1].first <= n)
         ++keep;
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<long>(keep));
-    for (auto& run : arrivals_)
+    for (TArrival& run : arrivals_)
         run.first = std::max<long>(0, run.first - n);
 }
 
@@ -416,7 +417,7 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     if (length < 0) length = 0;
     auto data = std::make_shared<std::string>(reinterpret_cast<const char*>(buffer_.data()) + from,
                                               static_cast<std::size_t>(length));
-    const std::int64_t arrived = ArrivalAt(f.startPos_);
+    const TArrival arrived = ArrivalAt(f.startPos_);
 
     // 4. The events, with the lock released: handlers may arm, disarm or close. They run on
     // the user-interface thread, which may have unbound or destroyed the framer meanwhile (and
@@ -427,7 +428,8 @@ void TDataPacketManager::Deliver(TDataPacket& f, long endAt, bool byEndString) {
     TDataPacket* framer = &f;
     auto events = [this, framer, binding, data, arrived] {
         if (!Bound(framer, binding)) return;
-        framer->arrivalMs_ = arrived;
+        framer->arrivalMs_ = arrived.ms;
+        framer->arrivalChunk_ = arrived.chunk;
         if (framer->OnPacket)
             framer->OnPacket(*framer, reinterpret_cast<const std::uint8_t*>(data->data()),
                              data->size());

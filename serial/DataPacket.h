@@ -65,6 +65,10 @@ public:
     // Inside its packet events: when the packet's first byte arrived (MonotonicMs), so that a
     // reply that came before its request can be told from the answer.
     std::int64_t PacketArrivalMs() const { return arrivalMs_; }
+    // Inside its packet events: the number of the received chunk that held the packet's first
+    // byte (TDataPacketManager::ChunksReceived). Orders a packet against a write exactly, where
+    // two millisecond stamps may be equal.
+    std::uint64_t PacketChunk() const { return arrivalChunk_; }
 
 private:
     friend class TDataPacketManager;
@@ -98,9 +102,10 @@ private:
     // Which binding this is: the manager's count at Bind. Events of a packet cut for an earlier
     // binding, or for a destroyed framer whose address another framer took, find it changed.
     std::uint64_t binding_ = 0;
-    bool delivering_ = false;     // its events are on their way; the delivery disabled it
-    std::uint64_t delivery_ = 0;  // counts its deliveries: which one delivering_ stands for
-    std::int64_t arrivalMs_ = -1; // the user-interface thread's: set before its packet events
+    bool delivering_ = false;        // its events are on their way; the delivery disabled it
+    std::uint64_t delivery_ = 0;     // counts its deliveries: which one delivering_ stands for
+    std::int64_t arrivalMs_ = -1;    // the user-interface thread's: set before its packet events
+    std::uint64_t arrivalChunk_ = 0; // likewise
 };
 
 class TDataPacketManager {
@@ -137,6 +142,10 @@ public:
     void TimerExpired();
 
     bool Busy() const;
+    // Counts the chunks of bytes received since the collector was made (never reset, so a
+    // reopen keeps the order). Read before a write: every packet whose first byte came in a
+    // later chunk was read after it.
+    std::uint64_t ChunksReceived() const { return chunks_.load(); }
     std::size_t Held() const;     // bytes in the collection buffer
     std::size_t Capacity() const; // its allocated size (0 when freed)
 
@@ -165,7 +174,12 @@ private:
     static void EndDelivery(TDataPacket& f);
     void FreeIfEmpty();
     // When the buffer's byte i arrived; and the bytes before `n` leaving it.
-    std::int64_t ArrivalAt(long i) const;
+    struct TArrival {
+        long first;          // where the run of bytes begins in buffer_
+        std::int64_t ms;     // when it arrived
+        std::uint64_t chunk; // its number among all chunks received
+    };
+    TArrival ArrivalAt(long i) const;
     void DropArrivals(long n);
     // Whether f is still bound by the same binding: the first takes the lock, the second
     // expects it held.
@@ -176,8 +190,9 @@ private:
     mutable std::mutex lock_; // released while the events of a delivery run
     std::vector<TDataPacket*> framers_;
     std::vector<std::uint8_t> buffer_; // its capacity grows in steps of kGrowStep
-    // Where each received run of bytes begins in buffer_, and when it arrived.
-    std::vector<std::pair<long, std::int64_t>> arrivals_;
+    // Each received chunk: where it begins in buffer_, when it arrived, and its number.
+    std::vector<TArrival> arrivals_;
+    std::atomic<std::uint64_t> chunks_{0};
     long scanIndex_ = -1;
     TDataPacket* collecting_ = nullptr;
     bool busy_ = false;

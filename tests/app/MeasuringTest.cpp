@@ -136,7 +136,7 @@ TEST_F(Measuring, stopCutsATicksWaitShortAndArchivesNoFailedReading) {
     Clock::time_point pressed;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (window->Link().TransferState != tsWaiting) return;
+        if (window->Link().Bus().TransferState != tsWaiting) return;
         watch.stop();
         pressed = Clock::now();
         Press(TActionId::Stop);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
@@ -136,4 +137,40 @@ TEST(LogCommand, aStopSignalEndsAWaitWithinASecondAndTheArchiveIsWhole) {
         for (const std::string& line : lines)
             EXPECT_TRUE(std::regex_match(line, form)) << line;
     }
+}
+
+// Three gauges on one line: each its own archive named with its address, readable by export; a
+// silent one does not stop the others.
+TEST(LogCommand, severalGaugesOnOneLineEachKeepTheirArchive) {
+    SimProcess sim({"--com", "3", "--addresses", "0,1,5", "--wire"});
+    TempDir archive;
+    CliProcess cli({"log", "--port", "COM3", "--address", "0,1", "--address", "5", "--interval",
+                    "0.1", "--archive-dir", QString::fromStdString(archive.Path())},
+                   sim.ConfigHome());
+    ASSERT_FALSE(cli.WaitForLine("прибор 5: архив: ").empty()) << cli.Stderr();
+    sim.Command("@5 silent on");
+    ASSERT_FALSE(cli.WaitForLine("прибор 5: прибор не отвечает").empty()) << cli.Stderr();
+    // Its second try (the next turn) costs one more time-out; then it waits 10 s.
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGTERM), 0);
+    EXPECT_EQ(cli.WaitForExit(3000), 0) << cli.Stderr();
+    std::map<char, int> lines;
+    for (const auto& file : fs::directory_iterator(archive.Path())) {
+        const std::string name = file.path().filename();
+        ASSERT_TRUE(
+            std::regex_match(name, std::regex(R"(\d{4}_\d\d_\d\d \d\d_\d\d_\d\d a[015]\.txt)")))
+            << name;
+        std::ifstream in(file.path());
+        lines[name[21]] =
+            static_cast<int>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+        CliProcess csv({"export", QString::fromStdString(file.path().string()), "--csv",
+                        QString::fromStdString(archive.Path() + "/out.csv")},
+                       sim.ConfigHome());
+        EXPECT_EQ(csv.WaitForExit(), 0) << name << csv.Stderr();
+        fs::remove(archive.Path() + "/out.csv");
+    }
+    // At 0.1 s, about 4 s of the 6 free of the silent gauge's time-outs.
+    EXPECT_GE(lines['0'], 20);
+    EXPECT_GE(lines['1'], 20);
+    EXPECT_GE(lines['5'], 1);
 }

@@ -28,7 +28,7 @@ void RunTable(const std::vector<CommandCase>& cases) {
         for (const auto& line : c.simSetup)
             sim.sim.Command(line);
         EXPECT_EQ(c.run(sim.rig.link), c.result);
-        EXPECT_FALSE(sim.rig.link.GaugeBusy) << "released on every way out";
+        EXPECT_FALSE(sim.rig.link.Bus().GaugeBusy) << "released on every way out";
         std::vector<std::string> expected = {"0S3"};
         expected.insert(expected.end(), c.requests.begin(), c.requests.end());
         EXPECT_EQ(sim.Requests(), expected);

@@ -42,7 +42,7 @@ TEST(ReadMeasurement, takesOnlyAPressureOfDigitsWithTheRightLengthAndEcho) {
         auto& l = s.rig.link;
         l.CurrentPressure = 7.0L;
         EXPECT_EQ(l.ReadMeasurement(), c.accepted);
-        EXPECT_FALSE(l.GaugeBusy);
+        EXPECT_FALSE(l.Bus().GaugeBusy);
         EXPECT_EQ(s.rig.view.pressure, c.accepted ? c.shown : "");
         if (!c.accepted) {
             EXPECT_EQ(l.CurrentPressure, 7.0L) << "a refused reading changes nothing";
@@ -76,9 +76,9 @@ TEST(ReadSetPoints, aSetPointThatIsNotANumberRaisesAfterTheGaugeIsReleased) {
             const std::string text = e.what();
             EXPECT_NE(text.find(c.labelText), std::string::npos) << text;
             EXPECT_NE(text.find(c.index == SP2L ? "SP2L" : "SP2H"), std::string::npos) << text;
-            EXPECT_FALSE(l.GaugeBusy) << "released before the error goes on";
+            EXPECT_FALSE(l.Bus().GaugeBusy) << "released before the error goes on";
         }
-        EXPECT_EQ(l.AcquireDepth, 0);
+        EXPECT_EQ(l.Bus().AcquireDepth, 0);
         EXPECT_EQ(s.rig.view.setPoints[static_cast<std::size_t>(c.index)], c.labelText);
         EXPECT_EQ(l.SetPoints[SP1L], 0.001L) << "values read before stay";
         EXPECT_EQ(l.SetPoints[SP1H], 0.005L);

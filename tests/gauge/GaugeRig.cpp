@@ -11,11 +11,6 @@ namespace vg57::test {
 
 LinkRig::LinkRig(int com) {
     MainWindowPort(port, com);
-    MainWindowFramer(framer);
-    framer.OnStringPacket = [this](TDataPacket& s, const std::string& d) {
-        link.DataPacket1StringPacket(s, d);
-    };
-    framer.SetComPort(&port);
     link.DevAddress = '0';
     view.link = &link;
 }

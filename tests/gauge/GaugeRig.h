@@ -32,7 +32,7 @@ public:
     void SetTransferIndicator(TIndicator c) override { indicators.push_back(c); }
     void ShowMessage(const std::string& t) override {
         messages.push_back(t);
-        busyAtMessage.push_back(link && link->GaugeBusy);
+        busyAtMessage.push_back(link && link->Bus().GaugeBusy);
     }
     bool RunConnectionDialog() override {
         ++dialogs;
@@ -54,14 +54,14 @@ public:
     std::function<void()> onDialog;
 };
 
-// COM<com> with the main window's line and framer, its packets handed to the link.
+// COM<com> with the main window's line, through the bus the window builds.
 struct LinkRig {
     explicit LinkRig(int com);
     ~LinkRig();
     RecordingView view;
-    TComPort port;
-    TDataPacket framer;
-    TGaugeLink link{port, view};
+    TGaugeBus bus;
+    TComPort& port = bus.Port();
+    TGaugeLink link{bus, view};
 };
 
 // The simulator on COM3, holding its pressure still and logging what it receives.

@@ -266,4 +266,29 @@ TEST(ArchiveFormat, aDateTimeSplitsIntoTheNameAndTimeItWasTaken) {
     }
 }
 
+TEST(ArchiveFormat, aGaugeOfSeveralOnALineIsReadBackFromItsFileName) {
+    const TLocalTime t = LocalTimeOf(MakeDateTime(2024, 3, 5, 14, 7, 9, 512));
+    EXPECT_EQ(ArchiveFileName(t, '5'), "2024_03_05 14_07_09 a5.txt");
+    const struct {
+        const char* name;
+        std::optional<char> address;
+        bool dated;
+    } rows[] = {
+        {"/a/2024_03_05 14_07_09 a5.txt", '5', true},
+        {"2024_03_05 14_07_09 aF.txt", 'F', true},
+        {"/a/2024_03_05 14_07_09.txt", std::nullopt, true},
+        {"2024_03_05 14_07_09 aG.txt", std::nullopt, false},
+        {"2024_03_05 14_07_09 a55.txt", std::nullopt, false},
+        {"2024_03_05 14_07_09_a5.txt", std::nullopt, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ArchiveNameAddress(row.name), row.address) << row.name;
+        const auto date = ArchiveNameDateTime(row.name);
+        EXPECT_EQ(date.has_value(), row.dated) << row.name;
+        if (date) {
+            EXPECT_NEAR(*date, MakeDateTime(2024, 3, 5, 14, 7, 9, 0), 1e-8) << row.name;
+        }
+    }
+}
+
 } // namespace

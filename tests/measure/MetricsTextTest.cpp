@@ -151,3 +151,20 @@ TEST(MetricsText, operatorLabelsFollowTheNameRulesAndValuesAreEscaped) {
     const TParsed p = Parse(MetricsExposition(TMetricsSample{}, 0, labels));
     EXPECT_EQ(p.samples.at("vg57_measuring{site=\"a\\\"b\\\\c\\nd\"}"), "0");
 }
+
+TEST(MetricsText, severalGaugesShareEachFamilyAndTellTheirAddressBesideTheLine) {
+    TMetricsSample a = Measuring(1), b = Measuring(1);
+    b.address = "5";
+    b.pressurePa = 3.5;
+    const TParsed p = Parse(MetricsExposition({a, b}, {12, 2, 1, 0.5}, 100, {{"system", "x"}}));
+    EXPECT_TRUE(p.faults.empty()) << p.faults.front();
+    EXPECT_EQ(p.samples.at("vg57_pressure_pascals{system=\"x\",address=\"0\"}"), "1200");
+    EXPECT_EQ(p.samples.at("vg57_pressure_pascals{system=\"x\",address=\"5\"}"), "3.5");
+    EXPECT_EQ(p.samples.count("vg57_set_point_pascals{system=\"x\",address=\"5\",relay=\"3\","
+                              "bound=\"high\"}"),
+              1u);
+    EXPECT_EQ(p.types.at("vg57_bus_resynchronisations_total"), "counter");
+    EXPECT_EQ(p.samples.at("vg57_bus_exchanges_total{system=\"x\"}"), "12");
+    EXPECT_EQ(p.samples.at("vg57_bus_stray_replies_total{system=\"x\"}"), "1");
+    EXPECT_EQ(p.samples.at("vg57_bus_achieved_interval_seconds{system=\"x\"}"), "0.5");
+}

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -61,10 +62,17 @@ bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reaso
         o.stopBits = static_cast<std::uint16_t>(bits);
     }
     if (p.isSet("address")) {
-        const std::string a = p.value("address").toUpper().toStdString();
-        if (a.size() != 1 || !std::strchr(kAddressChars, a[0]))
-            return reason = "--address: один знак из 0123456789ABCDEF", false;
-        o.address = a[0];
+        // "--address 1,2,5", or the option repeated: the gauges on the line, polled in turn.
+        o.addresses.clear();
+        for (const QString& value : p.values("address"))
+            for (const QString& item : value.split(',')) {
+                const std::string a = item.trimmed().toUpper().toStdString();
+                if (a.size() != 1 || !std::strchr(kAddressChars, a[0]))
+                    return reason = "--address: знаки из 0123456789ABCDEF через запятую", false;
+                if (std::find(o.addresses.begin(), o.addresses.end(), a[0]) != o.addresses.end())
+                    return reason = "--address: адрес " + a + " задан дважды", false;
+                o.addresses.push_back(a[0]);
+            }
     }
     if (p.isSet("interval")) {
         // QString reads numbers with '.', whatever the regional settings say.
@@ -105,7 +113,7 @@ int RunLogCommand(const QStringList& args) {
         {"baud", "Скорость, бит/с (9600).", "BAUD"},
         {"parity", "Чётность: none, odd, even, mark, space (odd).", "PARITY"},
         {"stop-bits", "Стоповые биты: 1 или 2 (1).", "N"},
-        {"address", "Адрес прибора, 0...F (0).", "C"},
+        {"address", "Адрес прибора, 0...F (0); несколько приборов на линии: 1,2,5.", "C[,C...]"},
         {"interval", "Интервал опроса, с, от 0.01 (0.5).", "SECONDS"},
         {"archive-dir", "Папка архива (как у окна: ~/Documents/VG-57).", "DIR"},
         {"metrics", "Отдавать метрики Prometheus по адресу ХОСТ:ПОРТ.", "HOST:PORT"},
@@ -130,25 +138,45 @@ int RunLogCommand(const QStringList& args) {
                                               std::strerror(errno)));
     if (!PrepareFolder(options, reason)) return Failure(QString::fromStdString(reason));
 
-    TMetricsBoard board;
+    TLogSession session(options, [](const std::string& line) { SayLine(line); });
+    // A board per gauge; with several, every sample carries its gauge's address.
+    std::vector<std::unique_ptr<TMetricsBoard>> boards;
+    for (std::size_t i = 0; i < session.GaugeCount(); ++i)
+        boards.push_back(std::make_unique<TMetricsBoard>());
+    TBusBoard busBoard;
     std::unique_ptr<TMetricsServer> server;
     if (metrics.enabled) {
-        server = std::make_unique<TMetricsServer>(board, metrics.labels);
+        if (boards.size() == 1)
+            server = std::make_unique<TMetricsServer>(*boards.front(), metrics.labels);
+        else
+            server = std::make_unique<TMetricsServer>([&boards, &busBoard,
+                                                       labels = metrics.labels] {
+                std::vector<TMetricsSample> samples;
+                for (const auto& b : boards)
+                    samples.push_back(b->Snapshot());
+                return MetricsExposition(samples, busBoard.Snapshot(), SteadySecondsNow(), labels);
+            });
         if (!server->Start(metrics.address, reason)) return Failure(QString::fromStdString(reason));
         const std::string& host = metrics.address.host;
         SayLine("метрики: http://" +
                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
                 std::to_string(server->Port()) + "/metrics");
     }
-    TLogSession session(options, [](const std::string& line) { SayLine(line); });
-    session.Cycle().SetMetrics(&board);
+    auto unhook = [&] {
+        session.SetBusMetrics(nullptr);
+        for (std::size_t i = 0; i < boards.size(); ++i)
+            session.Cycle(i).SetMetrics(nullptr);
+    };
+    for (std::size_t i = 0; i < boards.size(); ++i)
+        session.Cycle(i).SetMetrics(boards[i].get());
+    session.SetBusMetrics(&busBoard);
     if (!session.Start(reason)) {
-        session.Cycle().SetMetrics(nullptr);
+        unhook();
         return Failure(QString::fromStdString(reason));
     }
     if (!platform::QuitRequested()) QCoreApplication::exec();
     session.Stop();
-    session.Cycle().SetMetrics(nullptr);
+    unhook();
     return kExitOk;
 }
 

@@ -2,72 +2,177 @@
 
 #include "EventLoop.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 namespace vg57::cli {
 
+// One gauge on the line: its link, archive and cycle, and what it last told.
+class TLogSession::TGauge : public TGaugeView, public TCycleView, private TReadingSink {
+public:
+    TGauge(TLogSession& session, char address, bool several)
+        : session_(session), address_(address),
+          prefix_(several ? std::string("прибор ") + address + ": " : std::string()),
+          link(session.bus_, *this),
+          cycle({session.port_, link, *this, *this, archive, actions, timer, *this}) {
+        link.DevAddress = address;
+        link.PortConfigured = true;
+        archive.SetFolder(session.options_.archiveDir);
+        // Several gauges' runs start in the same second: each file carries its gauge.
+        if (several) archive.SetNameAddress(address);
+        archive.onStatusChanged = [this] { StatusChanged(); };
+        timer.setInterval(session.options_.intervalMs);
+        QObject::connect(&timer, &QTimer::timeout, [this] { session_.Turn(*this); });
+    }
+    ~TGauge() override { archive.onStatusChanged = nullptr; }
+
+    char Address() const { return address_; }
+    void Say(const std::string& text) { session_.say_(prefix_ + text); }
+
+    // ---- TGaugeView: only whether the gauge answers is told ----
+    void SetUnitsText(const std::string&) override {}
+    void SetPressureText(const std::string&) override {}
+    void SetTestText(const std::string&) override {}
+    void SetSetPointText(int, const std::string&) override {}
+    void SetTransferIndicator(TIndicator colour) override {
+        if (colour == TIndicator::green && answer_ != TAnswer::answering) {
+            if (answer_ == TAnswer::silent) Say("прибор снова отвечает");
+            answer_ = TAnswer::answering;
+        } else if (colour == TIndicator::red && answer_ != TAnswer::silent) {
+            // A wait cut short by Stop is no news about the gauge.
+            if (platform::QuitRequested()) return;
+            Say("прибор не отвечает");
+            answer_ = TAnswer::silent;
+        }
+    }
+    void ShowMessage(const std::string& text) override { Say(text); }
+    bool RunConnectionDialog() override { return true; } // the command line set it up
+
+    // ---- TCycleView ----
+    void ShowPortOpenError(const std::string& port, const std::string& reason) override {
+        const std::string name = session_.options_.device.empty() ? port : session_.options_.device;
+        session_.openError_ =
+            "Невозможно открыть порт " + name + (reason.empty() ? "" : ": " + reason);
+    }
+    void StatusChanged() override {
+        session_.NoteAdapter(cycle);
+        if (archive.Path() != archivePath_ && !archive.Path().empty()) {
+            archivePath_ = archive.Path();
+            Say("архив: " + archivePath_);
+        }
+        if (archive.Problem() != archiveProblem_) {
+            const bool recovered = archive.Problem().empty();
+            archiveProblem_ = archive.Problem();
+            Say(recovered ? "архив снова пишется: " + archive.Path() : archiveProblem_);
+        }
+    }
+    const std::string& ArchivePath() const { return archivePath_; }
+
+    // ---- turns ----
+    bool queued = false; // its tick waits for the line
+    // The times between the starts of its last answered tries, in milliseconds: their median
+    // is the interval it gets, which one time-out of another gauge does not move.
+    std::deque<double> intervals;
+    std::chrono::steady_clock::time_point lastTry{};
+    double MedianInterval() const {
+        if (intervals.empty()) return 0;
+        std::vector<double> sorted(intervals.begin(), intervals.end());
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+
+private:
+    // ---- TReadingSink: a service keeps no points, so a week of logging holds no memory ----
+    void RunStarted() override {}
+    void Reading(double, double, const std::string&) override {}
+    void Missed(double) override {}
+    void Demonstration(double, double) override {}
+
+    TLogSession& session_;
+    const char address_;
+    const std::string prefix_;
+    enum class TAnswer { unknown, answering, silent } answer_ = TAnswer::unknown;
+    std::string archivePath_, archiveProblem_;
+
+public:
+    TGaugeLink link;
+    TArchiveWriter archive;
+    TActionStates actions;
+    QTimer timer;
+    TMeasureCycle cycle;
+};
+
 TLogSession::TLogSession(const TLogOptions& options, std::function<void(const std::string&)> say)
-    : options_(options), say_(std::move(say)), link_(port_, *this),
-      cycle_({port_, link_, *this, *this, archive_, actions_, timer_, *this}) {
-    // The port and framer as the window sets them.
+    : options_(options), say_(std::move(say)) {
+    // The port as the window sets it (the bus frames and drives the line).
     port_.SetComNumber(static_cast<std::uint16_t>(options.device.empty() ? options.comNumber : 0));
     port_.SetFixedDevice(options.device);
     port_.SetPromptForPort(false);
     port_.SetBaud(options.baud);
     port_.SetParity(options.parity);
     port_.SetStopBits(options.stopBits);
-    port_.SetRTS(false);
-    port_.SetRS485Mode(true);
-    framer_.StartString = std::string(1, '\x02');
-    framer_.SetEndString("\r");
-    framer_.SetEndCond(ecString);
-    framer_.IgnoreCase = false;
-    framer_.IncludeStrings = false;
-    framer_.SetComPort(&port_);
-    framer_.SetEnabled(true);
-    framer_.OnStringPacket = [this](TDataPacket& sender, const std::string& data) {
-        link_.DataPacket1StringPacket(sender, data);
+    bus_.onNotice = [this](const std::string& text) { say_(text); };
+    const bool several = options.addresses.size() > 1;
+    for (char address : options.addresses)
+        gauges_.push_back(std::make_unique<TGauge>(*this, address, several));
+    // One adapter for all: its loss and return are every gauge's.
+    port_.OnDeviceLost = [this](TComPort&) {
+        for (auto& g : gauges_)
+            g->cycle.DeviceLost();
     };
-    port_.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
-    port_.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
-
-    link_.DevAddress = options.address;
-    link_.PortConfigured = true;
-    archive_.SetFolder(options.archiveDir);
-    archive_.onStatusChanged = [this] { StatusChanged(); };
-
-    timer_.setInterval(options.intervalMs);
-    QObject::connect(&timer_, &QTimer::timeout,
-                     [this] { RunAsHandler([this] { cycle_.MeasureTimerTimer(); }); });
-    cycle_.comPortName = [this] { return "COM" + std::to_string(port_.ComNumber()); };
-    cycle_.handlerRunning = [this] { return Busy(); };
-    cycle_.asHandler = [this](const std::function<void()>& step) { RunAsHandler(step); };
-    // The late set-up waits, like the window's, until no tick is on the stack: it reopens
-    // nothing under a wait, and a reconnection never runs inside its own.
-    cycle_.afterHandlers = [this](const std::function<void()>& step) {
-        QTimer::singleShot(0, &timer_, [this, step] {
-            if (Busy())
-                deferred_.push_back(step);
-            else
-                RunAsHandler(step);
-        });
+    port_.OnPortOpen = [this](TComPort&) {
+        for (auto& g : gauges_)
+            g->cycle.PortOpened();
     };
+    for (auto& g : gauges_) {
+        TMeasureCycle& cycle = g->cycle;
+        cycle.comPortName = [this] { return "COM" + std::to_string(port_.ComNumber()); };
+        cycle.handlerRunning = [this] { return Busy(); };
+        cycle.asHandler = [this](const std::function<void()>& step) { RunAsHandler(step); };
+        // The late set-up waits, like the window's, until no tick is on the stack: it reopens
+        // nothing under a wait, and a reconnection never runs inside its own.
+        QTimer* timer = &g->timer;
+        cycle.afterHandlers = [this, timer](const std::function<void()>& step) {
+            QTimer::singleShot(0, timer, [this, step] {
+                if (Busy())
+                    deferred_.push_back(step);
+                else
+                    RunAsHandler(step);
+            });
+        };
+    }
 }
 
 TLogSession::~TLogSession() {
     deferred_.clear();
-    cycle_.Shutdown();
-    link_.CancelExchanges();
-    timer_.stop();
-    archive_.Close();
+    for (auto& g : gauges_) {
+        g->cycle.Shutdown();
+        g->timer.stop();
+        g->archive.Close();
+    }
+    bus_.CancelExchanges();
     // Closing the port handles events: nothing it may call back may reach us half-destroyed.
     port_.OnDeviceLost = nullptr;
     port_.OnPortOpen = nullptr;
-    framer_.OnStringPacket = nullptr;
-    archive_.onStatusChanged = nullptr;
+    bus_.onNotice = nullptr;
     try {
         port_.SetOpen(false);
     } catch (...) {
         // Closing releases what the port holds; there is nobody left to tell.
     }
+}
+
+char TLogSession::Address(std::size_t gauge) const {
+    return gauges_.at(gauge)->Address();
+}
+
+TMeasureCycle& TLogSession::Cycle(std::size_t gauge) {
+    return gauges_.at(gauge)->cycle;
+}
+
+TArchiveWriter& TLogSession::Archive(std::size_t gauge) {
+    return gauges_.at(gauge)->archive;
 }
 
 void TLogSession::RunAsHandler(const std::function<void()>& step) {
@@ -82,6 +187,72 @@ void TLogSession::RunAsHandler(const std::function<void()>& step) {
     }
 }
 
+void TLogSession::Turn(TGauge& gauge) {
+    // Another gauge's exchange is on the stack: this one takes the next free turn, once, in the
+    // order the ticks came. With one gauge a tick inside a wait is dropped, as the window's.
+    if (Busy() && gauges_.size() > 1) {
+        if (gauge.queued) return;
+        gauge.queued = true;
+        deferred_.push_back([this, &gauge] {
+            gauge.queued = false;
+            TakeTurn(gauge);
+        });
+        return;
+    }
+    TakeTurn(gauge);
+}
+
+void TLogSession::TakeTurn(TGauge& gauge) {
+    // A gauge that failed twice running costs the others at most one time-out per 10 s.
+    if (gauges_.size() > 1 && !bus_.TurnDue(gauge.Address())) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto previous = gauge.lastTry;
+    gauge.lastTry = now;
+    RunAsHandler([&gauge] { gauge.cycle.MeasureTimerTimer(); });
+    if (bus_.FailuresRunning(gauge.Address()) > 0) {
+        gauge.lastTry = {}; // a silent gauge is not polled at the interval on purpose
+    } else if (previous != std::chrono::steady_clock::time_point{}) {
+        gauge.intervals.push_back(
+            std::chrono::duration<double, std::milli>(now - previous).count());
+        if (gauge.intervals.size() > 9) gauge.intervals.pop_front();
+    }
+    NoteInterval();
+    if (busBoard_) {
+        const TGaugeBus::TCounters& c = bus_.Counters();
+        busBoard_->Set({c.exchanges, c.resyncs, c.strays, AchievedIntervalMs() / 1000});
+    }
+}
+
+double TLogSession::AchievedIntervalMs() const {
+    double slowest = 0;
+    for (const auto& g : gauges_)
+        // A gauge that does not answer is not polled at the interval on purpose.
+        if (bus_.FailuresRunning(g->Address()) == 0)
+            slowest = std::max(slowest, g->MedianInterval());
+    return slowest;
+}
+
+void TLogSession::NoteInterval() {
+    if (gauges_.size() < 2) return; // one gauge waits for the line only while it is silent
+    const double achieved = AchievedIntervalMs(), asked = options_.intervalMs;
+    char text[64];
+    if (!slowSaid_ && achieved > asked * 1.1) {
+        slowSaid_ = true;
+        std::snprintf(text, sizeof text, "%.3f с (задан %.3f с)", achieved / 1000, asked / 1000);
+        say_(std::string("линия не успевает: интервал опроса ") + text);
+    } else if (slowSaid_ && achieved > 0 && achieved < asked * 1.05) {
+        slowSaid_ = false;
+        std::snprintf(text, sizeof text, "%.3f с", asked / 1000);
+        say_(std::string("интервал опроса снова ") + text);
+    }
+}
+
+void TLogSession::NoteAdapter(const TMeasureCycle& cycle) {
+    if (cycle.AdapterGone() == adapterGone_) return;
+    adapterGone_ = cycle.AdapterGone();
+    say_(adapterGone_ ? cycle.AdapterText() : "адаптер снова подключён: " + PortText());
+}
+
 std::string TLogSession::PortText() const {
     const std::string device =
         port_.OpenedDevice().empty() ? port_.DevicePath() : port_.OpenedDevice();
@@ -91,53 +262,42 @@ std::string TLogSession::PortText() const {
 
 bool TLogSession::Start(std::string& reason) {
     openError_.clear();
-    RunAsHandler([this] { cycle_.ActionStartExecute(); });
-    if (!cycle_.Measuring()) {
-        reason = openError_.empty() ? "Невозможно открыть порт " + PortText() : openError_;
-        return false;
+    for (auto& g : gauges_) {
+        RunAsHandler([&g] { g->cycle.ActionStartExecute(); });
+        if (!g->cycle.Measuring()) {
+            for (auto& started : gauges_)
+                if (started->cycle.Measuring())
+                    RunAsHandler([&started] { started->cycle.ActionStopExecute(); });
+            reason = openError_.empty() ? "Невозможно открыть порт " + PortText() : openError_;
+            return false;
+        }
     }
-    say_("измерение начато: порт " + PortText() + ", адрес " + std::string(1, options_.address) +
-         ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir));
+    std::string addresses;
+    for (auto& g : gauges_)
+        addresses += (addresses.empty() ? "" : ", ") + std::string(1, g->Address());
+    say_("измерение начато: порт " + PortText() + (gauges_.size() > 1 ? ", адреса " : ", адрес ") +
+         addresses + ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir));
     return true;
 }
 
 void TLogSession::Stop() {
-    if (!cycle_.Measuring()) return;
-    RunAsHandler([this] { cycle_.ActionStopExecute(); });
-    say_("измерение остановлено" + (archivePath_.empty() ? "" : ", архив закрыт: " + archivePath_));
-}
-
-void TLogSession::SetTransferIndicator(TIndicator colour) {
-    if (colour == TIndicator::green && answer_ != TAnswer::answering) {
-        if (answer_ == TAnswer::silent) say_("прибор снова отвечает");
-        answer_ = TAnswer::answering;
-    } else if (colour == TIndicator::red && answer_ != TAnswer::silent) {
-        // A wait cut short by Stop is no news about the gauge.
-        if (platform::QuitRequested()) return;
-        say_("прибор не отвечает");
-        answer_ = TAnswer::silent;
+    for (auto& g : gauges_)
+        g->timer.stop(); // no gauge's turn between the others' stops
+    bool any = false;
+    for (auto& g : gauges_) {
+        if (!g->cycle.Measuring()) continue;
+        any = true;
+        RunAsHandler([&g] { g->cycle.ActionStopExecute(); });
     }
-}
-
-void TLogSession::ShowPortOpenError(const std::string& port, const std::string& reason) {
-    const std::string name = options_.device.empty() ? port : options_.device;
-    openError_ = "Невозможно открыть порт " + name + (reason.empty() ? "" : ": " + reason);
-}
-
-void TLogSession::StatusChanged() {
-    if (cycle_.AdapterGone() != adapterGone_) {
-        adapterGone_ = cycle_.AdapterGone();
-        say_(adapterGone_ ? cycle_.AdapterText() : "адаптер снова подключён: " + PortText());
+    if (!any) return;
+    if (gauges_.size() == 1) {
+        const std::string& path = gauges_.front()->ArchivePath();
+        say_("измерение остановлено" + (path.empty() ? "" : ", архив закрыт: " + path));
+        return;
     }
-    if (archive_.Path() != archivePath_ && !archive_.Path().empty()) {
-        archivePath_ = archive_.Path();
-        say_("архив: " + archivePath_);
-    }
-    if (archive_.Problem() != archiveProblem_) {
-        const bool recovered = archive_.Problem().empty();
-        archiveProblem_ = archive_.Problem();
-        say_(recovered ? "архив снова пишется: " + archive_.Path() : archiveProblem_);
-    }
+    say_("измерение остановлено");
+    for (auto& g : gauges_)
+        if (!g->ArchivePath().empty()) g->Say("архив закрыт: " + g->ArchivePath());
 }
 
 } // namespace vg57::cli

@@ -1,21 +1,24 @@
-// The measurement cycle without a window: the port, its framer, the gauge link, the archive and
-// the cycle wired as the window wires them, but keeping no chart, and telling each change of
-// state in one line instead of a status bar.
+// The measurement cycle without a window: the bus, and for each gauge on its line the link, the
+// archive and the cycle wired as the window wires them, but keeping no chart, and telling each
+// change of state in one line instead of a status bar.
 #pragma once
 
 #include "ActionStates.h"
 #include "ArchiveWriter.h"
-#include "ComPort.h"
-#include "DataPacket.h"
+#include "GaugeBus.h"
 #include "GaugeLink.h"
 #include "MeasureCycle.h"
+#include "MetricsBoard.h"
 #include "ReadingSink.h"
 
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace vg57::cli {
 
@@ -25,69 +28,60 @@ struct TLogOptions {
     std::int32_t baud = 9600;
     TParity parity = pOdd;
     std::uint16_t stopBits = 1;
-    char address = '0';
+    std::vector<char> addresses = {'0'}; // the gauges on the line, polled in this order
     int intervalMs = 500;
     std::string archiveDir;
 };
 
-class TLogSession : public TGaugeView, public TCycleView, private TReadingSink {
+class TLogSession {
 public:
     // `say` gets one line per change of state.
     TLogSession(const TLogOptions& options, std::function<void(const std::string&)> say);
-    // Ends as the window's close does: nothing more reaches the gauge, the port closes.
-    ~TLogSession() override;
+    // Ends as the window's close does: nothing more reaches the gauges, the port closes.
+    ~TLogSession();
     TLogSession(const TLogSession&) = delete;
     TLogSession& operator=(const TLogSession&) = delete;
 
     // Opens the port and starts measuring; false with the reason when the port can't be opened.
     bool Start(std::string& reason);
-    // Stop as the operator's: the archive is closed. Never call it inside a wait.
+    // Stop as the operator's: the archives are closed. Never call it inside a wait.
     void Stop();
     // True while a tick or a reconnection attempt is on the stack.
     bool Busy() const { return depth_ > 0; }
 
-    TMeasureCycle& Cycle() { return cycle_; }
-    TArchiveWriter& Archive() { return archive_; }
-
-    // ---- TGaugeView: only whether the gauge answers is told ----
-    void SetUnitsText(const std::string&) override {}
-    void SetPressureText(const std::string&) override {}
-    void SetTestText(const std::string&) override {}
-    void SetSetPointText(int, const std::string&) override {}
-    void SetTransferIndicator(TIndicator colour) override;
-    void ShowMessage(const std::string& text) override { say_(text); }
-    bool RunConnectionDialog() override { return true; } // the command line set it up
-
-    // ---- TReadingSink: a service keeps no points, so a week of logging holds no memory ----
-    void RunStarted() override {}
-    void Reading(double, double, const std::string&) override {}
-    void Missed(double) override {}
-    void Demonstration(double, double) override {}
-
-    // ---- TCycleView ----
-    void ShowPortOpenError(const std::string& port, const std::string& reason) override;
-    void StatusChanged() override;
+    std::size_t GaugeCount() const { return gauges_.size(); }
+    char Address(std::size_t gauge) const;
+    TMeasureCycle& Cycle(std::size_t gauge = 0);
+    TArchiveWriter& Archive(std::size_t gauge = 0);
+    TGaugeBus& Bus() { return bus_; }
+    // The slowest answering gauge's median interval between tries, in milliseconds (0 before
+    // any).
+    double AchievedIntervalMs() const;
+    // Where the line's counters and achieved interval go after every turn; none by default.
+    void SetBusMetrics(TBusBoard* board) { busBoard_ = board; }
 
 private:
+    class TGauge;
     void RunAsHandler(const std::function<void()>& step);
+    // A gauge's tick: run now, or at the next free turn when the line is in use.
+    void Turn(TGauge& gauge);
+    void TakeTurn(TGauge& gauge);
+    void NoteInterval();
+    // The adapter's loss or return, told once for all gauges.
+    void NoteAdapter(const TMeasureCycle& cycle);
     std::string PortText() const;
 
     TLogOptions options_;
     std::function<void(const std::string&)> say_;
-    TComPort port_;
-    TDataPacket framer_; // after the port: destroyed before it
-    TGaugeLink link_;
-    TArchiveWriter archive_;
-    TActionStates actions_;
-    QTimer timer_;
-    TMeasureCycle cycle_;
+    TGaugeBus bus_;
+    TComPort& port_ = bus_.Port();
+    std::vector<std::unique_ptr<TGauge>> gauges_; // destroyed before the bus
     int depth_ = 0;
     std::deque<std::function<void()>> deferred_; // steps waiting for depth_ to reach 0
     std::string openError_;
-    // What was last told, so that each change is told once.
-    enum class TAnswer { unknown, answering, silent } answer_ = TAnswer::unknown;
     bool adapterGone_ = false;
-    std::string archivePath_, archiveProblem_;
+    bool slowSaid_ = false; // the achieved interval was said to lag the asked one
+    TBusBoard* busBoard_ = nullptr;
 };
 
 } // namespace vg57::cli
