@@ -10,13 +10,10 @@
 #include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
-}
-
 namespace vg57 {
 
 class TMetricsBoard;
+class TGuardedHttpServer;
 
 struct TMetricsAddress {
     std::string host;
@@ -47,16 +44,20 @@ public:
     // Binds and starts serving; false with the system's reason when the address can't be bound.
     // Serving ignores SIGPIPE for the whole process.
     bool Start(const TMetricsAddress& address, std::string& reason);
+    // After a failed Start: the address is none of this machine's (a setting to correct, not a
+    // passing condition such as a port in use).
+    bool AddressNotHere() const { return addressNotHere_; }
     // The bound port (the one asked for, or the one chosen for port 0).
     int Port() const { return port_; }
 
 private:
     const TMetricsBoard& board_;
     const std::vector<TMetricLabel> labels_;
-    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<TGuardedHttpServer> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};
     int port_ = 0;
+    bool addressNotHere_ = false;
 };
 
 } // namespace vg57
