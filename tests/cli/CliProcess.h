@@ -18,6 +18,8 @@ public:
     std::string WaitForLine(const std::string& part, int timeoutMs = 10000);
     // Waits for the exit; returns the exit code, or -1 when it did not end in time or crashed.
     int WaitForExit(int timeoutMs = 10000);
+    // Stops reading its stderr: its writes then find no reader (SIGPIPE, EPIPE).
+    void CloseStderr() { process_.closeReadChannel(QProcess::StandardError); }
     qint64 Pid() const { return process_.processId(); }
     const std::string& Stderr() const { return stderr_; }
 

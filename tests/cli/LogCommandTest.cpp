@@ -137,3 +137,48 @@ TEST(LogCommand, aStopSignalEndsAWaitWithinASecondAndTheArchiveIsWhole) {
             EXPECT_TRUE(std::regex_match(line, form)) << line;
     }
 }
+
+TEST(LogCommand, hangUpReopensTheArchiveAndNeitherAClosedStderrNorSlowClientsHoldTheStop) {
+    for (const bool stderrClosed : {false, true}) {
+        SCOPED_TRACE(stderrClosed ? "stderr closed" : "stderr read");
+        SimProcess sim({"--com", "3"});
+        TempDir archive;
+        CliProcess cli({"log", "--port", "COM3", "--interval", "0.05", "--archive-dir",
+                        QString::fromStdString(archive.Path()), "--metrics", "127.0.0.1:0"},
+                       sim.ConfigHome());
+        const std::string line = cli.WaitForLine("/metrics");
+        ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
+        const int port = std::stoi(line.substr(line.rfind(':') + 1));
+        // Rotation: the file is moved away, then the logger told.
+        const fs::path file = fs::directory_iterator(archive.Path())->path();
+        fs::rename(file, file.string() + ".1");
+        if (stderrClosed) cli.CloseStderr();
+        ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGHUP), 0);
+        if (!stderrClosed) {
+            EXPECT_FALSE(cli.WaitForLine("открыт заново").empty()) << cli.Stderr();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_TRUE(fs::exists(file)) << "no new file of the same name";
+        EXPECT_GT(fs::file_size(file), 0u);
+
+        // Clients inside their requests, trickling, when the stop comes.
+        std::vector<int> slow;
+        for (int i = 0; i < 4; ++i) {
+            slow.push_back(socket(AF_INET, SOCK_STREAM, 0));
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            ASSERT_EQ(connect(slow.back(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            ASSERT_GT(send(slow.back(), "GET /metrics HTTP/1.1\r\n", 23, 0), 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGTERM), 0);
+        EXPECT_EQ(cli.WaitForExit(3000), 0) << cli.Stderr();
+        EXPECT_LT(clock.elapsed(), 1000);
+        for (int fd : slow)
+            close(fd);
+    }
+}

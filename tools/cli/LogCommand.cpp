@@ -1,5 +1,5 @@
 // vg57-cli log: the window's measurement run as a service. No line per reading; one line per
-// change of state; SIGINT and SIGTERM stop it as Stop does.
+// change of state; SIGINT and SIGTERM stop it as Stop does; SIGHUP reopens the archive file.
 #include "ArchiveFolder.h"
 #include "CliCommon.h"
 #include "EventLoop.h"
@@ -10,6 +10,7 @@
 #include "StopSignals.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <cstring>
@@ -98,7 +99,8 @@ bool PrepareFolder(TLogOptions& o, std::string& reason) {
 int RunLogCommand(const QStringList& args) {
     QCommandLineParser p;
     p.setApplicationDescription("Опрашивает прибор и пишет архив без окна, пока не получит "
-                                "SIGINT или SIGTERM.");
+                                "SIGINT или SIGTERM. SIGHUP открывает файл архива заново (после "
+                                "ротации логов) и не прерывает работу.");
     p.addOptions({
         {"port", "Порт по карте портов, как в окне (COM3).", "COMn"},
         {"device", "Адаптер по пути (/dev/serial/by-id/...).", "PATH"},
@@ -123,9 +125,21 @@ int RunLogCommand(const QStringList& args) {
         !ParseMetricsOptions(p.value("metrics").toStdString(), labels, metrics, reason))
         return UsageError(kCommand, reason);
 
-    // A signal from here on stops the run: it ends any wait at once, and the run is stopped
-    // once the event loop is back at the top.
-    if (!platform::CatchStopSignals([](int) { platform::RequestQuit(); }))
+    // A stderr whose reader has gone must not end the logging: its lines are simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A stop signal from here on stops the run: it ends any wait at once, and the run is
+    // stopped once the event loop is back at the top. A hang-up reopens the archive instead.
+    TLogSession* live = nullptr;
+    const auto onSignal = [&live](int signal) {
+        if (signal != SIGHUP)
+            platform::RequestQuit();
+        else if (live)
+            live->ReopenArchive();
+    };
+    // The handler outlives this function: it must not keep `live` once it is gone.
+    const auto forget =
+        qScopeGuard([] { platform::CatchStopSignals([](int) { platform::RequestQuit(); }, true); });
+    if (!platform::CatchStopSignals(onSignal, true))
         return Failure(QString::fromStdString(std::string("сигналы остановки не перехвачены: ") +
                                               std::strerror(errno)));
     if (!PrepareFolder(options, reason)) return Failure(QString::fromStdString(reason));
@@ -146,7 +160,9 @@ int RunLogCommand(const QStringList& args) {
         session.Cycle().SetMetrics(nullptr);
         return Failure(QString::fromStdString(reason));
     }
+    live = &session;
     if (!platform::QuitRequested()) QCoreApplication::exec();
+    live = nullptr;
     session.Stop();
     session.Cycle().SetMetrics(nullptr);
     return kExitOk;

@@ -107,6 +107,18 @@ void TLogSession::Stop() {
     say_("измерение остановлено" + (archivePath_.empty() ? "" : ", архив закрыт: " + archivePath_));
 }
 
+void TLogSession::ReopenArchive() {
+    const auto step = [this] {
+        archive_.ReopenFile();
+        say_("архив будет открыт заново" +
+             (archivePath_.empty() ? std::string() : ": " + archivePath_));
+    };
+    if (Busy())
+        deferred_.push_back(step);
+    else
+        RunAsHandler(step);
+}
+
 void TLogSession::SetTransferIndicator(TIndicator colour) {
     if (colour == TIndicator::green && answer_ != TAnswer::answering) {
         if (answer_ == TAnswer::silent) say_("прибор снова отвечает");
