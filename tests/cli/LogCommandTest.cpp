@@ -53,6 +53,36 @@ std::vector<std::string> ArchiveLines(const std::string& folder, bool* whole) {
     return lines;
 }
 
+int ConnectLoopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+// One scrape's body, by hand: the request, then everything until the server closes.
+std::string Scrape(int port) {
+    const int fd = ConnectLoopback(port);
+    const std::string request = "GET /metrics HTTP/1.1\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    timeval limit{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string reply;
+    char buf[4096];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+        reply.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return reply;
+}
+
+long Counter(const std::string& body, const std::string& name) {
+    const std::size_t at = body.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::stol(body.substr(at + name.size() + 2));
+}
+
 } // namespace
 
 TEST(LogCommand, whatIsWrongDecidesTheExitCode) {
@@ -164,12 +194,7 @@ TEST(LogCommand, hangUpReopensTheArchiveAndNeitherAClosedStderrNorSlowClientsHol
         // Clients inside their requests, trickling, when the stop comes.
         std::vector<int> slow;
         for (int i = 0; i < 4; ++i) {
-            slow.push_back(socket(AF_INET, SOCK_STREAM, 0));
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(port));
-            ASSERT_EQ(connect(slow.back(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            slow.push_back(ConnectLoopback(port));
             ASSERT_GT(send(slow.back(), "GET /metrics HTTP/1.1\r\n", 23, 0), 0);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -181,4 +206,41 @@ TEST(LogCommand, hangUpReopensTheArchiveAndNeitherAClosedStderrNorSlowClientsHol
         for (int fd : slow)
             close(fd);
     }
+}
+
+TEST(LogCommand, metricsFollowTheLineAsItIsAndTheAdapterWhileItIsGone) {
+    SimProcess sim({"--com", "3"});
+    sim.Command("delay 100"); // two exchanges a reading: one every 0.2 s at best
+    TempDir archive;
+    const std::string device = sim.LinkPath(3);
+    CliProcess cli({"log", "--device", QString::fromStdString(device), "--interval", "0.01",
+                    "--archive-dir", QString::fromStdString(archive.Path()), "--metrics",
+                    "127.0.0.1:0"},
+                   sim.ConfigHome());
+    const std::string line = cli.WaitForLine("/metrics");
+    ASSERT_FALSE(line.empty()) << cli.Stderr();
+    const int port = std::stoi(line.substr(line.rfind(':') + 1));
+    EXPECT_FALSE(cli.WaitForLine("the line allows about 34 readings per second").empty())
+        << cli.Stderr();
+    ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
+
+    // Every reading is current until the next one is due on this line.
+    int withPressure = 0;
+    std::string body;
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(70))) {
+        body = Scrape(port);
+        withPressure += body.find("\nvg57_pressure_pascals ") != std::string::npos;
+    }
+    EXPECT_EQ(withPressure, 20);
+    EXPECT_NE(body.find("port=\"" + device + "\""), std::string::npos) << body;
+
+    // The ticks while the adapter is away are readings not given.
+    sim.Command("unplug");
+    ASSERT_FALSE(cli.WaitForLine("отключён").empty()) << cli.Stderr();
+    const long before = Counter(Scrape(port), "vg57_read_failures_total");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000)); // past the exchange's time-out
+    body = Scrape(port);
+    EXPECT_GT(Counter(body, "vg57_read_failures_total"), before + 5) << body;
+    EXPECT_NE(body.find("\nvg57_adapter_present 0"), std::string::npos) << body;
+    EXPECT_EQ(body.find("\nvg57_pressure_pascals "), std::string::npos) << body;
 }

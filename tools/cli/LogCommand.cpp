@@ -78,6 +78,15 @@ bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reaso
     return true;
 }
 
+// Readings per second the line carries at most: each is two exchanges (the unit, then the
+// pressure), a 5-character request and an 8-character reply each, every character with its
+// start bit, parity and stop bits.
+double ReadingsPerSecondOnTheWire(const TLogOptions& o) {
+    const int bitsPerChar = 1 + 8 + (o.parity == pNone ? 0 : 1) + o.stopBits;
+    const int charsPerReading = 2 * (5 + 8);
+    return o.baud / static_cast<double>(bitsPerChar * charsPerReading);
+}
+
 // The archive folder as the window's unless given; false with the reason when it can't be made.
 bool PrepareFolder(TLogOptions& o, std::string& reason) {
     if (o.archiveDir.empty()) {
@@ -161,6 +170,14 @@ int RunLogCommand(const QStringList& args) {
         return Failure(QString::fromStdString(reason));
     }
     live = &session;
+    // Allowed, but the readings come only as fast as the line carries them.
+    if (const double perSecond = ReadingsPerSecondOnTheWire(options);
+        options.intervalMs / 1000.0 < 1 / perSecond) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.0f", perSecond >= 1 ? perSecond : 1);
+        SayLine("--interval " + p.value("interval").toStdString() + ": the line allows about " +
+                number + " readings per second");
+    }
     if (!platform::QuitRequested()) QCoreApplication::exec();
     live = nullptr;
     session.Stop();
