@@ -114,6 +114,7 @@ TEST(LogCommand, whatIsWrongDecidesTheExitCode) {
         {{"log", "--device", "/nonexistent/ttyUSB9"}, 3, "/nonexistent/ttyUSB9"},
         {{"log", "--port", "COM3", "--metrics", busy}, 3, "Address already in use"},
         {{"log", "--port", "COM3", "--archive-dir", "/proc/vg57"}, 3, "/proc/vg57"},
+        {{"log", "--port", "COM3", "--archive-dir", "/sys"}, 3, "/sys"}, // there, not writable
         {{"log", "--help"}, 0},
     };
     for (const auto& row : rows) {
@@ -243,4 +244,26 @@ TEST(LogCommand, metricsFollowTheLineAsItIsAndTheAdapterWhileItIsGone) {
     EXPECT_GT(Counter(body, "vg57_read_failures_total"), before + 5) << body;
     EXPECT_NE(body.find("\nvg57_adapter_present 0"), std::string::npos) << body;
     EXPECT_EQ(body.find("\nvg57_pressure_pascals "), std::string::npos) << body;
+}
+
+TEST(LogCommand, anArchiveThatCantBeWrittenIsSaidOnceAndItsRecoveryOnce) {
+    SimProcess sim({"--com", "3"});
+    TempDir work;
+    const std::string folder = work.Path() + "/archive";
+    CliProcess cli({"log", "--port", "COM3", "--interval", "0.05", "--archive-dir",
+                    QString::fromStdString(folder)},
+                   sim.ConfigHome());
+    ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
+    fs::remove_all(folder); // every file tried from now on is new, and fails the same way
+    ASSERT_FALSE(cli.WaitForLine("Не удаётся записать архив").empty()) << cli.Stderr();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    fs::create_directories(folder);
+    ASSERT_FALSE(cli.WaitForLine("архив снова пишется").empty()) << cli.Stderr();
+    ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGTERM), 0);
+    EXPECT_EQ(cli.WaitForExit(), 0);
+    std::size_t said = 0;
+    for (std::size_t at = 0;
+         (at = cli.Stderr().find("Не удаётся записать", at)) != std::string::npos; ++at)
+        ++said;
+    EXPECT_EQ(said, 1u) << cli.Stderr();
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace vg57::cli {
 
@@ -87,20 +88,35 @@ double ReadingsPerSecondOnTheWire(const TLogOptions& o) {
     return o.baud / static_cast<double>(bitsPerChar * charsPerReading);
 }
 
-// The archive folder as the window's unless given; false with the reason when it can't be made.
+// Whether a file can be made in `folder`: a folder that exists but can't be written would
+// otherwise be found out only at the first reading, and then every second.
+bool FolderWritable(const std::string& folder, std::string& reason) {
+    std::string probe = (folder.empty() ? std::string(".") : folder) + "/.vg57-probe-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        reason = "папка архива " + folder + " недоступна для записи: " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+// The archive folder as the window's unless given; false with the reason when it can't be made
+// or written.
 bool PrepareFolder(TLogOptions& o, std::string& reason) {
     if (o.archiveDir.empty()) {
         const TArchiveFolder folder = PrepareArchiveFolder();
         if (!folder.problem.empty()) SayLine(folder.problem);
         o.archiveDir = folder.path;
-        return true;
+        return FolderWritable(o.archiveDir, reason);
     }
     std::error_code ec;
     std::filesystem::create_directories(o.archiveDir, ec);
     if (!ec && !std::filesystem::is_directory(o.archiveDir, ec) && !ec)
         ec = std::make_error_code(std::errc::not_a_directory);
     if (ec) reason = "папка архива " + o.archiveDir + ": " + ec.message();
-    return !ec;
+    return !ec && FolderWritable(o.archiveDir, reason);
 }
 
 } // namespace

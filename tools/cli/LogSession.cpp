@@ -4,6 +4,17 @@
 
 namespace vg57::cli {
 
+namespace {
+
+// What a write problem says beyond the file's name: a file that can't be created gets a new
+// name each second, and that is no news.
+std::string ProblemReason(const std::string& problem) {
+    const std::size_t colon = problem.rfind(": ");
+    return colon == std::string::npos ? problem : problem.substr(colon + 2);
+}
+
+} // namespace
+
 TLogSession::TLogSession(const TLogOptions& options, std::function<void(const std::string&)> say)
     : options_(options), say_(std::move(say)), link_(port_, *this),
       cycle_({port_, link_, *this, *this, archive_, actions_, timer_, *this}) {
@@ -145,7 +156,7 @@ void TLogSession::StatusChanged() {
         archivePath_ = archive_.Path();
         say_("архив: " + archivePath_);
     }
-    if (archive_.Problem() != archiveProblem_) {
+    if (ProblemReason(archive_.Problem()) != ProblemReason(archiveProblem_)) {
         const bool recovered = archive_.Problem().empty();
         archiveProblem_ = archive_.Problem();
         say_(recovered ? "архив снова пишется: " + archive_.Path() : archiveProblem_);
