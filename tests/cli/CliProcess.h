@@ -12,7 +12,8 @@ namespace vg57::test {
 class CliProcess {
 public:
     // Starts `vg57-cli args...` with XDG_CONFIG_HOME and HOME set to `configHome` (if given).
-    CliProcess(const QStringList& args, const std::string& configHome = {});
+    CliProcess(const QStringList& args, const std::string& configHome = {},
+               const QStringList& environment = {});
     ~CliProcess();
     // Waits for a stderr line containing `part` and returns it; empty on time-out or exit.
     std::string WaitForLine(const std::string& part, int timeoutMs = 10000);

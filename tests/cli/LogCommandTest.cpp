@@ -89,11 +89,20 @@ TEST(LogCommand, whatIsWrongDecidesTheExitCode) {
     TempDir home; // an empty port map: COM numbers map to nothing here
     TakenPort taken;
     const QString busy = QString("127.0.0.1:%1").arg(taken.port);
+    const std::string env = home.Path() + "/chamber.env";
+    std::ofstream(env) << "VG57_ARGS=\n";
+    const QString missingEnv = "VG57_ENV_FILE=/etc/vg57/no-such-gauge.env";
+    const QString emptyEnv = "VG57_ENV_FILE=" + QString::fromStdString(env);
     const struct {
         QStringList args;
         int exitCode;
         const char* says = "";
+        QStringList environment = {};
     } rows[] = {
+        {{"log"}, 2, "/etc/vg57/no-such-gauge.env", {missingEnv}},
+        {{"log"}, 2, "VG57_ARGS", {emptyEnv}},
+        {{"log", "--port", "COM3"}, 3, "COM3", {missingEnv}}, // options given: the file is moot
+        {{"log", "--port", "COM3", "--metrics", "192.0.2.1:9101"}, 2, "192.0.2.1"},
         {{"log"}, 2},
         {{"log", "--port", "COM3", "--device", "/dev/ttyUSB0"}, 2},
         {{"log", "--port", "3"}, 2},
@@ -119,7 +128,7 @@ TEST(LogCommand, whatIsWrongDecidesTheExitCode) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.join(' ').toStdString());
-        CliProcess cli(row.args, home.Path());
+        CliProcess cli(row.args, home.Path(), row.environment);
         EXPECT_EQ(cli.WaitForExit(), row.exitCode);
         // A failure says why in one line, naming what failed.
         if (row.exitCode == 0) continue;

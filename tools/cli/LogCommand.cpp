@@ -10,6 +10,7 @@
 #include "StopSignals.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <csignal>
@@ -28,6 +29,17 @@ const char kAddressChars[] = "0123456789ABCDEF"; // the gauge's addresses, as th
 // The options into `o`; false with the reason of a usage error.
 bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reason) {
     const bool byPort = p.isSet("port"), byDevice = p.isSet("device");
+    // Under the service unit the options come from a file: say that it is missing, not which
+    // option is.
+    if (const QString file = qEnvironmentVariable("VG57_ENV_FILE");
+        !byPort && !byDevice && !file.isEmpty()) {
+        reason = QFileInfo::exists(file)
+                     ? file.toStdString() + ": VG57_ARGS не задаёт ни --port, ни --device"
+                     : "нет файла " + file.toStdString() +
+                           ": в нём задаются параметры прибора, например "
+                           "VG57_ARGS=--device /dev/serial/by-id/...";
+        return false;
+    }
     if (byPort == byDevice) {
         reason = "нужен ровно один из параметров --port COMn и --device ПУТЬ";
         return false;
@@ -173,7 +185,10 @@ int RunLogCommand(const QStringList& args) {
     std::unique_ptr<TMetricsServer> server;
     if (metrics.enabled) {
         server = std::make_unique<TMetricsServer>(board, metrics.labels);
-        if (!server->Start(metrics.address, reason)) return Failure(QString::fromStdString(reason));
+        // An address of another machine is a setting to correct, as a malformed one is.
+        if (!server->Start(metrics.address, reason))
+            return server->AddressNotHere() ? UsageError(kCommand, reason)
+                                            : Failure(QString::fromStdString(reason));
         const std::string& host = metrics.address.host;
         SayLine("метрики: http://" +
                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
