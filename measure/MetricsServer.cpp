@@ -2,6 +2,7 @@
 
 #include "GuardedHttpServer.h"
 #include "MetricsBoard.h"
+#include "ProcessMetrics.h"
 
 #include <cerrno>
 #include <charconv>
@@ -118,7 +119,8 @@ TMetricsServer::TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLa
         });
     // A scrape copies the sample under the board's short lock; it never waits for the gauge.
     server_->Get(kPath, [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(MetricsExposition(board_.Snapshot(), SteadySecondsNow(), labels_),
+        res.set_content(MetricsExposition(board_.Snapshot(), SteadySecondsNow(), labels_) +
+                            ProcessExposition(ReadProcessSample(), VG57_VERSION, labels_),
                         kMetricsContentType);
     });
 }

@@ -160,3 +160,31 @@ TEST(MetricsEndpoint, stoppingEndsEveryConnectionAtOnce) {
     for (std::thread& t : slow)
         t.join();
 }
+
+TEST(MetricsEndpoint, processMetricsFollowTheProcess) {
+    Endpoint e;
+    const auto value = [](const std::string& body, const std::string& name) {
+        const std::size_t at = body.find("\n" + name + " ");
+        return at == std::string::npos ? -1.0 : std::stod(body.substr(at + name.size() + 2));
+    };
+    const std::string before = Scrape(e.port);
+    int pipes[50][2];
+    for (auto& p : pipes)
+        ASSERT_EQ(pipe(p), 0);
+    std::vector<char> touched(64 << 20, 1); // resident, page by page
+    const std::string after = Scrape(e.port);
+    for (auto& p : pipes) {
+        close(p[0]);
+        close(p[1]);
+    }
+    EXPECT_EQ(value(after, "process_open_fds") - value(before, "process_open_fds"), 100);
+    EXPECT_EQ(value(after, "process_max_fds"), sysconf(_SC_OPEN_MAX));
+    EXPECT_GE(value(after, "process_resident_memory_bytes") -
+                  value(before, "process_resident_memory_bytes"),
+              60 << 20);
+    EXPECT_GT(value(after, "process_cpu_seconds_total"), 0);
+    const double age = UnixSecondsNow() - value(after, "process_start_time_seconds");
+    EXPECT_TRUE(age > 0 && age < 600) << age;
+    EXPECT_NE(after.find("vg57_build_info{version=\""), std::string::npos) << after;
+    EXPECT_EQ(touched[12345], 1);
+}
