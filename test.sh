@@ -35,6 +35,13 @@ cmake --build --preset debug -j "$jobs"
 echo "== tests (debug; the Prometheus test has the label prometheus)"
 ctest --test-dir build/debug --output-on-failure --timeout 300
 
+# The alert rules shipped for Prometheus: valid, and firing as their tests say.
+if command -v promtool >/dev/null; then
+    echo "== alert rules (promtool check rules, test rules)"
+    promtool check rules docs/vg57-alerts.yml
+    (cd docs && promtool test rules vg57-alerts.test.yml)
+fi
+
 # The service unit as systemd reads it, and how much of the system it exposes (at most 2.5 of
 # 10; the bare unit of a service is 9.6).
 if command -v systemd-analyze >/dev/null; then
