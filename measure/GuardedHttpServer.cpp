@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <netdb.h>
 #include <optional>
@@ -129,6 +130,7 @@ public:
             received_ += static_cast<std::size_t>(n);
             begin_ = buffer_;
             end_ = buffer_ + n;
+            NoteHeadEnd();
         }
         const std::size_t n = std::min(size, static_cast<std::size_t>(end_ - begin_));
         std::memcpy(ptr, begin_, n);
@@ -163,8 +165,23 @@ public:
     socket_t socket() const override { return connection_.fd; }
 
 private:
+    // Once the blank line after the headers has come, the connection is a request being
+    // answered: no newcomer may take its place.
+    void NoteHeadEnd() {
+        if (headIn_) return;
+        for (const char* c = begin_; c < end_ && !headIn_; ++c) {
+            tail_ = (tail_ << 8) | static_cast<unsigned char>(*c);
+            headIn_ = tail_ == 0x0D0A0D0A;
+        }
+        if (!headIn_) return;
+        const std::lock_guard lock(server_.mutex_);
+        connection_.answering = true;
+    }
+
     TGuardedHttpServer& server_;
     TConnection& connection_;
+    std::uint32_t tail_ = 0; // the last four bytes received
+    bool headIn_ = false;
     const Clock::time_point readDeadline_;
     std::optional<Clock::time_point> writeDeadline_;
     std::size_t received_ = 0;

@@ -20,8 +20,8 @@ namespace vg57 {
 
 struct THttpLimits {
     // Connections served at once. Beyond it a new one takes the place of the oldest that has
-    // not sent its request yet (a slow client can't lock scrapes out); when every connection is
-    // being answered, the new one is closed at once.
+    // not sent its whole request yet (a slow client can't lock scrapes out); when every
+    // connection is being answered, the new one is closed at once.
     int maxConnections = 32;
     // From accept to the request's last byte, and again for writing the answer.
     std::chrono::milliseconds deadline{2000};
@@ -47,7 +47,7 @@ private:
     struct TConnection {
         int fd;
         std::chrono::steady_clock::time_point accepted;
-        bool answering = false; // writing its answer; guarded by mutex_
+        bool answering = false; // its request is in, or it is being answered; guarded by mutex_
         bool evicted = false;   // shut down to make room; guarded by mutex_
     };
     class TQueue;
