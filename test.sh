@@ -35,6 +35,27 @@ cmake --build --preset debug -j "$jobs"
 echo "== tests (debug; the Prometheus test has the label prometheus)"
 ctest --test-dir build/debug --output-on-failure --timeout 300
 
+# The alert rules shipped for Prometheus: valid, and firing as their tests say.
+if command -v promtool >/dev/null; then
+    echo "== alert rules (promtool check rules, test rules)"
+    promtool check rules docs/vg57-alerts.yml
+    (cd docs && promtool test rules vg57-alerts.test.yml)
+fi
+
+# The service unit as systemd reads it, and how much of the system it exposes (at most 2.5 of
+# 10; the bare unit of a service is 9.6).
+if command -v systemd-analyze >/dev/null; then
+    echo "== the service unit (systemd-analyze verify, security)"
+    unit_dir=$(mktemp -d)
+    sed "s|@VG57_BINDIR@|$PWD/build/debug/bin|" tools/cli/vg57-log@.service.in \
+        >"$unit_dir/vg57-log@chamber.service"
+    systemd-analyze verify "$unit_dir/vg57-log@chamber.service"
+    systemd-analyze security --offline=true --threshold=25 "$unit_dir/vg57-log@chamber.service" |
+        tail -1
+    test "${PIPESTATUS[0]}" -eq 0
+    rm -r "$unit_dir"
+fi
+
 echo "== build (thread sanitizer: threaded tests only)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target tsan_tests

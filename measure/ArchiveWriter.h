@@ -41,6 +41,9 @@ public:
     void WriteArchiveLine(double now, long double pressure, std::string_view unitCode);
     // Stop: closes the file.
     void Close();
+    // Lets go of the file and goes on: the next line opens it again by name (after log
+    // rotation moved it, a new file of that name).
+    void ReopenFile() { CloseFile(); }
 
     // A file has been created in this run (stays set after Close until Reset).
     bool ArchiveOpen() const { return !path_.empty(); }

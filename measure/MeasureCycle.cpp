@@ -77,6 +77,7 @@ void TMeasureCycle::ActionStartExecute() {
     UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
     p_.archive.Reset();
     answeredThisRun_ = missedThisRun_ = false;
+    pace_.Reset();
     p_.readings.RunStarted();
     if (metrics_) metrics_->Update([](TMetricsSample& m) { m.measuring = true; });
     p_.view.StatusChanged();
@@ -130,10 +131,13 @@ void TMeasureCycle::MeasureTimerTimer() {
     if (!measuring_ || inTick_) return;
     inTick_ = true;
     const auto leave = qScopeGuard([this] { inTick_ = false; });
+    pace_.TickStarted(std::chrono::steady_clock::now());
     // Without its adapter the port carries nothing: no point, no line, nothing written; the
     // chart's time still moves on and the shown value ages.
     if (adapterGone_) {
         Missed(now());
+        pace_.TickEnded(std::chrono::steady_clock::now());
+        PublishTick(false, true); // a reading not given, as a silent gauge's
         p_.view.StatusChanged();
         return;
     }
@@ -153,6 +157,7 @@ void TMeasureCycle::MeasureTimerTimer() {
     } else {
         Missed(t);
     }
+    pace_.TickEnded(std::chrono::steady_clock::now());
     // A refused guard sent nothing (another sequence holds the gauge): it says nothing of it.
     PublishTick(read, obtained || !p_.link.GaugeReady);
     p_.view.StatusChanged();
@@ -187,8 +192,12 @@ bool TMeasureCycle::Stale() const {
     if (!measuring_) return false;
     // Before this run's first reading, only a failed tick says the line is silent.
     if (!answeredThisRun_) return missedThisRun_;
-    const auto limit = std::chrono::milliseconds(kStaleIntervals * p_.measureTimer.interval());
+    const std::chrono::duration<double> limit(kStaleIntervals * StalenessSeconds());
     return std::chrono::steady_clock::now() - lastReading_ > limit;
+}
+
+double TMeasureCycle::StalenessSeconds() const {
+    return StalenessInterval(p_.measureTimer.interval() / 1000.0, pace_.AchievedSeconds());
 }
 
 long long TMeasureCycle::ReadingAgeSeconds() const {
@@ -292,7 +301,7 @@ void TMeasureCycle::PublishTick(bool read, bool exchanged) {
     const double perUnit = PascalsPerUnit(p_.link.UnitCode);
     const bool archiveFailed = read && !p_.archive.Problem().empty();
     const double pressure = static_cast<double>(p_.link.CurrentPressure);
-    const double interval = p_.measureTimer.interval() / 1000.0;
+    const double interval = StalenessSeconds();
     metrics_->Update([&](TMetricsSample& m) {
         m.deviceUp = read;
         m.intervalSeconds = interval;
@@ -326,7 +335,10 @@ void TMeasureCycle::PublishSetPoints() {
 
 void TMeasureCycle::PublishPort(bool present) {
     if (!metrics_) return;
-    const std::string port = p_.port.FixedDevice().empty() && comPortName ? comPortName() : "";
+    // A device given by path is the port itself.
+    const std::string port = !p_.port.FixedDevice().empty() ? p_.port.FixedDevice()
+                             : comPortName                  ? comPortName()
+                                                            : "";
     const std::string device = p_.port.OpenedDevice();
     const std::string address(1, p_.link.DevAddress);
     metrics_->Update([&](TMetricsSample& m) {

@@ -89,8 +89,9 @@ public:
     // ---- how current the shown value is ----
     // A tick of this run has failed before any reading of it: there is no value to show.
     bool NoLinkYet() const { return measuring_ && !answeredThisRun_ && missedThisRun_; }
-    // Measuring, and this run's newest reading is older than kStaleIntervals polling intervals,
-    // or a tick has failed before this run's first reading.
+    // Measuring, and this run's newest reading is older than kStaleIntervals polling intervals
+    // (as achieved, at least as configured), or a tick has failed before this run's first
+    // reading.
     bool Stale() const;
     // Whole seconds since the newest reading; -1 when there was none.
     long long ReadingAgeSeconds() const;
@@ -126,6 +127,7 @@ private:
     // The tick's outcome for the metrics: a reading, or a failed exchange.
     void PublishTick(bool read, bool exchanged);
     void PublishPort(bool present);
+    double StalenessSeconds() const;
 
     TParts p_;
     bool measuring_ = false;
@@ -141,6 +143,7 @@ private:
     bool missedThisRun_ = false;
     // A steady clock: the age of a reading is a duration, whatever the wall clock does.
     std::chrono::steady_clock::time_point lastReading_{};
+    TTickPace pace_;
     bool haveReading_ = false;
     std::string adapterText_;
     std::string adapterReason_;

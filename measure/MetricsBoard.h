@@ -23,7 +23,8 @@ struct TMetricsSample {
     double pressurePa = 0;
     double readingUnixSeconds = 0;
     double readingSteadySeconds = 0;
-    double intervalSeconds = 0.5; // the polling interval, which staleness is measured in
+    // The polling interval staleness is measured in: as achieved, at least as configured.
+    double intervalSeconds = 0.5;
     std::uint64_t readings = 0;
     std::uint64_t readFailures = 0;
     std::uint64_t archiveWriteErrors = 0;

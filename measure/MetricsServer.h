@@ -11,13 +11,10 @@
 #include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
-}
-
 namespace vg57 {
 
 class TMetricsBoard;
+class TGuardedHttpServer;
 
 struct TMetricsAddress {
     std::string host;
@@ -39,9 +36,11 @@ bool ParseMetricsOptions(const std::string& address, const std::vector<std::stri
 
 class TMetricsServer {
 public:
-    TMetricsServer(const TMetricsBoard& board, std::vector<TMetricLabel> constantLabels);
-    // Serves what `exposition` returns, called on the server's threads (several gauges' boards).
-    explicit TMetricsServer(std::function<std::string()> exposition);
+    TMetricsServer(const TMetricsBoard& board, const std::vector<TMetricLabel>& constantLabels);
+    // Serves what `exposition` returns, called on the server's threads (several gauges' boards),
+    // followed by the process's own metrics with the constant labels.
+    explicit TMetricsServer(std::function<std::string()> exposition,
+                            std::vector<TMetricLabel> constantLabels = {});
     // Stops listening and joins the server thread.
     ~TMetricsServer();
     TMetricsServer(const TMetricsServer&) = delete;
@@ -50,15 +49,20 @@ public:
     // Binds and starts serving; false with the system's reason when the address can't be bound.
     // Serving ignores SIGPIPE for the whole process.
     bool Start(const TMetricsAddress& address, std::string& reason);
+    // After a failed Start: the address is none of this machine's (a setting to correct, not a
+    // passing condition such as a port in use).
+    bool AddressNotHere() const { return addressNotHere_; }
     // The bound port (the one asked for, or the one chosen for port 0).
     int Port() const { return port_; }
 
 private:
     const std::function<std::string()> exposition_;
-    std::unique_ptr<httplib::Server> server_;
+    const std::vector<TMetricLabel> labels_;
+    std::unique_ptr<TGuardedHttpServer> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};
     int port_ = 0;
+    bool addressNotHere_ = false;
 };
 
 } // namespace vg57

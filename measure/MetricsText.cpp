@@ -11,7 +11,8 @@ namespace vg57 {
 namespace {
 
 // Our own label names: an operator's label of the same name would make a sample ambiguous.
-constexpr std::string_view kOwnLabels[] = {"relay", "bound", "port", "device", "address", "unit"};
+constexpr std::string_view kOwnLabels[] = {"relay",   "bound", "port",   "device",
+                                           "address", "unit",  "version"};
 
 bool IsLabelName(std::string_view name) {
     if (name.empty()) return false;
@@ -209,6 +210,13 @@ std::string MetricsExposition(const std::vector<TMetricsSample>& gauges, const T
                   "The slowest answering gauge's interval between readings.",
                   bus.achievedIntervalSeconds);
     return out.Take();
+}
+
+std::string FormatMetricLabels(const std::vector<TMetricLabel>& labels) {
+    std::string out;
+    for (const TMetricLabel& l : labels)
+        out += (out.empty() ? "{" : ",") + l.name + "=\"" + EscapeLabelValue(l.value) + '"';
+    return out.empty() ? out : out + '}';
 }
 
 } // namespace vg57

@@ -32,6 +32,9 @@ std::string MetricsExposition(const std::vector<TMetricsSample>& gauges, const T
                               double steadyNowSeconds,
                               const std::vector<TMetricLabel>& constantLabels);
 
+// `{name="value",...}` with the values escaped; empty for no labels.
+std::string FormatMetricLabels(const std::vector<TMetricLabel>& labels);
+
 // The exposition's content type.
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 

@@ -8,7 +8,8 @@
 namespace vg57::platform {
 
 // Installs the handlers (once; a second call replaces `onSignal`). Needs the application
-// object. Returns false with errno set when the signals could not be caught.
-bool CatchStopSignals(std::function<void(int signal)> onSignal);
+// object. Returns false with errno set when the signals could not be caught. With `hangUp`,
+// SIGHUP reaches `onSignal` too instead of ending the process.
+bool CatchStopSignals(std::function<void(int signal)> onSignal, bool hangUp = false);
 
 } // namespace vg57::platform

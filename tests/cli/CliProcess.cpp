@@ -5,13 +5,16 @@
 
 namespace vg57::test {
 
-CliProcess::CliProcess(const QStringList& args, const std::string& configHome) {
+CliProcess::CliProcess(const QStringList& args, const std::string& configHome,
+                       const QStringList& environment) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!configHome.empty()) {
         // The port map, and the documents folder the default archive folder is made in.
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(configHome));
         env.insert("HOME", QString::fromStdString(configHome));
     }
+    for (const QString& pair : environment)
+        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start(VG57_CLI_PATH, args);

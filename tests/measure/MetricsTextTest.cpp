@@ -1,5 +1,6 @@
 // The exposition against the text format's rules, and the operator's labels.
 #include "MetricsText.h"
+#include "Staleness.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,31 @@ TEST(MetricsText, pressureIsOmittedOnceOlderThanThreePollingIntervals) {
             << row.ageIntervals;
         // The time of the newest reading stays: it is what shows the staleness.
         EXPECT_EQ(p.samples.at("vg57_reading_timestamp_seconds"), "1700000000") << row.ageIntervals;
+    }
+}
+
+TEST(MetricsText, stalenessIsMeasuredInTheIntervalTheLineAchieves) {
+    using namespace std::chrono;
+    const struct {
+        std::vector<int> tickStartsMs; // each tick ends 10 ms after it starts
+        double configured;
+        double expected; // the interval staleness is measured in
+    } rows[] = {
+        {{}, 0.5, 0.5},                   // nothing achieved yet: as configured
+        {{0}, 0.01, 0.01},                // one short tick: the floor holds
+        {{0, 1400, 2800}, 0.5, 1.4},      // a slow gauge: its pace
+        {{0, 500, 3800, 4300}, 0.5, 3.3}, // one long gap among the last few counts
+        {{0, 3300, 3800, 4300, 4800, 5300, 5800, 6300, 6800, 7300, 7800}, 0.5, 0.5}, // forgotten
+    };
+    for (const auto& row : rows) {
+        TTickPace pace;
+        const steady_clock::time_point t0{};
+        for (const int ms : row.tickStartsMs) {
+            pace.TickStarted(t0 + hours(1) + milliseconds(ms));
+            pace.TickEnded(t0 + hours(1) + milliseconds(ms + 10));
+        }
+        EXPECT_NEAR(StalenessInterval(row.configured, pace.AchievedSeconds()), row.expected, 1e-9)
+            << row.tickStartsMs.size() << " ticks";
     }
 }
 

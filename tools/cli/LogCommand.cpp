@@ -1,5 +1,5 @@
 // vg57-cli log: the window's measurement run as a service. No line per reading; one line per
-// change of state; SIGINT and SIGTERM stop it as Stop does.
+// change of state; SIGINT and SIGTERM stop it as Stop does; SIGHUP reopens the archive file.
 #include "ArchiveFolder.h"
 #include "CliCommon.h"
 #include "EventLoop.h"
@@ -10,12 +10,15 @@
 #include "StopSignals.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace vg57::cli {
 
@@ -27,6 +30,17 @@ const char kAddressChars[] = "0123456789ABCDEF"; // the gauge's addresses, as th
 // The options into `o`; false with the reason of a usage error.
 bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reason) {
     const bool byPort = p.isSet("port"), byDevice = p.isSet("device");
+    // Under the service unit the options come from a file: say that it is missing, not which
+    // option is.
+    if (const QString file = qEnvironmentVariable("VG57_ENV_FILE");
+        !byPort && !byDevice && !file.isEmpty()) {
+        reason = QFileInfo::exists(file)
+                     ? file.toStdString() + ": VG57_ARGS не задаёт ни --port, ни --device"
+                     : "нет файла " + file.toStdString() +
+                           ": в нём задаются параметры прибора, например "
+                           "VG57_ARGS=--device /dev/serial/by-id/...";
+        return false;
+    }
     if (byPort == byDevice) {
         reason = "нужен ровно один из параметров --port COMn и --device ПУТЬ";
         return false;
@@ -85,20 +99,44 @@ bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reaso
     return true;
 }
 
-// The archive folder as the window's unless given; false with the reason when it can't be made.
+// Readings per second the line carries at most: each is two exchanges (the unit, then the
+// pressure), a 5-character request and an 8-character reply each, every character with its
+// start bit, parity and stop bits.
+double ReadingsPerSecondOnTheWire(const TLogOptions& o) {
+    const int bitsPerChar = 1 + 8 + (o.parity == pNone ? 0 : 1) + o.stopBits;
+    const int charsPerReading = 2 * (5 + 8);
+    return o.baud / static_cast<double>(bitsPerChar * charsPerReading);
+}
+
+// Whether a file can be made in `folder`: a folder that exists but can't be written would
+// otherwise be found out only at the first reading, and then every second.
+bool FolderWritable(const std::string& folder, std::string& reason) {
+    std::string probe = (folder.empty() ? std::string(".") : folder) + "/.vg57-probe-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        reason = "папка архива " + folder + " недоступна для записи: " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+// The archive folder as the window's unless given; false with the reason when it can't be made
+// or written.
 bool PrepareFolder(TLogOptions& o, std::string& reason) {
     if (o.archiveDir.empty()) {
         const TArchiveFolder folder = PrepareArchiveFolder();
         if (!folder.problem.empty()) SayLine(folder.problem);
         o.archiveDir = folder.path;
-        return true;
+        return FolderWritable(o.archiveDir, reason);
     }
     std::error_code ec;
     std::filesystem::create_directories(o.archiveDir, ec);
     if (!ec && !std::filesystem::is_directory(o.archiveDir, ec) && !ec)
         ec = std::make_error_code(std::errc::not_a_directory);
     if (ec) reason = "папка архива " + o.archiveDir + ": " + ec.message();
-    return !ec;
+    return !ec && FolderWritable(o.archiveDir, reason);
 }
 
 } // namespace
@@ -106,7 +144,8 @@ bool PrepareFolder(TLogOptions& o, std::string& reason) {
 int RunLogCommand(const QStringList& args) {
     QCommandLineParser p;
     p.setApplicationDescription("Опрашивает прибор и пишет архив без окна, пока не получит "
-                                "SIGINT или SIGTERM.");
+                                "SIGINT или SIGTERM. SIGHUP открывает файл архива заново (после "
+                                "ротации логов) и не прерывает работу.");
     p.addOptions({
         {"port", "Порт по карте портов, как в окне (COM3).", "COMn"},
         {"device", "Адаптер по пути (/dev/serial/by-id/...).", "PATH"},
@@ -131,9 +170,21 @@ int RunLogCommand(const QStringList& args) {
         !ParseMetricsOptions(p.value("metrics").toStdString(), labels, metrics, reason))
         return UsageError(kCommand, reason);
 
-    // A signal from here on stops the run: it ends any wait at once, and the run is stopped
-    // once the event loop is back at the top.
-    if (!platform::CatchStopSignals([](int) { platform::RequestQuit(); }))
+    // A stderr whose reader has gone must not end the logging: its lines are simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A stop signal from here on stops the run: it ends any wait at once, and the run is
+    // stopped once the event loop is back at the top. A hang-up reopens the archive instead.
+    TLogSession* live = nullptr;
+    const auto onSignal = [&live](int signal) {
+        if (signal != SIGHUP)
+            platform::RequestQuit();
+        else if (live)
+            live->ReopenArchive();
+    };
+    // The handler outlives this function: it must not keep `live` once it is gone.
+    const auto forget =
+        qScopeGuard([] { platform::CatchStopSignals([](int) { platform::RequestQuit(); }, true); });
+    if (!platform::CatchStopSignals(onSignal, true))
         return Failure(QString::fromStdString(std::string("сигналы остановки не перехвачены: ") +
                                               std::strerror(errno)));
     if (!PrepareFolder(options, reason)) return Failure(QString::fromStdString(reason));
@@ -149,14 +200,19 @@ int RunLogCommand(const QStringList& args) {
         if (boards.size() == 1)
             server = std::make_unique<TMetricsServer>(*boards.front(), metrics.labels);
         else
-            server = std::make_unique<TMetricsServer>([&boards, &busBoard,
-                                                       labels = metrics.labels] {
-                std::vector<TMetricsSample> samples;
-                for (const auto& b : boards)
-                    samples.push_back(b->Snapshot());
-                return MetricsExposition(samples, busBoard.Snapshot(), SteadySecondsNow(), labels);
-            });
-        if (!server->Start(metrics.address, reason)) return Failure(QString::fromStdString(reason));
+            server = std::make_unique<TMetricsServer>(
+                [&boards, &busBoard, labels = metrics.labels] {
+                    std::vector<TMetricsSample> samples;
+                    for (const auto& b : boards)
+                        samples.push_back(b->Snapshot());
+                    return MetricsExposition(samples, busBoard.Snapshot(), SteadySecondsNow(),
+                                             labels);
+                },
+                metrics.labels);
+        // An address of another machine is a setting to correct, as a malformed one is.
+        if (!server->Start(metrics.address, reason))
+            return server->AddressNotHere() ? UsageError(kCommand, reason)
+                                            : Failure(QString::fromStdString(reason));
         const std::string& host = metrics.address.host;
         SayLine("метрики: http://" +
                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
@@ -174,7 +230,17 @@ int RunLogCommand(const QStringList& args) {
         unhook();
         return Failure(QString::fromStdString(reason));
     }
+    live = &session;
+    // Allowed, but the readings come only as fast as the line carries them.
+    if (const double perSecond = ReadingsPerSecondOnTheWire(options);
+        options.intervalMs / 1000.0 < 1 / perSecond) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.0f", perSecond >= 1 ? perSecond : 1);
+        SayLine("--interval " + p.value("interval").toStdString() + ": the line allows about " +
+                number + " readings per second");
+    }
     if (!platform::QuitRequested()) QCoreApplication::exec();
+    live = nullptr;
     session.Stop();
     unhook();
     return kExitOk;

@@ -8,6 +8,17 @@
 
 namespace vg57::cli {
 
+namespace {
+
+// What a write problem says beyond the file's name: a file that can't be created gets a new
+// name each second, and that is no news.
+std::string ProblemReason(const std::string& problem) {
+    const std::size_t colon = problem.rfind(": ");
+    return colon == std::string::npos ? problem : problem.substr(colon + 2);
+}
+
+} // namespace
+
 // One gauge on the line: its link, archive and cycle, and what it last told.
 class TLogSession::TGauge : public TGaugeView, public TCycleView, private TReadingSink {
 public:
@@ -61,7 +72,7 @@ public:
             archivePath_ = archive.Path();
             Say("архив: " + archivePath_);
         }
-        if (archive.Problem() != archiveProblem_) {
+        if (ProblemReason(archive.Problem()) != ProblemReason(archiveProblem_)) {
             const bool recovered = archive.Problem().empty();
             archiveProblem_ = archive.Problem();
             Say(recovered ? "архив снова пишется: " + archive.Path() : archiveProblem_);
@@ -298,6 +309,20 @@ void TLogSession::Stop() {
     say_("измерение остановлено");
     for (auto& g : gauges_)
         if (!g->ArchivePath().empty()) g->Say("архив закрыт: " + g->ArchivePath());
+}
+
+void TLogSession::ReopenArchive() {
+    const auto step = [this] {
+        for (auto& g : gauges_) {
+            g->archive.ReopenFile();
+            g->Say("архив будет открыт заново" +
+                   (g->ArchivePath().empty() ? std::string() : ": " + g->ArchivePath()));
+        }
+    };
+    if (Busy())
+        deferred_.push_back(step);
+    else
+        RunAsHandler(step);
 }
 
 } // namespace vg57::cli

@@ -46,6 +46,9 @@ public:
     bool Start(std::string& reason);
     // Stop as the operator's: the archives are closed. Never call it inside a wait.
     void Stop();
+    // SIGHUP: the archive file is let go and opened again by name with the next line (log
+    // rotation), once no tick is on the stack.
+    void ReopenArchive();
     // True while a tick or a reconnection attempt is on the stack.
     bool Busy() const { return depth_ > 0; }
 
