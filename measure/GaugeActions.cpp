@@ -79,8 +79,7 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     const auto fields = form->Fields();
     for (std::size_t i = 0; i < fields.size(); ++i)
         fields[i]->setText(QString::fromStdString(FormatGeneral(link.SetPoints[i])));
-    form->UnitMeasure->setCurrentIndex(unitIndex);
-    form->ShowSetPointUnit(unitIndex);
+    form->SetGaugeUnit(unitIndex);
 
     const int result = exec ? exec(*form) : form->exec();
     if (!form || result != QDialog::Accepted) return;
@@ -89,22 +88,31 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     // The dialog accepts only good texts; checked again so that nothing else can reach the gauge.
     if (const std::string error = CheckSetPointTexts(texts); !error.empty())
         throw std::runtime_error(error);
+    std::array<long double, kSetPointCount> setPoints{};
     for (std::size_t i = 0; i < texts.size(); ++i)
-        link.SetPoints[i] = *ParseTypedNumber(texts[i]);
+        setPoints[i] = *ParseTypedNumber(texts[i]);
     // An unknown unit read from the gauge leaves the list without a choice: unless the operator
     // picks one, the gauge keeps its unit rather than being sent a code it doesn't know.
     const int chosen = form->UnitMeasure->currentIndex();
+    // The unit goes first and the set points, in that unit, after it: whatever the gauge does
+    // with its thresholds when its unit changes, they end up as the operator saw them.
+    bool unitTaken = false;
     {
         // WriteUnit sends UnitCode, so it is set first; a "W1" the gauge did not take must not
         // leave behind a unit the gauge never had, even when nothing can be read back.
         const std::string unitHeld = link.UnitCode;
-        bool unitTaken = false;
         const auto keepHeldUnit = qScopeGuard([&] {
             if (!unitTaken) link.UnitCode = unitHeld;
         });
-        if (chosen >= 0) link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+        if (chosen >= 0) {
+            link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+            unitTaken = link.WriteUnit();
+        }
+    }
+    // Values meant for a unit the gauge did not take would land 100 or 133 times off.
+    if (chosen < 0 || chosen == unitIndex || unitTaken) {
+        link.SetPoints = setPoints;
         link.WriteSetPoints();
-        unitTaken = chosen >= 0 && link.WriteUnit();
     }
     ReadBack(link);
 }
