@@ -128,6 +128,11 @@ public:
     // ---- TCycleView ----
     void ShowPortOpenError(const std::string& port, const std::string& reason) override;
     void StatusChanged() override;
+    void RunStopped() override;
+
+    // The session ends (logout, SIGTERM): the run stops as Stop stops it and the window closes
+    // without a question.
+    void EndSession();
 
     // The text the status bar shows now, in Russian, and the technical reason behind it, in
     // whatever words the link and the system give, as its tooltip.
@@ -169,6 +174,10 @@ private:
     void ReferenceLoaded(TLoadResult&& result);
     TConfirm Confirm();
     void LayoutClientArea();
+    // "Идут измерения. Остановить и выйти?"; true for "Да".
+    bool AskToStopAndClose();
+    // The window is about to close: nothing more goes out and the archive is closed.
+    void StopForClose();
     // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
     void UpdateValueLook();
 
@@ -191,6 +200,8 @@ private:
     double leakVolume_ = 1.0; // the chamber volume in litres, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
+    bool closeAsked_ = false;   // the question whether to stop and close is open or queued
+    bool sessionEnding_ = false;
 
     TChartArea* area_ = nullptr;
     TChartTools* tools_ = nullptr;

@@ -105,9 +105,11 @@ void TVG57Form::ShowPortOpenError(const std::string& port, const std::string& re
 QString TVG57Form::StatusMessage() const {
     if (cycle_.AdapterGone()) return Text(cycle_.AdapterText());
     if (!archive_.Problem().empty()) return Text(archive_.Problem());
-    if (cycle_.DemoShown())
+    // Announced only while one is in view: off the axis they would be looked for in vain.
+    if (cycle_.DemoShown() && area_ && area_->Chart1()->DemoInView())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
-    if (cycle_.Stale()) return QStringLiteral("Прибор не отвечает");
+    if (cycle_.Stale() || cycle_.DemoShown()) return QStringLiteral("Прибор не отвечает");
+    if (cycle_.NoAnswer()) return QStringLiteral("Нет ответа от прибора…");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
     // Readings left out or converted are news while they are on the chart, live or loaded.
@@ -141,6 +143,10 @@ void TVG57Form::StatusChanged() {
         statusText_->setToolTip(StatusDetail());
     }
     UpdateValueLook();
+}
+
+void TVG57Form::RunStopped() {
+    if (panel_) panel_->ShowStopped();
 }
 
 void TVG57Form::UpdateValueLook() {

@@ -127,6 +127,11 @@ void TValuePanel::ShowStale(long long ageSeconds) {
     SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (%1 с назад)").arg(ageSeconds));
 }
 
+void TValuePanel::ShowStopped() {
+    SetGreyed(true);
+    SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (измерения остановлены)"));
+}
+
 void TValuePanel::SetGreyed(bool on) {
     if (greyed_ == on) return;
     greyed_ = on;
