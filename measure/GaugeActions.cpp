@@ -3,6 +3,7 @@
 #include "Codec.h"
 #include "GaugeLink.h"
 #include "NumberFormat.h"
+#include "PressureUnit.h"
 #include "SPSetup.h"
 
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <charconv>
 
 namespace vg57 {
@@ -19,24 +21,45 @@ EUnitCodeNotNumber::EUnitCodeNotNumber(const std::string& code)
 
 namespace {
 
-bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::string& question) {
-    std::string pressure = "нет данных";
+// A reading in the gauge's own spelling: 2.9E-4, 1.0E+5 (it carries two digits).
+std::string GaugeSpelling(long double value) {
+    if (!IsWritableSetPoint(value)) return FormatGeneral(value);
+    std::string text = SetPointText(EncodeNumber(value));
+    std::replace(text.begin(), text.end(), 'e', 'E');
+    return text;
+}
+
+// `farFrom` warns first when the fresh reading, in pascals, is far from where the calibration
+// belongs.
+bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::string& question,
+                         bool (*far)(double pascals), const char* farFrom) {
+    std::string pressure = "нет данных", warning;
     if (link.ReadMeasurement()) {
         pressure = FormatGeneral(link.CurrentPressure);
-        if (const std::string unit = UnitName(link.UnitCode); !unit.empty()) pressure += " " + unit;
+        const std::string unit = UnitName(link.UnitCode);
+        if (!unit.empty()) pressure += " " + unit;
+        const double perUnit = PascalsPerUnit(link.UnitCode);
+        if (perUnit > 0 && far(static_cast<double>(link.CurrentPressure) * perUnit))
+            warning = "Давление " + GaugeSpelling(link.CurrentPressure) +
+                      (unit.empty() ? "" : " ") + unit + " далеко от " + farFrom + ". ";
     }
-    return confirm && confirm(question + " Текущее давление: " + pressure);
+    return confirm && confirm(warning + question + " Текущее давление: " + pressure);
 }
 
 } // namespace
 
 void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm) {
-    if (AskWithFreshReading(link, confirm, "Выполнить калибровку по атмосферному давлению?"))
+    if (AskWithFreshReading(
+            link, confirm, "Выполнить калибровку по атмосферному давлению?",
+            [](double pa) { return pa < 1e4; }, "атмосферного"))
         link.CalibrateAtmosphere();
 }
 
 void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm) {
-    if (AskWithFreshReading(link, confirm, "Выполнить калибровку нуля?")) link.CalibrateZero();
+    if (AskWithFreshReading(
+            link, confirm, "Выполнить калибровку нуля?", [](double pa) { return pa > 1e-1; },
+            "нуля"))
+        link.CalibrateZero();
 }
 
 int UnitIndexOf(const std::string& unitCode) {

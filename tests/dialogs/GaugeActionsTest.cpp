@@ -262,25 +262,35 @@ TEST(Calibration, eachResultIsShownWithItsTextAndNoReplyShowsNone) {
     EXPECT_EQ(s.Requests().back(), "0C2") << "the command went out";
 }
 
+// The question says first when the fresh reading is far from where the calibration belongs.
 TEST(Calibration, asksWithAFreshReadingAndSendsNothingUnlessTheAnswerIsYes) {
     SimRig s;
-    s.sim.Command("pressure 1.0E5");
     const std::string atm = "Выполнить калибровку по атмосферному давлению? Текущее давление: ";
+    const std::string zero = "Выполнить калибровку нуля? Текущее давление: ";
     const struct {
+        const char* pressure; // null: the gauge is silent
         void (*action)(TGaugeLink&, const TConfirm&);
         bool answer;
         std::string asked;
         Strings sent; // the first exchange readies the gauge ("S3")
     } rows[] = {
-        {ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
-        {ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
-        {ActionCalibrZeroExecute,
+        {"1.0E5", ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
+        {"1.0E5", ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
+        {"2.9E-4",
+         ActionCalibrAtmExecute,
          false,
-         "Выполнить калибровку нуля? Текущее давление: нет данных",
-         {"0R1"}}, // silent
+         "Давление 2.9E-4 Па далеко от атмосферного. " + atm + "0.00029 Па",
+         {"0R1", "0S1"}},
+        {"1.0E5",
+         ActionCalibrZeroExecute,
+         false,
+         "Давление 1.0E+5 Па далеко от нуля. " + zero + "100000 Па",
+         {"0R1", "0S1"}},
+        {"0.1", ActionCalibrZeroExecute, false, zero + "0.1 Па", {"0R1", "0S1"}},
+        {nullptr, ActionCalibrZeroExecute, false, zero + "нет данных", {"0R1"}},
     };
     for (const auto& r : rows) {
-        if (r.action == ActionCalibrZeroExecute) s.sim.Command("silent on");
+        s.sim.Command(r.pressure ? std::string("pressure ") + r.pressure : "silent on");
         const std::size_t before = s.Requests().size();
         Strings asked;
         r.action(s.rig.link, [&](const std::string& q) { return asked.push_back(q), r.answer; });
