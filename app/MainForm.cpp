@@ -99,8 +99,9 @@ TVG57Form::TVG57Form(QWidget* parent)
             this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
     };
     archive_.onStatusChanged = [this] { StatusChanged(); };
-    chooseArchive = [this] {
-        const QStringList files = QFileDialog::getOpenFileNames(this, {}, lastArchive_);
+    chooseArchive = [this](const QString& caption) {
+        const QStringList files = QFileDialog::getOpenFileNames(
+            this, caption, lastArchive_, QStringLiteral("Архивы (*.txt);;Все файлы (*)"));
         if (!files.isEmpty()) lastArchive_ = files.front();
         return files;
     };

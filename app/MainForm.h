@@ -99,9 +99,10 @@ public:
     std::function<void(const QString& text, const QString& detail)> showMessage;
     // Asks a question; true for "Да". The default is a message box whose default is "Нет".
     std::function<bool(const QString& question)> askQuestion;
-    // Asks for archives to load (several may be chosen together); empty when cancelled. The
-    // default keeps the last file chosen and starts in the archive folder.
-    std::function<QStringList()> chooseArchive;
+    // Asks for archives to load (several may be chosen together), under the given title; empty
+    // when cancelled. The default lists archives ("*.txt", all files selectable), keeps the last
+    // file chosen and starts in the archive folder.
+    std::function<QStringList(const QString& caption)> chooseArchive;
     // More readings than this are refused (tests lower it).
     std::size_t maxLoadedReadings = kMaxLoadedReadings;
     // The load running now, or null.
@@ -162,6 +163,10 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    // Where leak reports are proposed: "Отчёты" beside the archive folder.
+    QString ReportFolder() const;
+    // Asks for files to load, with the dialog's title; empty when cancelled.
+    QStringList ChooseFiles(const QString& caption);
     // Reads the files on a worker thread, holding off what must not run under the load (with
     // Start for an archive, which replaces the readings), then hands the result to `finished`
     // through the gate.

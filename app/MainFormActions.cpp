@@ -204,7 +204,8 @@ void TVG57Form::ActionProgramSettingsExecute() {
 }
 
 void TVG57Form::ActionLoadfromFileExecute() {
-    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    const QStringList files =
+        chooseArchive ? chooseArchive(QStringLiteral("Загрузить архив")) : QStringList();
     if (files.isEmpty()) {
         // No file chosen: the time slider shows the whole span loaded before.
         chart_.LoadedView = true;
@@ -214,7 +215,8 @@ void TVG57Form::ActionLoadfromFileExecute() {
 }
 
 void TVG57Form::ActionLoadReferenceExecute() {
-    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    const QStringList files =
+        chooseArchive ? chooseArchive(QStringLiteral("Загрузить эталонную кривую")) : QStringList();
     if (!files.isEmpty()) StartLoad(files, false, &TVG57Form::ReferenceLoaded);
 }
 
