@@ -378,7 +378,8 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
             TActionGate::TScope scope(gate_); // actions arriving meanwhile wait for the answer
             const bool yes = AskToStopAndClose();
             closeAsked_ = false;
-            if (!yes) return;
+            // The session may have ended meanwhile, closing the question: no answer is needed.
+            if (!yes && !sessionEnding_) return;
             StopForClose();
             event->accept();
             return;
@@ -386,7 +387,7 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
         gate_.Trigger("closeAsk", {}, [this] {
             const bool yes = AskToStopAndClose();
             closeAsked_ = false;
-            if (!yes) return;
+            if (!yes && !sessionEnding_) return;
             closeNow_ = true;
             close();
         });
