@@ -102,6 +102,14 @@ TEST_F(HeldGauge, setPointsAreStoredAndReturned) {
     EXPECT_DOUBLE_EQ(Value("5014"), 50000);
 }
 
+TEST_F(HeldGauge, setPointsStayTheNumbersWrittenAcrossAUnitChange) {
+    ASSERT_EQ(line.Ask("W212035014"), "0W");
+    for (const char* unit : {"0002", "0003", "0001"}) {
+        ASSERT_EQ(line.Ask(std::string("W1") + unit), "0W");
+        EXPECT_EQ(line.Ask("R2"), "0R12035014") << "not converted on the change to " << unit;
+    }
+}
+
 TEST_F(HeldGauge, calibrationsSucceedOnlyInTheirRange) {
     sim.Command("pressure 1.01e5");
     EXPECT_EQ(line.Ask("C1"), "0C0000");
@@ -288,6 +296,12 @@ TEST(Simulator, badCommandLinesAreRefusedWithAReason) {
         {"", "--bogus", 2, "unknown option '--bogus'"},
         {"", "--pressure abc", 2, "invalid --pressure 'abc'"},
         {"", "--help", 0, "C2 (zero calibration"},
+        {"", "--addresses 0,1,0", 2, "address 0 given twice in '0,1,0'"},
+        {"", "--addresses 0,,1", 2, "invalid address '' in '0,,1'"},
+        {"", "--address 1 --addresses 2,3", 2, "give the gauges' addresses once"},
+        {"", "--wire --baud 0", 2, "invalid --baud '0'"},
+        {"", "--wire --parity odd1", 2, "invalid --parity 'odd1'"},
+        {"", "--wire --stop-bits 1.5", 2, "invalid --stop-bits '1.5'"},
         // /proc cannot hold the folder: the error names it.
         {"XDG_CONFIG_HOME=/proc/self", "", 2,
          "cannot create the port map folder /proc/self/vg57/ports"},

@@ -1,85 +1,50 @@
-// vg57-sim: a VG-57 gauge on a pseudo-terminal, published as COM<n> in the port map folder.
-#include "GaugeModel.h"
+// vg57-sim: VG-57 gauges on a pseudo-terminal, published as COM<n> in the port map folder.
+#include "Options.h"
 #include "Protocol.h"
+#include "SimGauge.h"
+#include "Wire.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <map>
 #include <optional>
 #include <poll.h>
 #include <pty.h>
-#include <random>
 #include <sstream>
 #include <string>
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace vg57sim;
 
 namespace {
 
-const char kHelp[] = R"(vg57-sim: plays a VG-57 wide-range vacuum gauge on a pseudo-terminal.
+constexpr std::int64_t kNsPerMs = 1'000'000;
 
-Usage: vg57-sim [--com N] [--address C] [--log FILE] [--speed X] [--pressure PA] [--help]
-
-  --com N        publish the gauge as COM<N> (1..255, default 3) in the port map folder
-                 $XDG_CONFIG_HOME/vg57/ports (default ~/.config/vg57/ports); a COM<N> link
-                 there to a real device is never replaced
-  --address C    RS-485 address, one of 0123456789ABCDEF (default 0)
-  --log FILE     append every request received and reply sent, one line each with a time
-                 stamp, flushed at once: "RX" and "TX" lines give the raw bytes in hex and as
-                 text, and a "REQ" line gives each whole request's text, e.g. "REQ 0W10002"
-  --speed X      run the chamber X times faster than real time (above 0, up to 1E6; default 1)
-  --pressure PA  start pressure in pascals (default 1.0E5, atmosphere); the chamber pumps down
-                 towards about 1E-5 Pa
-  --help         this text
-
-The gauge answers S3 (short acknowledgement), R1 (unit), S1 (pressure), R2..R4 (set points),
-W1 (unit), W2..W4 (set points), C1 (atmosphere calibration: succeeds at or above 5.0E4 Pa,
-else result 0001) and C2 (zero calibration: succeeds at or below 1.0E-1 Pa, else result 0002).
-Frames for other addresses and bytes outside frames get no answer.
-
-Commands on standard input, one per line (each answered on standard output):
-  pump | vent | hold          start pumping, let air in, or freeze the pressure
-  pressure PA                 set the pressure (pascals, 0 or more)
-  leak PA_PER_S               isolate the chamber: the pressure rises steadily by PA_PER_S
-                              pascals a second (a pressure-rise leak test), until pump or vent
-  noise on|off                1 % noise on the pressure while pumping or venting
-  silent on|off               answer nothing
-  echo C | echo off           reply with the echo letter C instead of the right one
-  length N | length off       add N characters to each reply (negative N removes them)
-  corrupt P C | corrupt off   put character C at position P (from 1) of each reply's payload
-  garbage on|off              send random bytes (never 0x02) before each reply
-  split N MS | split off      send each reply in N pieces, MS milliseconds apart
-  delay MS | delay off        wait MS milliseconds before replying (2200+ times the program out)
-  delay MS once               wait MS milliseconds before the next reply only, then as before
-                              (replies still leave in the order of their requests)
-                              (a command with a malformed number is refused and changes nothing)
-  noend on|off                send replies without their end byte 0x0D
-  address C                   answer to another address from now on
-  unplug                      close the pseudo-terminal and remove the COM link, as a pulled
-                              USB adapter
-  replug                      a new pseudo-terminal, published again under the COM link
-  status                      print the state
-  quit                        end (also on SIGINT and SIGTERM); the COM link is removed
-)";
+std::int64_t NowNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 std::int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return NowNs() / kNsPerMs;
 }
+
+// With an echoing adapter the gauge answers this long after the request's end, so that the
+// echo and the reply are apart on the line.
+constexpr std::int64_t kEchoTurnaroundNs = 3 * kNsPerMs;
 
 std::string WallStamp() {
     using namespace std::chrono;
@@ -104,107 +69,21 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-// Numbers as the C locale writes them, whatever the environment says; the whole text must be
-// the number.
-std::optional<double> ParseReal(const std::string& text) {
-    double v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-std::optional<int> ParseInt(const std::string& text) {
-    int v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return v;
-}
-
-std::string FormatReal(double v) {
-    char buf[32];
-    return std::string(
-        buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 3).ptr);
-}
-
-// Beyond this a second of real time is more than eleven days of chamber time: nothing to see.
-constexpr double kMaxSpeed = 1.0e6;
-
-struct Options {
-    int com = 3;
-    char address = '0';
-    std::string logPath;
-    double speed = 1.0;
-    double startPa = 1.0e5;
-};
-
-struct Faults {
-    bool silent = false;
-    char echo = 0; // 0: the right letter
-    int lengthDelta = 0;
-    int corruptAt = 0; // 1-based position in the payload; 0: none
-    char corruptWith = 0;
-    bool garbage = false;
-    int splitPieces = 1;
-    int splitDelayMs = 0;
-    int delayMs = 0;
-    int delayOnceMs = -1; // the next reply's delay; -1: none
-    bool noEnd = false;
-};
-
-[[noreturn]] void Fail(const std::string& message) {
-    std::fprintf(stderr, "vg57-sim: %s\n", message.c_str());
-    std::exit(2);
-}
-
-bool ValidAddress(char c) {
-    return std::strchr("0123456789ABCDEF", c) != nullptr && c != 0;
-}
-
-Options Parse(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) Fail(a + " needs a value (see --help)");
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            std::exit(0);
-        } else if (a == "--com") {
-            const std::string v = value();
-            const auto n = ParseInt(v);
-            if (!n || *n < 1 || *n > 255) Fail("invalid COM number '" + v + "': use 1..255");
-            o.com = *n;
-        } else if (a == "--address") {
-            const std::string v = value();
-            if (v.size() != 1 || !ValidAddress(v[0]))
-                Fail("invalid address '" + v + "': use one of 0123456789ABCDEF");
-            o.address = v[0];
-        } else if (a == "--log") {
-            o.logPath = value();
-        } else if (a == "--speed") {
-            const std::string v = value();
-            const auto speed = ParseReal(v);
-            if (!speed || !(*speed > 0) || *speed > kMaxSpeed)
-                Fail("invalid --speed '" + v + "': use a number above 0 and up to 1E6");
-            o.speed = *speed;
-        } else if (a == "--pressure") {
-            const std::string v = value();
-            const auto pa = ParseReal(v);
-            if (!pa || *pa < 0) Fail("invalid --pressure '" + v + "': use pascals, 0 or more");
-            o.startPa = *pa;
-        } else {
-            Fail("unknown option '" + a + "' (see --help)");
-        }
-    }
-    return o;
+std::string Printable(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes)
+        text += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
+    return text;
 }
 
 class Simulator {
 public:
-    explicit Simulator(const Options& o) : opt_(o), gauge_(o.startPa), address_(o.address) {
+    explicit Simulator(const Options& o)
+        : opt_(o), wire_(CharacterNs(o.baud, o.parity, o.stopBits)) {
+        const std::int64_t now = NowMs();
+        for (std::size_t i = 0; i < o.addresses.size(); ++i)
+            gauges_.emplace_back(o.addresses[i], o.startPa, static_cast<std::uint32_t>(57 + i),
+                                 o.speed, now);
         if (!o.logPath.empty()) {
             log_.open(o.logPath, std::ios::app);
             if (!log_) Fail("cannot write the log file " + o.logPath + ": " + std::strerror(errno));
@@ -218,7 +97,6 @@ public:
         if (const std::string taken = LinkTaken(); !taken.empty()) Fail(taken);
         OpenPty();
         Publish();
-        lastAdvance_ = NowMs();
     }
     ~Simulator() {
         Unpublish();
@@ -233,20 +111,24 @@ public:
         sigaddset(&mask, SIGHUP);
         sigprocmask(SIG_BLOCK, &mask, nullptr);
         const int sigFd = signalfd(-1, &mask, SFD_CLOEXEC);
-        Say("vg57-sim: COM" + std::to_string(opt_.com) + " -> " + slavePath_ + " (address " +
-            std::string(1, address_) + ")");
+        Say("vg57-sim: COM" + std::to_string(opt_.com) + " -> " + slavePath_ + " (" +
+            AddressList() + LineDescription() + ")");
         Say("ready");
         bool stdinOpen = true;
         std::string input;
         while (!quit_) {
             pollfd fds[3] = {
                 {master_, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}, {sigFd, POLLIN, 0}};
-            // Nothing to wake up for but requests, commands, signals and scheduled reply pieces.
-            int timeout = -1;
-            if (!pending_.empty())
-                timeout =
-                    static_cast<int>(std::max<std::int64_t>(0, pending_.front().at - NowMs()));
-            if (poll(fds, 3, timeout) < 0 && errno != EINTR)
+            // Nothing to wake up for but requests, commands, signals and characters or reply
+            // pieces that fall due.
+            const std::int64_t due = NextDueNs();
+            timespec wait{};
+            if (due != INT64_MAX) {
+                const std::int64_t left = std::max<std::int64_t>(0, due - NowNs());
+                wait = {static_cast<time_t>(left / 1'000'000'000),
+                        static_cast<long>(left % 1'000'000'000)};
+            }
+            if (ppoll(fds, 3, due == INT64_MAX ? nullptr : &wait, nullptr) < 0 && errno != EINTR)
                 Fail(std::string("poll: ") + std::strerror(errno));
             if (fds[2].revents) break;
             if (master_ >= 0 && (fds[0].revents & POLLIN)) ReadRequests();
@@ -263,13 +145,33 @@ public:
                     }
                 }
             }
-            SendDue();
+            if (opt_.wire)
+                PassOnWire(NowNs());
+            else
+                SendDue();
         }
         if (sigFd >= 0) close(sigFd);
         return 0;
     }
 
 private:
+    std::string AddressList() const {
+        std::string list = gauges_.size() == 1 ? "address " : "addresses ";
+        for (const auto& g : gauges_)
+            list += std::string(1, g.Address()) + ",";
+        list.pop_back();
+        return list;
+    }
+
+    std::string LineDescription() const {
+        std::string d;
+        if (opt_.wire)
+            d += "; wire: " + std::to_string(opt_.baud) + " bit/s, " +
+                 std::to_string(9 + (opt_.parity ? 1 : 0) + opt_.stopBits) + " bits a character";
+        if (opt_.echo) d += "; the adapter echoes";
+        return d;
+    }
+
     static fs::path PortMapDir() {
         if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
             return fs::path(x) / "vg57/ports";
@@ -297,7 +199,10 @@ private:
         if (master_ >= 0) close(master_);
         if (slave_ >= 0) close(slave_);
         master_ = slave_ = -1;
-        pending_.clear();
+        for (auto& g : gauges_)
+            g.pending.clear();
+        wire_.Clear();
+        toLog_.clear();
     }
 
     void Publish() {
@@ -345,13 +250,6 @@ private:
         return {};
     }
 
-    static std::string Printable(const std::string& bytes) {
-        std::string text;
-        for (unsigned char c : bytes)
-            text += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '.';
-        return text;
-    }
-
     // Flushed per line: a test reads the log while the simulator runs.
     void LogLine(const std::string& line) {
         if (!log_) return;
@@ -369,206 +267,220 @@ private:
         std::fflush(stdout);
     }
 
+    void WriteToProgram(const std::string& bytes) {
+        if (master_ < 0 || bytes.empty()) return;
+        const ssize_t n = write(master_, bytes.data(), bytes.size());
+        if (n != static_cast<ssize_t>(bytes.size()))
+            LogLine("TX failed: " + (n < 0 ? std::string(std::strerror(errno))
+                                           : std::to_string(n) + " bytes written"));
+    }
+
     void ReadRequests() {
         char buf[512];
         const ssize_t n = read(master_, buf, sizeof buf);
         if (n <= 0) return;
         const std::string bytes(buf, static_cast<std::size_t>(n));
+        const std::int64_t now = NowNs();
         Log("RX", bytes);
-        for (const auto& request : framer_.Feed(bytes)) {
-            LogLine("REQ " + Printable(request));
-            gauge_.Advance((NowMs() - lastAdvance_) / 1000.0 * opt_.speed);
-            lastAdvance_ = NowMs();
-            auto reply = Answer(gauge_, address_, request);
-            if (!reply || faults_.silent) continue;
-            Schedule(Frame(*reply));
+        if (opt_.wire) {
+            // The adapter sends them one character after another, from now or after what it
+            // still has to send.
+            wire_.Send(kHost, now, bytes);
+            return;
         }
+        if (opt_.echo) WriteToProgram(bytes); // the adapter's receiver hears its own sending
+        for (const auto& request : framer_.Feed(bytes))
+            Dispatch(request, now, now);
     }
 
-    std::string Frame(std::string payload) {
-        if (faults_.echo && payload.size() >= 2) payload[1] = faults_.echo;
-        if (faults_.corruptAt > 0 && payload.size() >= static_cast<std::size_t>(faults_.corruptAt))
-            payload[static_cast<std::size_t>(faults_.corruptAt - 1)] = faults_.corruptWith;
-        if (faults_.lengthDelta > 0)
-            payload.append(static_cast<std::size_t>(faults_.lengthDelta), '9');
-        if (faults_.lengthDelta < 0)
-            payload.resize(payload.size() -
-                           std::min<std::size_t>(payload.size(),
-                                                 static_cast<std::size_t>(-faults_.lengthDelta)));
-        std::string frame;
-        if (faults_.garbage) {
-            std::uniform_int_distribution<int> len(1, 12), byte(0, 255);
-            for (int i = len(rng_); i > 0; --i) {
-                char c = static_cast<char>(byte(rng_));
-                frame += c == kStx ? '\x7f' : c;
+    // Every gauge hears the request; the addressed one answers, endNs after its last character.
+    // nowNs is the time of the line's last look, before which nothing can be sent.
+    void Dispatch(const std::string& request, std::int64_t endNs, std::int64_t nowNs) {
+        LogLine("REQ " + Printable(request));
+        for (std::size_t i = 0; i < gauges_.size(); ++i) {
+            SimGauge& g = gauges_[i];
+            const auto frame = g.Reply(request, nowNs / kNsPerMs);
+            if (!frame) continue;
+            const std::int64_t turnaround = opt_.echo ? kEchoTurnaroundNs : 0;
+            const std::int64_t delay = g.TakeDelayMs() * kNsPerMs;
+            if (opt_.wire) {
+                // One request at a time: the gauge turns to this one when it has finished
+                // sending the reply before it, and then takes this one's own delay. Counted on
+                // the line's time, not on when this process got round to it.
+                const int talker = static_cast<int>(i);
+                const std::int64_t start = std::max(
+                    std::max(endNs, wire_.BusyUntilNs(talker)) + turnaround + delay, nowNs);
+                SendPieces(
+                    *frame, g.Fault(),
+                    [&](std::int64_t at, const std::string& piece) {
+                        toLog_.emplace(std::max(at, wire_.BusyUntilNs(talker)), piece);
+                        wire_.Send(talker, at, piece);
+                    },
+                    start);
+            } else {
+                std::int64_t at = (endNs + turnaround + delay) / kNsPerMs;
+                // A gauge answers in turn: a reply never overtakes the slow one before it.
+                if (!g.pending.empty()) at = std::max(at, g.pending.back().at);
+                SendPieces(
+                    *frame, g.Fault(),
+                    [&](std::int64_t t, const std::string& piece) {
+                        g.pending.push_back({t / kNsPerMs, piece});
+                    },
+                    at * kNsPerMs);
+                SendDue();
             }
         }
-        frame += kStx + payload;
-        if (!faults_.noEnd) frame += kCr;
-        return frame;
     }
 
-    void Schedule(const std::string& frame) {
-        std::int64_t at =
-            NowMs() + (faults_.delayOnceMs >= 0 ? faults_.delayOnceMs : faults_.delayMs);
-        faults_.delayOnceMs = -1;
-        // A gauge answers in turn: a reply never overtakes the slow one before it.
-        if (!pending_.empty()) at = std::max(at, pending_.back().at);
+    // A frame in the pieces the split fault asks for, each handed on with its start time.
+    template <typename Put>
+    static void SendPieces(const std::string& frame, const Faults& f, Put put, std::int64_t atNs) {
         const int pieces =
-            std::max(1, std::min<int>(faults_.splitPieces, static_cast<int>(frame.size())));
+            std::max(1, std::min<int>(f.splitPieces, static_cast<int>(frame.size())));
         const std::size_t size = frame.size() / static_cast<std::size_t>(pieces);
         std::size_t off = 0;
         for (int p = 0; p < pieces; ++p) {
             const std::size_t len = p == pieces - 1 ? frame.size() - off : size;
-            pending_.push_back({at, frame.substr(off, len)});
+            put(atNs, frame.substr(off, len));
             off += len;
-            at += faults_.splitDelayMs;
+            atNs += f.splitDelayMs * kNsPerMs;
         }
-        SendDue();
     }
 
+    // Without --wire: every gauge's due replies, in the order they fall due.
     void SendDue() {
-        while (!pending_.empty() && pending_.front().at <= NowMs()) {
-            const std::string bytes = pending_.front().bytes;
-            pending_.pop_front();
+        for (;;) {
+            SimGauge* next = nullptr;
+            for (auto& g : gauges_)
+                if (!g.pending.empty() &&
+                    (!next || g.pending.front().at < next->pending.front().at))
+                    next = &g;
+            if (!next || next->pending.front().at > NowMs()) return;
+            const std::string bytes = next->pending.front().bytes;
+            next->pending.pop_front();
             if (master_ < 0) continue;
             // Logged before the write, so that the line is there when the reply arrives.
             Log("TX", bytes);
-            const ssize_t n = write(master_, bytes.data(), bytes.size());
-            if (n != static_cast<ssize_t>(bytes.size()))
-                LogLine("TX failed: " + (n < 0 ? std::string(std::strerror(errno))
-                                               : std::to_string(n) + " bytes written"));
+            WriteToProgram(bytes);
         }
     }
 
-    // "on" or "off" into a flag; false leaves it as it was.
-    static bool OnOff(const std::string& word, bool& flag) {
-        if (word != "on" && word != "off") return false;
-        flag = word == "on";
-        return true;
+    // With --wire: what has passed on the line by now reaches the program and the gauges.
+    void PassOnWire(std::int64_t now) {
+        for (auto it = toLog_.begin(); it != toLog_.end() && it->first <= now;
+             it = toLog_.erase(it))
+            Log("TX", it->second);
+        std::string toProgram;
+        for (const LineChar& c : wire_.Take(now)) {
+            // The program's adapter hears the line unless it is sending itself, or echoes.
+            if (opt_.echo || !c.host) toProgram += c.byte;
+            // A gauge listens to the program, and hears any collision; its own and other
+            // gauges' clean replies are not requests.
+            if (!c.host && !c.garbled) continue;
+            for (const auto& request : framer_.Feed(std::string(1, c.byte)))
+                Dispatch(request, c.endNs, now);
+        }
+        WriteToProgram(toProgram);
     }
 
-    // Carries out one control command; returns why it was refused, or nothing.
-    std::optional<std::string> Execute(const std::string& cmd, const std::string& a,
-                                       const std::string& b) {
-        const std::string onOff = "use on or off";
-        if (cmd == "pump") {
-            gauge_.SetState(Chamber::Pumping);
-        } else if (cmd == "vent") {
-            gauge_.SetState(Chamber::Venting);
-        } else if (cmd == "hold") {
-            gauge_.SetState(Chamber::Holding);
-        } else if (cmd == "leak") {
-            const auto rate = ParseReal(a);
-            if (!rate || *rate <= 0) return "pascals per second needed, above 0";
-            gauge_.StartLeak(*rate);
-        } else if (cmd == "pressure") {
-            const auto pa = ParseReal(a);
-            if (!pa || *pa < 0) return "pascals needed, 0 or more";
-            gauge_.SetPressurePa(*pa);
-        } else if (cmd == "noise") {
-            bool on = false;
-            if (!OnOff(a, on)) return onOff;
-            gauge_.SetNoise(on);
-        } else if (cmd == "silent" || cmd == "garbage" || cmd == "noend") {
-            bool& flag = cmd == "silent"    ? faults_.silent
-                         : cmd == "garbage" ? faults_.garbage
-                                            : faults_.noEnd;
-            if (!OnOff(a, flag)) return onOff;
-        } else if (cmd == "echo") {
-            if (a.size() != 1 && a != "off") return "one letter needed, or off";
-            faults_.echo = a == "off" ? 0 : a[0];
-        } else if (cmd == "corrupt") {
-            const auto at = ParseInt(a);
-            if (a == "off") {
-                faults_.corruptAt = 0;
-            } else if (!at || *at < 1 || *at > 1000 || b.size() != 1) {
-                return "a position (1..1000) and one character needed, or off";
-            } else {
-                faults_.corruptAt = *at;
-                faults_.corruptWith = b[0];
+    std::int64_t NextDueNs() const {
+        std::int64_t due = INT64_MAX;
+        if (opt_.wire) {
+            due = wire_.NextDueNs();
+            if (!toLog_.empty()) due = std::min(due, toLog_.begin()->first);
+        }
+        for (const auto& g : gauges_)
+            if (!g.pending.empty()) due = std::min(due, g.pending.front().at * kNsPerMs);
+        return due;
+    }
+
+    SimGauge* Find(char address) {
+        for (auto& g : gauges_)
+            if (g.Address() == address) return &g;
+        return nullptr;
+    }
+
+    // Carries out one control command for the gauges chosen; returns why it was refused, or
+    // nothing.
+    std::optional<std::string> Execute(std::vector<SimGauge*> chosen, bool prefixed,
+                                       const std::string& cmd, const std::string& a,
+                                       const std::string& b, std::string& said) {
+        if (cmd == "unplug" || cmd == "replug" || cmd == "quit") {
+            if (prefixed) return "a command for the whole line takes no address";
+            if (cmd == "unplug") Unplug();
+            if (cmd == "quit") quit_ = true;
+            if (cmd == "replug") {
+                if (const std::string why = Replug(); !why.empty()) return why;
+                said = "ok replugged " + slavePath_;
             }
-        } else if (cmd == "length") {
-            const auto n = ParseInt(a);
-            if (a != "off" && (!n || *n < -1000 || *n > 1000))
-                return "a number of characters needed (-1000..1000), or off";
-            faults_.lengthDelta = a == "off" ? 0 : *n;
-        } else if (cmd == "split") {
-            const auto pieces = ParseInt(a), ms = ParseInt(b);
-            if (a == "off") {
-                faults_.splitPieces = 1;
-            } else if (!pieces || *pieces < 1 || !ms || *ms < 0) {
-                return "a number of pieces (1 or more) and of milliseconds needed, or off";
-            } else {
-                faults_.splitPieces = *pieces;
-                faults_.splitDelayMs = *ms;
-            }
-        } else if (cmd == "delay") {
-            const auto ms = ParseInt(a);
-            if (a != "off" && (!ms || *ms < 0)) return "a number of milliseconds needed, or off";
-            if (!b.empty() && (b != "once" || a == "off")) return "only 'once' may follow";
-            if (b == "once")
-                faults_.delayOnceMs = *ms;
-            else
-                faults_.delayMs = a == "off" ? 0 : *ms;
-        } else if (cmd == "address") {
+            return std::nullopt;
+        }
+        if (cmd == "status") {
+            said = "ok status";
+            for (SimGauge* g : chosen)
+                said += (g == chosen.front() ? " " : "; ") + g->Status(NowMs());
+            said += " device " + (master_ >= 0 ? slavePath_ : std::string("(unplugged)"));
+            return std::nullopt;
+        }
+        if (cmd == "address") {
+            if (chosen.size() != 1) return "several gauges: name one, e.g. @0 address 5";
             if (a.size() != 1 || !ValidAddress(a[0])) return "one of 0123456789ABCDEF needed";
-            address_ = a[0];
-        } else if (cmd == "unplug") {
-            Unplug();
-        } else if (cmd == "quit") {
-            quit_ = true;
-        } else {
-            return "unknown command (see --help)";
+            if (SimGauge* other = Find(a[0]); other && other != chosen.front())
+                return "another gauge has address " + a;
+            chosen.front()->SetAddress(a[0]);
+            return std::nullopt;
         }
+        // The same words pass or fail for every gauge alike.
+        for (SimGauge* g : chosen)
+            if (auto why = g->Execute(cmd, a, b, NowMs())) return why;
         return std::nullopt;
     }
 
     void Command(const std::string& line) {
-        std::istringstream in(line);
+        std::string words = line;
+        std::vector<SimGauge*> chosen;
+        const bool prefixed = !line.empty() && line[0] == '@';
+        if (prefixed) {
+            if (line.size() < 2 || (line.size() > 2 && line[2] != ' '))
+                return Say("error: '" + line + "' refused: one address after @ needed");
+            SimGauge* g = Find(line[1]);
+            if (!g) return Say("error: '" + line + "' refused: no gauge at address " + line[1]);
+            chosen.push_back(g);
+            words = line.substr(2);
+        } else {
+            for (auto& g : gauges_)
+                chosen.push_back(&g);
+        }
+        std::istringstream in(words);
         std::string cmd, a, b;
         in >> cmd >> a >> b;
-        if (cmd.empty()) return;
-        if (cmd == "replug") {
-            const std::string why = Replug();
-            Say(why.empty() ? "ok replugged " + slavePath_ : "error: " + why);
-        } else if (cmd == "status") {
-            gauge_.Advance((NowMs() - lastAdvance_) / 1000.0 * opt_.speed);
-            lastAdvance_ = NowMs();
-            Say("ok status pressure " + FormatReal(gauge_.PressurePa()) + " Pa unit " +
-                gauge_.UnitCode() + " address " + std::string(1, address_) + " device " +
-                (master_ >= 0 ? slavePath_ : "(unplugged)"));
-        } else if (const auto why = Execute(cmd, a, b)) {
-            Say("error: '" + line + "' refused: " + *why);
-        } else {
-            Say("ok " + line);
+        if (cmd.empty()) {
+            if (prefixed) Say("error: '" + line + "' refused: a command needed after the address");
+            return;
         }
+        std::string said = "ok " + line;
+        if (const auto why = Execute(chosen, prefixed, cmd, a, b, said))
+            Say("error: '" + line + "' refused: " + *why);
+        else
+            Say(said);
     }
 
-    struct Pending {
-        std::int64_t at;
-        std::string bytes;
-    };
-
     Options opt_;
-    GaugeModel gauge_;
-    char address_;
-    Faults faults_;
+    std::vector<SimGauge> gauges_;
     RequestFramer framer_;
-    std::deque<Pending> pending_;
+    Wire wire_;
+    std::multimap<std::int64_t, std::string> toLog_; // replies by the time they go on the wire
     std::ofstream log_;
     fs::path linkDir_, link_;
     std::string slavePath_;
     int master_ = -1, slave_ = -1;
-    std::int64_t lastAdvance_ = 0;
     bool quit_ = false;
-    std::mt19937 rng_{7};
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const Options o = Parse(argc, argv);
+    const Options o = ParseOptions(argc, argv);
     Simulator sim(o);
     return sim.Run();
 }
