@@ -3,6 +3,7 @@
 #include "Codec.h"
 #include "GaugeLink.h"
 #include "NumberFormat.h"
+#include "PressureUnit.h"
 #include "SPSetup.h"
 
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <charconv>
 
 namespace vg57 {
@@ -19,24 +21,45 @@ EUnitCodeNotNumber::EUnitCodeNotNumber(const std::string& code)
 
 namespace {
 
-bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::string& question) {
-    std::string pressure = "нет данных";
+// A reading in the gauge's own spelling: 2.9E-4, 1.0E+5 (it carries two digits).
+std::string GaugeSpelling(long double value) {
+    if (!IsWritableSetPoint(value)) return FormatGeneral(value);
+    std::string text = SetPointText(EncodeNumber(value));
+    std::replace(text.begin(), text.end(), 'e', 'E');
+    return text;
+}
+
+// `farFrom` warns first when the fresh reading, in pascals, is far from where the calibration
+// belongs.
+bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::string& question,
+                         bool (*far)(double pascals), const char* farFrom) {
+    std::string pressure = "нет данных", warning;
     if (link.ReadMeasurement()) {
         pressure = FormatGeneral(link.CurrentPressure);
-        if (const std::string unit = UnitName(link.UnitCode); !unit.empty()) pressure += " " + unit;
+        const std::string unit = UnitName(link.UnitCode);
+        if (!unit.empty()) pressure += " " + unit;
+        const double perUnit = PascalsPerUnit(link.UnitCode);
+        if (perUnit > 0 && far(static_cast<double>(link.CurrentPressure) * perUnit))
+            warning = "Давление " + GaugeSpelling(link.CurrentPressure) +
+                      (unit.empty() ? "" : " ") + unit + " далеко от " + farFrom + ". ";
     }
-    return confirm && confirm(question + " Текущее давление: " + pressure);
+    return confirm && confirm(warning + question + " Текущее давление: " + pressure);
 }
 
 } // namespace
 
 void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm) {
-    if (AskWithFreshReading(link, confirm, "Выполнить калибровку по атмосферному давлению?"))
+    if (AskWithFreshReading(
+            link, confirm, "Выполнить калибровку по атмосферному давлению?",
+            [](double pa) { return pa < 1e4; }, "атмосферного"))
         link.CalibrateAtmosphere();
 }
 
 void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm) {
-    if (AskWithFreshReading(link, confirm, "Выполнить калибровку нуля?")) link.CalibrateZero();
+    if (AskWithFreshReading(
+            link, confirm, "Выполнить калибровку нуля?", [](double pa) { return pa > 1e-1; },
+            "нуля"))
+        link.CalibrateZero();
 }
 
 int UnitIndexOf(const std::string& unitCode) {
@@ -79,8 +102,7 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     const auto fields = form->Fields();
     for (std::size_t i = 0; i < fields.size(); ++i)
         fields[i]->setText(QString::fromStdString(FormatGeneral(link.SetPoints[i])));
-    form->UnitMeasure->setCurrentIndex(unitIndex);
-    form->ShowSetPointUnit(unitIndex);
+    form->SetGaugeUnit(unitIndex);
 
     const int result = exec ? exec(*form) : form->exec();
     if (!form || result != QDialog::Accepted) return;
@@ -89,22 +111,31 @@ void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetu
     // The dialog accepts only good texts; checked again so that nothing else can reach the gauge.
     if (const std::string error = CheckSetPointTexts(texts); !error.empty())
         throw std::runtime_error(error);
+    std::array<long double, kSetPointCount> setPoints{};
     for (std::size_t i = 0; i < texts.size(); ++i)
-        link.SetPoints[i] = *ParseTypedNumber(texts[i]);
+        setPoints[i] = *ParseTypedNumber(texts[i]);
     // An unknown unit read from the gauge leaves the list without a choice: unless the operator
     // picks one, the gauge keeps its unit rather than being sent a code it doesn't know.
     const int chosen = form->UnitMeasure->currentIndex();
+    // The unit goes first and the set points, in that unit, after it: whatever the gauge does
+    // with its thresholds when its unit changes, they end up as the operator saw them.
+    bool unitTaken = false;
     {
         // WriteUnit sends UnitCode, so it is set first; a "W1" the gauge did not take must not
         // leave behind a unit the gauge never had, even when nothing can be read back.
         const std::string unitHeld = link.UnitCode;
-        bool unitTaken = false;
         const auto keepHeldUnit = qScopeGuard([&] {
             if (!unitTaken) link.UnitCode = unitHeld;
         });
-        if (chosen >= 0) link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+        if (chosen >= 0) {
+            link.UnitCode = "000" + std::to_string(chosen + 1); // "0001" ... "0003"
+            unitTaken = link.WriteUnit();
+        }
+    }
+    // Values meant for a unit the gauge did not take would land 100 or 133 times off.
+    if (chosen < 0 || chosen == unitIndex || unitTaken) {
+        link.SetPoints = setPoints;
         link.WriteSetPoints();
-        unitTaken = chosen >= 0 && link.WriteUnit();
     }
     ReadBack(link);
 }

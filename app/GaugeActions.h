@@ -38,11 +38,13 @@ int UnitIndexOf(const std::string& unitCode);
 // return a result instead.
 using TSPSetupExec = std::function<int(TSPSetupForm&)>;
 
-// Reads the set points and the unit, lets the operator edit them and, on OK, writes the set
-// points ("W2", "W3", "W4") and the unit ("W1"), then reads both back so the panel shows what the
-// gauge now holds: the unit also when reading the set points fails or raises (that error then
-// goes on). UnitCode changes only when the gauge accepted "W1" or reports a new unit. An unknown
-// unit the operator left unchosen is not written. Nothing is sent after Cancel. Runs event loops
+// Reads the set points and the unit, lets the operator edit them (the dialog converts them into a
+// newly chosen unit) and, on OK, writes the unit ("W1") and then the set points in it ("W2",
+// "W3", "W4"), then reads both back so the panel shows what the gauge now holds: the unit also
+// when reading the set points fails or raises (that error then goes on). A changed unit the
+// gauge did not take gets no set points. UnitCode changes only when the gauge accepted "W1" or
+// reports a new unit. An unknown unit the operator left unchosen is not written. Nothing is sent
+// after Cancel. Runs event loops
 // (the command waits and the modal dialog): call it from an action handler, never from inside a
 // packet event. The dialog is destroyed on every path.
 void ActionDeviceSettingsExecute(QWidget* owner, TGaugeLink& link, const TSPSetupExec& exec = {});

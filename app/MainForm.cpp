@@ -11,6 +11,7 @@
 #include "WebLink.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -89,8 +90,9 @@ TVG57Form::TVG57Form(QWidget* parent)
             this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
     };
     archive_.onStatusChanged = [this] { StatusChanged(); };
-    chooseArchive = [this] {
-        const QStringList files = QFileDialog::getOpenFileNames(this, {}, lastArchive_);
+    chooseArchive = [this](const QString& caption) {
+        const QStringList files = QFileDialog::getOpenFileNames(
+            this, caption, lastArchive_, QStringLiteral("Архивы (*.txt);;Все файлы (*)"));
         if (!files.isEmpty()) lastArchive_ = files.front();
         return files;
     };
@@ -319,6 +321,7 @@ void TVG57Form::BuildClientArea() {
     // The chart's context menu runs the program settings.
     connect(area_->Chart1()->DisplaySettingsAction(), &QAction::triggered,
             Action(TActionId::ProgramSettings), &QAction::trigger);
+    area_->Chart1()->onDemoInViewChanged = [this] { StatusChanged(); };
     tools_ = new TChartTools(*area_->Chart1(), chart_);
     selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
@@ -354,9 +357,33 @@ void TVG57Form::LayoutClientArea() {
 }
 
 void TVG57Form::closeEvent(QCloseEvent* event) {
+    if (!closeNow_ && !sessionEnding_ && cycle_.Measuring()) {
+        // A run is not ended by a stray click. Asked as an action would be, once the running
+        // handler has returned; nothing is cut short unless the answer is yes.
+        event->ignore();
+        if (closeAsked_) return;
+        closeAsked_ = true;
+        if (!gate_.Busy()) {
+            TActionGate::TScope scope(gate_); // actions arriving meanwhile wait for the answer
+            const bool yes = AskToStopAndClose();
+            closeAsked_ = false;
+            // The session may have ended meanwhile, closing the question: no answer is needed.
+            if (!yes && !sessionEnding_) return;
+            StopForClose();
+            event->accept();
+            return;
+        }
+        gate_.Trigger("closeAsk", {}, [this] {
+            const bool yes = AskToStopAndClose();
+            closeAsked_ = false;
+            if (!yes && !sessionEnding_) return;
+            closeNow_ = true;
+            close();
+        });
+        return;
+    }
     if (closeNow_ || !gate_.Busy()) {
-        link_.CancelExchanges(kClosing);
-        MeasureTimer.stop();
+        StopForClose();
         event->accept();
         return;
     }
@@ -369,6 +396,30 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
         closeNow_ = true;
         close();
     });
+}
+
+bool TVG57Form::AskToStopAndClose() {
+    return !closePending_ && cycle_.Measuring() &&
+           askQuestion(QStringLiteral("Идут измерения. Остановить и выйти?"));
+}
+
+void TVG57Form::StopForClose() {
+    link_.CancelExchanges(kClosing);
+    MeasureTimer.stop();
+    // As Stop ends a run: nothing more reaches this run's file, which is closed now.
+    cycle_.Shutdown();
+    archive_.Close();
+}
+
+void TVG57Form::EndSession() {
+    sessionEnding_ = true;
+    // An open dialog or question would hold the close until someone answers it: none is left.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this) break;
+        modal->close();
+    }
+    close();
 }
 
 } // namespace vg57

@@ -100,9 +100,10 @@ public:
     std::function<void(const QString& text, const QString& detail)> showMessage;
     // Asks a question; true for "Да". The default is a message box whose default is "Нет".
     std::function<bool(const QString& question)> askQuestion;
-    // Asks for archives to load (several may be chosen together); empty when cancelled. The
-    // default keeps the last file chosen and starts in the archive folder.
-    std::function<QStringList()> chooseArchive;
+    // Asks for archives to load (several may be chosen together), under the given title; empty
+    // when cancelled. The default lists archives ("*.txt", all files selectable), keeps the last
+    // file chosen and starts in the archive folder.
+    std::function<QStringList(const QString& caption)> chooseArchive;
     // More readings than this are refused (tests lower it).
     std::size_t maxLoadedReadings = kMaxLoadedReadings;
     // The load running now, or null.
@@ -129,6 +130,11 @@ public:
     // ---- TCycleView ----
     void ShowPortOpenError(const std::string& port, const std::string& reason) override;
     void StatusChanged() override;
+    void RunStopped() override;
+
+    // The session ends (logout, SIGTERM): the run stops as Stop stops it and the window closes
+    // without a question.
+    void EndSession();
 
     // The text the status bar shows now, in Russian, and the technical reason behind it, in
     // whatever words the link and the system give, as its tooltip.
@@ -158,6 +164,10 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    // Where leak reports are proposed: "Отчёты" beside the archive folder.
+    QString ReportFolder() const;
+    // Asks for files to load, with the dialog's title; empty when cancelled.
+    QStringList ChooseFiles(const QString& caption);
     // Reads the files on a worker thread, holding off what must not run under the load (with
     // Start for an archive, which replaces the readings), then hands the result to `finished`
     // through the gate.
@@ -170,6 +180,10 @@ private:
     void ReferenceLoaded(TLoadResult&& result);
     TConfirm Confirm();
     void LayoutClientArea();
+    // "Идут измерения. Остановить и выйти?"; true for "Да".
+    bool AskToStopAndClose();
+    // The window is about to close: nothing more goes out and the archive is closed.
+    void StopForClose();
     // The value panel's look from the cycle: "Нет связи", stale (grey, with its age) or current.
     void UpdateValueLook();
 
@@ -192,6 +206,8 @@ private:
     double leakVolume_ = 1.0; // the chamber volume in litres, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
+    bool closeAsked_ = false;   // the question whether to stop and close is open or queued
+    bool sessionEnding_ = false;
 
     TChartArea* area_ = nullptr;
     TChartTools* tools_ = nullptr;

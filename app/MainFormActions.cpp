@@ -105,9 +105,11 @@ void TVG57Form::ShowPortOpenError(const std::string& port, const std::string& re
 QString TVG57Form::StatusMessage() const {
     if (cycle_.AdapterGone()) return Text(cycle_.AdapterText());
     if (!archive_.Problem().empty()) return Text(archive_.Problem());
-    if (cycle_.DemoShown())
+    // Announced only while one is in view: off the axis they would be looked for in vain.
+    if (cycle_.DemoShown() && area_ && area_->Chart1()->DemoInView())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
-    if (cycle_.Stale()) return QStringLiteral("Прибор не отвечает");
+    if (cycle_.Stale() || cycle_.DemoShown()) return QStringLiteral("Прибор не отвечает");
+    if (cycle_.NoAnswer()) return QStringLiteral("Нет ответа от прибора…");
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
     if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
     // Readings left out or converted are news while they are on the chart, live or loaded.
@@ -141,6 +143,10 @@ void TVG57Form::StatusChanged() {
         statusText_->setToolTip(StatusDetail());
     }
     UpdateValueLook();
+}
+
+void TVG57Form::RunStopped() {
+    if (panel_) panel_->ShowStopped();
 }
 
 void TVG57Form::UpdateValueLook() {
@@ -198,7 +204,8 @@ void TVG57Form::ActionProgramSettingsExecute() {
 }
 
 void TVG57Form::ActionLoadfromFileExecute() {
-    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    const QStringList files =
+        chooseArchive ? chooseArchive(QStringLiteral("Загрузить архив")) : QStringList();
     if (files.isEmpty()) {
         // No file chosen: the time slider shows the whole span loaded before.
         chart_.LoadedView = true;
@@ -208,7 +215,8 @@ void TVG57Form::ActionLoadfromFileExecute() {
 }
 
 void TVG57Form::ActionLoadReferenceExecute() {
-    const QStringList files = chooseArchive ? chooseArchive() : QStringList();
+    const QStringList files =
+        chooseArchive ? chooseArchive(QStringLiteral("Загрузить эталонную кривую")) : QStringList();
     if (!files.isEmpty()) StartLoad(files, false, &TVG57Form::ReferenceLoaded);
 }
 

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStatusBar>
 
 #include <limits>
 
@@ -93,7 +94,9 @@ void TVG57Form::ActionExportCsvExecute() {
         const QDate d = ask.Date();
         range.dateBase = MakeDateTime(d.year(), d.month(), d.day());
     }
-    const QString caption = QStringLiteral("Экспорт в CSV");
+    // The title says which readings go: a selection on the chart is what is written.
+    const QString caption = selection ? QStringLiteral("Экспорт выделенного интервала в CSV")
+                                      : QStringLiteral("Экспорт видимого интервала в CSV");
     const QString filter = QStringLiteral("CSV (*.csv)");
     const QFileInfo source(Text(kept.file));
     const QString name = kept.file.empty()
@@ -102,9 +105,25 @@ void TVG57Form::ActionExportCsvExecute() {
     const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
                                         : QFileDialog::getSaveFileName(this, caption, name, filter);
     if (path.isEmpty()) return;
+    std::size_t written = 0;
     const std::string problem =
-        ExportCsv(path.toStdString(), kept.times, kept.pressures, kept.units, range);
-    if (!problem.empty()) showMessage(QStringLiteral("Невозможно записать файл"), Text(problem));
+        ExportCsv(path.toStdString(), kept.times, kept.pressures, kept.units, range, &written);
+    if (!problem.empty()) {
+        showMessage(QStringLiteral("Невозможно записать файл"), Text(problem));
+        return;
+    }
+    statusBar()->showMessage(
+        QStringLiteral("Экспортировано показаний: %1 в %2").arg(written).arg(path), 15000);
+}
+
+QString TVG57Form::ReportFolder() const {
+    // Beside the archives, so that reports never show up among them; inside the home folder
+    // when that is where the archives go.
+    const QDir archives(Text(archive_.Folder()));
+    const QString folder = archiveFolderProblem_.empty() && !archive_.Folder().empty()
+                               ? QDir::cleanPath(archives.absoluteFilePath(QStringLiteral("..")))
+                               : archives.absolutePath();
+    return QDir(folder).filePath(QStringLiteral("Отчёты"));
 }
 
 void TVG57Form::ActionLeakRateExecute() {
@@ -143,6 +162,7 @@ void TVG57Form::ShowLeakRate(double from, double to) {
         return;
     }
     TLeakRateDialog dialog(std::move(readings), kept.file, leakVolume_, this);
+    dialog.reportFolder = ReportFolder();
     dialog.showError = [this](const QString& text) {
         showMessage(QStringLiteral("Отчёт не сохранён"), text);
     };

@@ -24,6 +24,7 @@ constexpr TSetPointRow kRows[kSetPointCount] = {
 constexpr int kValueWidth = 75, kValueHeight = 17;
 constexpr int kCaptionGap = 4; // at least, between a caption and its value
 constexpr int kPressureWidth = 282, kPressureHeight = 50;
+constexpr int kCaptionX = 699; // the value's caption, at its design place
 
 QColor IndicatorColour(TIndicator c, const QPalette& palette) {
     switch (c) {
@@ -60,7 +61,7 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
     QFont captionFont = WindowFont();
     captionFont.setPixelSize(13);
     caption_->setFont(captionFont);
-    Place(caption_, 699, 237);
+    Place(caption_, kCaptionX, 237);
     pressureText_ = Place(new QLabel(this), 680, 253, kPressureWidth, kPressureHeight);
     pressureText_->setObjectName(QStringLiteral("PressureText"));
     SetPressureText(QString::fromUtf8(kNoData));
@@ -127,6 +128,11 @@ void TValuePanel::ShowStale(long long ageSeconds) {
     SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (%1 с назад)").arg(ageSeconds));
 }
 
+void TValuePanel::ShowStopped() {
+    SetGreyed(true);
+    SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (измерения остановлены)"));
+}
+
 void TValuePanel::SetGreyed(bool on) {
     if (greyed_ == on) return;
     greyed_ = on;
@@ -137,6 +143,9 @@ void TValuePanel::SetCaption(const QString& text) {
     if (caption_->text() == text) return;
     caption_->setText(text);
     caption_->adjustSize();
+    // A long caption ("… (измерения остановлены)") moves left rather than be cut at the edge.
+    caption_->move(std::max(0, std::min(kCaptionX - kDesignLeft, kWidth - caption_->width() - 4)),
+                   caption_->y());
 }
 
 void TValuePanel::SetTransferIndicator(TIndicator colour) {

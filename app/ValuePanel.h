@@ -42,6 +42,8 @@ public:
     void ShowNoLink();
     // The value shown is `ageSeconds` old: grey, with its age in the caption.
     void ShowStale(long long ageSeconds);
+    // Measuring has stopped: the last value stays, grey, and the caption says why.
+    void ShowStopped();
     QLabel* Caption() const { return caption_; }
     bool ValueGreyed() const { return greyed_; }
     void SetTransferIndicator(TIndicator colour);

@@ -7,10 +7,12 @@
 #include "MetricsServer.h"
 #include "Numbers.h"
 #include "PortChooserDialog.h"
+#include "StopSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
+#include <QSessionManager>
 #include <QTranslator>
 
 #include <cstdio>
@@ -81,6 +83,11 @@ int main(int argc, char* argv[]) {
             window.SetMetricsProblem("Метрики не отдаются: " + reason);
         }
     }
+    // A logout or a SIGTERM ends the run as Stop does, asks nothing, and the program exits 0
+    // with the archive closed.
+    vg57::platform::CatchStopSignals([&window](int) { window.EndSession(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.EndSession(); });
     window.show();
     const int code = app.exec();
     window.Cycle().SetMetrics(nullptr);

@@ -48,11 +48,22 @@ std::string FormatPressureTwoDigits(double value) {
 
 std::string FormatRatio(double ratio) {
     char buf[64];
-    const bool whole = std::fabs(ratio) >= 10;
-    const auto r = whole
-                       ? std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::fixed, 0)
-                       : std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::general, 2);
-    return std::string(buf, r.ptr);
+    const double size = std::fabs(ratio);
+    // Two digits are all a ratio of two-digit readings means: "×45478" would claim five.
+    if ((size >= 0.1 && size < 10) || !std::isfinite(ratio)) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::general, 2);
+        return std::string(buf, r.ptr);
+    }
+    // Beyond, in the gauge's exponent format: 4.5E+4.
+    const auto r = std::to_chars(buf, buf + sizeof buf, ratio, std::chars_format::scientific, 1);
+    std::string text(buf, r.ptr);
+    const std::size_t e = text.find('e');
+    if (e == std::string::npos) return text;
+    text[e] = 'E';
+    const std::size_t digits = e + 2; // after the sign
+    while (text.size() > digits + 1 && text[digits] == '0')
+        text.erase(digits, 1);
+    return text;
 }
 
 double DistinctTimeLabelStep(double proposedSeconds, double labelResolutionSeconds) {

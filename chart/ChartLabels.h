@@ -15,7 +15,8 @@ std::string FormatReadoutTime(double days, bool withDate);
 // A pressure with the two significant digits the gauge gives, as the pressure labels write it:
 // 0.0021345 -> "2.1E-3".
 std::string FormatPressureTwoDigits(double value);
-// A ratio of two pressures with two significant digits, whole from 10 up: "1.8", "0.55", "12".
+// A ratio of two pressures with two significant digits: "1.8", "0.55", and from 10 up or below
+// 0.1 in the gauge's exponent format, "4.5E+4", "3.0E-3".
 std::string FormatRatio(double ratio);
 
 // What a time label tells apart, in seconds: "HH:MM:SS" a second, "dd.MM HH:MM" a minute.

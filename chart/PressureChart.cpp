@@ -194,18 +194,25 @@ void TPressureChart::Refresh(bool immediate) {
     Feed(demo_, demoKeys_, demoValues_);
     model_.Reference().Thin(o, refKeys_, refValues_);
     Feed(reference_, refKeys_, refValues_);
-    // The legend explains a line on screen: none for one off the axis.
-    const auto onAxis = [&](QCPGraph* graph, const std::vector<double>& values) {
-        const bool shown =
-            std::any_of(values.begin(), values.end(), [&](double v) { return v >= lo && v <= hi; });
+    // The legend explains a line on screen: none for one off the axes. The thinned data keep a
+    // neighbour beyond each edge of the time axis, which is not in view.
+    const auto inView = [&](QCPGraph* graph, const std::vector<double>& keys,
+                            const std::vector<double>& values) {
+        bool shown = false;
+        for (std::size_t i = 0; i < keys.size() && !shown; ++i)
+            shown = keys[i] >= t.Min() && keys[i] <= t.Max() && values[i] >= lo && values[i] <= hi;
         if (shown)
             graph->addToLegend();
         else
             graph->removeFromLegend();
         return shown;
     };
-    const bool demoShown = onAxis(demo_, demoValues_);
-    legend->setVisible(onAxis(reference_, refValues_) || demoShown);
+    const bool demoShown = inView(demo_, demoKeys_, demoValues_);
+    legend->setVisible(inView(reference_, refKeys_, refValues_) || demoShown);
+    if (demoShown != demoInView_) {
+        demoInView_ = demoShown;
+        if (onDemoInViewChanged) onDemoInViewChanged();
+    }
     replot(immediate ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
 }
 

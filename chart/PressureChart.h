@@ -9,6 +9,7 @@
 
 #include <qcustomplot.h>
 
+#include <functional>
 #include <vector>
 
 namespace vg57 {
@@ -38,6 +39,10 @@ public:
     QCPGraph* LoneReadings() const { return lone_; }
     QCPGraph* Demonstration() const { return demo_; }
     QCPGraph* ReferenceCurve() const { return reference_; }
+    // A demonstration value lies within both axes' ranges as last drawn.
+    bool DemoInView() const { return demoInView_; }
+    // Called when DemoInView changes (the status bar announces only what is seen).
+    std::function<void()> onDemoInViewChanged;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -53,6 +58,7 @@ private:
     QAction* displaySettings_;
     std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_, refKeys_, refValues_;
     bool refreshPending_ = false;
+    bool demoInView_ = false;
 };
 
 } // namespace vg57

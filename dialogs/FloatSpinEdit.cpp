@@ -109,7 +109,9 @@ std::string FormatSpinValue(double value, int minDecimals, int maxDecimals) {
 
 TFloatSpinEdit::TFloatSpinEdit(QWidget* parent) : QDoubleSpinBox(parent) {
     setDecimals(kKeptDecimals);
-    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    // A text that is no number yet ("", "-", "1e") is refused on leaving: the value it had
+    // comes back, rather than the minimum in its place.
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
 }
 
 void TFloatSpinEdit::SetShownDecimals(int minimum, int maximum) {
@@ -119,7 +121,10 @@ void TFloatSpinEdit::SetShownDecimals(int minimum, int maximum) {
 }
 
 QValidator::State TFloatSpinEdit::validate(QString& input, int&) const {
-    return IsSpinText(input.toStdString()) ? QValidator::Acceptable : QValidator::Invalid;
+    const std::string text = input.toStdString();
+    if (!IsSpinText(text)) return QValidator::Invalid;
+    // Typing goes on, but nothing is read from it (no value, no recomputation) until it is one.
+    return std::isnan(ParseSpinText(text, NAN)) ? QValidator::Intermediate : QValidator::Acceptable;
 }
 
 QString TFloatSpinEdit::textFromValue(double v) const {

@@ -35,6 +35,8 @@ public:
     // them (the value itself keeps what was typed).
     void SetShownDecimals(int minimum, int maximum);
 
+    // Intermediate for a text that is no number yet: it changes no value, and leaving the field
+    // brings back the value it had.
     QValidator::State validate(QString& input, int& pos) const override;
     QString textFromValue(double value) const override;
     // A text that is not a number reads as the minimum. The text that shows the current value

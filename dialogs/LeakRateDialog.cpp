@@ -21,10 +21,12 @@ QString Text(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 // Beside the archive, named after it: "<archive> натекание.txt".
-QString ReportName(const std::string& archivePath) {
-    if (archivePath.empty()) return QStringLiteral("натекание.txt");
+QString ReportName(const std::string& archivePath, const QString& folder) {
     const QFileInfo archive(Text(archivePath));
-    return archive.absoluteDir().filePath(archive.completeBaseName() + " натекание.txt");
+    const QString name = archivePath.empty() ? QStringLiteral("натекание.txt")
+                                             : archive.completeBaseName() + " натекание.txt";
+    if (!folder.isEmpty() && QDir().mkpath(folder)) return QDir(folder).filePath(name);
+    return archivePath.empty() ? name : archive.absoluteDir().filePath(name);
 }
 
 } // namespace
@@ -108,7 +110,7 @@ void TLeakRateDialog::SaveReportClicked() {
         chooseReportFile
             ? chooseReportFile()
             : QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить отчёт"),
-                                           ReportName(archivePath_),
+                                           ReportName(archivePath_, reportFolder),
                                            QStringLiteral("Текст (*.txt);;Все файлы (*)"));
     if (path.isEmpty()) return;
     const QString problem = SaveReport(path);

@@ -37,6 +37,8 @@ public:
     QString SaveReport(const QString& path) const;
     // Asks for the report's file; empty when cancelled. Default: a file dialog.
     std::function<QString()> chooseReportFile;
+    // The folder the report is proposed in (made when the report is saved); empty: the archive's.
+    QString reportFolder;
     // Shows a failure; default: a message box.
     std::function<void(const QString& text)> showError;
 

@@ -3,6 +3,7 @@
 #include "Codec.h"
 #include "MessageBox.h"
 #include "NumberFormat.h"
+#include "PressureUnit.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -30,9 +32,10 @@ bool SpellsZero(const std::string& text) {
 
 } // namespace
 
-std::string CheckSetPointTexts(const std::array<std::string, 6>& texts) {
+std::string CheckSetPointTexts(const std::array<std::string, 6>& texts, std::size_t* field) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string name = kSetPointNames[i];
+        if (field) *field = i;
         TNumberFault fault;
         const auto value = ParseTypedNumber(texts[i], fault);
         // A number too large for any number type is still a number, only out of range.
@@ -62,6 +65,36 @@ std::vector<std::string> RoundedSetPoints(const std::array<std::string, 6>& text
     return lines;
 }
 
+namespace {
+
+// The gauge's own spelling of a value it holds: "1.5E+0".
+std::string GaugeSpelling(const std::string& encoded) {
+    std::string text = SetPointText(encoded);
+    std::replace(text.begin(), text.end(), 'e', 'E');
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> LowAboveHigh(const std::array<std::string, 6>& texts) {
+    std::vector<std::string> lines;
+    for (std::size_t low = 0; low < texts.size(); low += 2) {
+        const std::string lowHeld = EncodeNumber(*ParseTypedNumber(texts[low]));
+        const std::string highHeld = EncodeNumber(*ParseTypedNumber(texts[low + 1]));
+        const long double lowValue = DecodeNumber(lowHeld);
+        if (lowValue == 0 || lowValue <= DecodeNumber(highHeld)) continue;
+        lines.push_back(std::string(kSetPointNames[low]) + " (" + GaugeSpelling(lowHeld) +
+                        ") больше " + kSetPointNames[low + 1] + " (" + GaugeSpelling(highHeld) +
+                        ")");
+    }
+    return lines;
+}
+
+std::string HeldSetPointText(long double value) {
+    if (!IsWritableSetPoint(value)) return FormatGeneral(value);
+    return FormatGeneral(DecodeNumber(EncodeNumber(value)));
+}
+
 TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Установка граничных значений"));
     setWindowFlags(kDialogFrame);
@@ -76,9 +109,15 @@ TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
         grid->addWidget(new QLabel(QString::fromLatin1(kSetPointNames[std::size_t(i)]), this), row,
                         column);
         grid->addWidget(*fields[i], row, column + 1);
+        // Typed or filled from outside: the field's value is now what it reads, in the unit
+        // chosen.
+        connect(*fields[i], &QLineEdit::textChanged, this, [this, i] {
+            if (!converting_) sources_[std::size_t(i)].reset();
+        });
     }
     UnitMeasure = new QComboBox(this); // not editable: only its own entries
     UnitMeasure->addItems({QStringLiteral("Па"), QStringLiteral("Torr"), QStringLiteral("mBar")});
+    connect(UnitMeasure, &QComboBox::currentIndexChanged, this, &TSPSetupForm::ConvertFields);
     grid->addWidget(new QLabel(QStringLiteral("Ед. изм."), this), 3, 0);
     grid->addWidget(UnitMeasure, 3, 1);
     SetPointUnit = new QLabel(this);
@@ -109,7 +148,7 @@ TSPSetupForm::TSPSetupForm(QWidget* owner) : QDialog(owner) {
     ShowInputError = [this](const QString& text) {
         ShowMessageBox(this, QMessageBox::Critical, QStringLiteral("Ошибка!"), text);
     };
-    ConfirmRounding = [this](const QString& question) {
+    ConfirmWrite = [this](const QString& question) {
         return AskYesNo(this, windowTitle(), question);
     };
 }
@@ -124,20 +163,66 @@ std::array<std::string, 6> TSPSetupForm::Texts() const {
 
 void TSPSetupForm::Button1Click() {
     const auto texts = Texts();
-    if (const std::string error = CheckSetPointTexts(texts); !error.empty()) {
+    std::size_t field = 0;
+    if (const std::string error = CheckSetPointTexts(texts, &field); !error.empty()) {
         if (ShowInputError) ShowInputError(QString::fromStdString(error));
+        // The message box runs an event loop: the dialog may be gone when it returns.
+        const QPointer<TSPSetupForm> self(this);
+        if (!self) return;
+        QLineEdit* const bad = Fields()[field];
+        bad->setFocus(Qt::OtherFocusReason);
+        bad->selectAll();
         return;
     }
-    const std::vector<std::string> rounded = RoundedSetPoints(texts);
-    if (!rounded.empty() && ConfirmRounding) {
+    // A slip first: it matters more than a rounded digit.
+    for (const auto& lines : {LowAboveHigh(texts), RoundedSetPoints(texts)}) {
+        if (lines.empty() || !ConfirmWrite) continue;
         std::string question;
-        for (const std::string& line : rounded)
+        for (const std::string& line : lines)
             question += (question.empty() ? "" : "\n") + line;
         // The question runs an event loop: the dialog may be gone when it returns.
         const QPointer<TSPSetupForm> self(this);
-        if (!ConfirmRounding(QString::fromStdString(question + ". Записать?")) || !self) return;
+        if (!ConfirmWrite(QString::fromStdString(question + ". Записать?")) || !self) return;
     }
     accept();
+}
+
+void TSPSetupForm::SetGaugeUnit(int unitIndex) {
+    fieldsUnit_ = unitIndex;
+    for (auto& source : sources_)
+        source.reset();
+    UnitMeasure->setCurrentIndex(unitIndex); // no conversion: the fields are in it already
+    ShowSetPointUnit(unitIndex);
+}
+
+void TSPSetupForm::ConvertFields(int toUnit) {
+    const auto known = [this](int unit) { return unit >= 0 && unit < UnitMeasure->count(); };
+    // A unit the list does not know converts to nothing: the fields are then taken as they read.
+    if (toUnit != fieldsUnit_ && known(toUnit) && known(fieldsUnit_)) {
+        const auto fields = Fields();
+        converting_ = true;
+        const auto done = qScopeGuard([this] { converting_ = false; });
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            auto& source = sources_[i];
+            if (!source) {
+                const std::string text = fields[i]->text().toStdString();
+                if (!ParseTypedNumber(text)) continue; // the check names it at OK
+                source = TSource{text, fieldsUnit_};
+            }
+            if (source->unit == toUnit) {
+                fields[i]->setText(QString::fromStdString(source->text));
+                continue;
+            }
+            const auto pascalsPer = [](int unit) {
+                return static_cast<long double>(PascalsPer(EPressureUnit(unit + 1)));
+            };
+            const long double value =
+                *ParseTypedNumber(source->text) * pascalsPer(source->unit) / pascalsPer(toUnit);
+            fields[i]->setText(QString::fromStdString(HeldSetPointText(value)));
+        }
+    }
+    fieldsUnit_ = toUnit;
+    ShowSetPointUnit(toUnit);
 }
 
 void TSPSetupForm::ShowSetPointUnit(int unitIndex) {

@@ -72,21 +72,26 @@ void TMeasureCycle::ActionStartExecute() {
     p_.actions.Enable(TActionId::LoadfromFile, false);
     ++runNumber_;
     lateSetUpsLeft_ = kLateSetUps;
-    if (p_.link.EnsureGaugeReady()) p_.actions.Enable(TActionId::DeviceSettings, true);
+    const bool answered = p_.link.EnsureGaugeReady();
+    if (answered) p_.actions.Enable(TActionId::DeviceSettings, true);
     measuring_ = true;
     UpdateReconnectTimer(); // the adapter may have gone during the "S3" above
     p_.archive.Reset();
-    answeredThisRun_ = missedThisRun_ = false;
+    answeredThisRun_ = failing_ = false;
     pace_.Reset();
+    // A gauge silent at the first contact is shown as such at once, not after the set-up's
+    // time-outs and the first tick's.
+    missedThisRun_ = !answered;
     p_.readings.RunStarted();
     if (metrics_) metrics_->Update([](TMetricsSample& m) { m.measuring = true; });
     p_.view.StatusChanged();
-    StartPolling();
+    StartPolling(answered);
 }
 
-void TMeasureCycle::StartPolling() {
-    // Not given now, the set-up follows the run's first good reading.
-    setUpDue_ = !SetUpGauge();
+void TMeasureCycle::StartPolling(bool setUpNow) {
+    // Not given now, the set-up follows the run's first good reading. A gauge that did not
+    // answer the first contact would only spend a time-out on each read.
+    setUpDue_ = !setUpNow || !SetUpGauge();
     if (measuring_) p_.measureTimer.start();
 }
 
@@ -118,6 +123,7 @@ void TMeasureCycle::ActionStopExecute() {
     p_.actions.Enable(TActionId::ConnectionSetup, true);
     p_.actions.Enable(TActionId::LoadfromFile, true);
     SetDemoShown(false);
+    failing_ = false;
     p_.view.StatusChanged();
     // With the adapter gone, the "S3" would only fail to open the port: Stop stays quiet.
     const bool ready = adapterGone_ ? p_.link.GaugeReady : p_.link.EnsureGaugeReady();
@@ -125,6 +131,9 @@ void TMeasureCycle::ActionStopExecute() {
         p_.actions.Enable(TActionId::CalibrAtm, true);
         p_.actions.Enable(TActionId::CalibrZero, true);
     }
+    // The last value stays on the panel, but the line is no longer watched.
+    p_.gaugeView.SetTransferIndicator(TIndicator::face);
+    p_.view.RunStopped();
 }
 
 void TMeasureCycle::MeasureTimerTimer() {
@@ -147,6 +156,7 @@ void TMeasureCycle::MeasureTimerTimer() {
     const double t = now();
     if (read) {
         SetDemoShown(false);
+        failing_ = false;
         answeredThisRun_ = haveReading_ = true;
         lastReading_ = std::chrono::steady_clock::now();
         p_.readings.Reading(t, static_cast<double>(p_.link.CurrentPressure), p_.link.UnitCode);
@@ -185,6 +195,7 @@ void TMeasureCycle::QueueLateSetUp() {
 
 void TMeasureCycle::Missed(double time) {
     missedThisRun_ = true;
+    failing_ = answeredThisRun_;
     p_.readings.Missed(time);
 }
 

@@ -33,6 +33,8 @@ public:
     virtual void ShowPortOpenError(const std::string& port, const std::string& reason) = 0;
     // Something the status bar shows has changed (adapter, demonstration values, archive).
     virtual void StatusChanged() = 0;
+    // Stop has ended the run: what is shown of the gauge is no longer current.
+    virtual void RunStopped() {}
 };
 
 class TMeasureCycle {
@@ -77,7 +79,9 @@ public:
     void ActionStartExecute();
     void ActionStopExecute();
     void MeasureTimerTimer();
-    void StartPolling();
+    // The set-up (set points and unit) and the timer; without setUpNow the first good reading
+    // sets the gauge up.
+    void StartPolling(bool setUpNow = true);
 
     // ---- what the status bar shows ----
     bool DemoShown() const { return demoShown_; }
@@ -87,8 +91,12 @@ public:
     const std::string& AdapterReason() const { return adapterReason_; }
 
     // ---- how current the shown value is ----
-    // A tick of this run has failed before any reading of it: there is no value to show.
+    // The first contact or a tick of this run has failed before any reading of it: there is no
+    // value to show.
     bool NoLinkYet() const { return measuring_ && !answeredThisRun_ && missedThisRun_; }
+    // The gauge answered in this run, and the newest tick failed: news before the value is
+    // stale.
+    bool NoAnswer() const { return measuring_ && failing_; }
     // Measuring, and this run's newest reading is older than kStaleIntervals polling intervals
     // (as achieved, at least as configured), or a tick has failed before this run's first
     // reading.
@@ -141,6 +149,7 @@ private:
     bool adapterGone_ = false;
     bool answeredThisRun_ = false;
     bool missedThisRun_ = false;
+    bool failing_ = false; // the newest tick of this run failed after it had read
     // A steady clock: the age of a reading is a duration, whatever the wall clock does.
     std::chrono::steady_clock::time_point lastReading_{};
     TTickPace pace_;

@@ -76,7 +76,9 @@ TEST_F(ChartTrust, anArchiveInSeveralUnitsIsDrawnInTheUnitOfItsLastLineAndSaysSo
                                              "10:00:02.000 42 0042\r\n"
                                              "10:00:03.000 1000 0003\r\n"
                                              "10:00:04.000 900 0003\r\n";
-    window->chooseArchive = [&] { return QStringList{QString::fromStdString(file)}; };
+    window->chooseArchive = [&](const QString&) {
+        return QStringList{QString::fromStdString(file)};
+    };
     Press(TActionId::LoadfromFile);
     ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
     const TChartModel& chart = window->Chart();

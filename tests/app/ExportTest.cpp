@@ -86,7 +86,9 @@ TEST_F(WindowExport, leakRateOfTheSimulatorsSteadyRiseAndItsCsv) {
 TEST_F(WindowExport, loadedFileExportsWithTheAskedDateAndTheChartSavesInEachFormat) {
     const std::string archive = home.Path() + "/rise.txt";
     std::ofstream(archive) << "23:59:59.000 1.0E-3 0001\n00:00:00.500 1.1E-3 0001\n";
-    window->chooseArchive = [&] { return QStringList{QString::fromStdString(archive)}; };
+    window->chooseArchive = [&](const QString&) {
+        return QStringList{QString::fromStdString(archive)};
+    };
     Press(TActionId::LoadfromFile);
     ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
     window->exportDateExec = [](TExportDateDialog& d) {
@@ -103,7 +105,9 @@ TEST_F(WindowExport, loadedFileExportsWithTheAskedDateAndTheChartSavesInEachForm
     // A file named after its first reading gives its own date without asking.
     const std::string named = home.Path() + "/2026_11_30 23_59_59.txt";
     std::ofstream(named) << "23:59:59.000 1.0E-3 0002\n";
-    window->chooseArchive = [&] { return QStringList{QString::fromStdString(named)}; };
+    window->chooseArchive = [&](const QString&) {
+        return QStringList{QString::fromStdString(named)};
+    };
     Press(TActionId::LoadfromFile);
     ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
     window->exportDateExec = [](TExportDateDialog&) { return int(QDialog::Rejected); };

@@ -25,7 +25,7 @@ protected:
     }
     // Runs a load to its end; true when Start and loading were disabled meanwhile.
     bool Load(const QStringList& files, bool cancel = false) {
-        window->chooseArchive = [files] { return files; };
+        window->chooseArchive = [files](const QString&) { return files; };
         Press(TActionId::LoadfromFile);
         const bool locked = window->LoadRun() && !Enabled(TActionId::Start) &&
                             !Enabled(TActionId::LoadfromFile) && !Enabled(TActionId::LoadReference);

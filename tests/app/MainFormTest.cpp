@@ -213,3 +213,50 @@ TEST_P(ClosingDuringAWait, endsTheWaitAndWritesNothingMore) {
 INSTANTIATE_TEST_SUITE_P(Ways, ClosingDuringAWait,
                          ::testing::Values(std::pair{"box", false}, std::pair{"exit", false},
                                            std::pair{"box", true}));
+
+// A run is not ended by a stray click on the close box: "Нет" keeps it going; "Да", or a session
+// that ends (logout, SIGTERM) without asking, stop it with the archive closed.
+TEST_F(MainForm, closingWhileMeasuringAsksFirstAndAnEndingSessionDoesNot) {
+    const struct {
+        const char* how;
+        bool yes;
+        QStringList asked;
+    } rows[] = {
+        {"box", false, {"Идут измерения. Остановить и выйти?"}},
+        {"box", true, {"Идут измерения. Остановить и выйти?"}},
+        {"session", false, {}},
+        // The session ends while the question is open (a SIGTERM then): no answer is needed.
+        {"box, then session", false, {"Идут измерения. Остановить и выйти?"}},
+    };
+    for (const auto& r : rows) {
+        TearDown();
+        SetUp();
+        questions.clear();
+        window->MeasureTimer.setInterval(60);
+        const bool sessionEnds = std::string(r.how).ends_with("session");
+        window->askQuestion = [&](const QString& q) {
+            questions << q;
+            if (std::string(r.how) != "session" && sessionEnds) window->EndSession();
+            return r.yes;
+        };
+        window->show();
+        Press(TActionId::Start);
+        ASSERT_TRUE(Until([&] { return window->Chart().Points().Size() >= 2; })) << r.how;
+        ASSERT_TRUE(window->Archive().ArchiveOpen());
+        const std::string archive = window->Archive().Path();
+        if (std::string(r.how) == "session")
+            window->EndSession();
+        else
+            window->close();
+        const bool closes = r.yes || sessionEnds;
+        EXPECT_EQ(Until([&] { return !window->isVisible(); }, closes ? 3000 : 300), closes)
+            << r.how << r.yes;
+        EXPECT_EQ(questions, r.asked) << r.how << r.yes;
+        EXPECT_EQ(window->Cycle().Measuring(), !closes) << r.how << r.yes;
+        const auto size = std::filesystem::file_size(archive);
+        Until([] { return false; }, 200);
+        EXPECT_EQ(std::filesystem::file_size(archive) > size, !closes)
+            << r.how << r.yes << ": readings go on only while the run does";
+        if (!closes) Press(TActionId::Stop);
+    }
+}

@@ -178,11 +178,36 @@ TEST_F(Measuring, aSilentGaugeShowsDemonstrationValuesAndStopAndStartNeverInterl
     EXPECT_TRUE(window->ValuePanel()->ValueGreyed());
     EXPECT_EQ(Points(), 0u);
     EXPECT_GE(window->Chart().DemoPoints().Size(), 1u);
-    EXPECT_EQ(window->StatusMessage(),
-              QStringLiteral("Прибор не отвечает: показаны демонстрационные значения"));
+    // Off the empty chart's pressure axis, they are not announced, nor named in a legend.
+    window->ChartArea()->Chart1()->Refresh(true);
+    EXPECT_FALSE(window->ChartArea()->Chart1()->legend->visible());
+    EXPECT_EQ(window->StatusMessage(), QStringLiteral("Прибор не отвечает"));
     Press(TActionId::Stop);
     ASSERT_TRUE(Until([&] { return !window->Cycle().Measuring() && !window->Gate().Busy(); }));
     EXPECT_TRUE(ArchiveFiles().empty()) << "demonstration values are never archived";
+}
+
+// The first contact's time-out is the only one Start spends on a silent gauge, and the window
+// says so as soon as it has passed; the set-up waits for the gauge's first answer.
+TEST_F(Measuring, aSilentGaugeIsShownAsSuchWithinTheFirstTimeOut) {
+    sim->Command("silent on");
+    const auto pressed = Clock::now();
+    Press(TActionId::Start);
+    EXPECT_LT(Clock::now() - pressed, std::chrono::milliseconds(3000));
+    EXPECT_TRUE(window->Cycle().Measuring());
+    EXPECT_EQ(Requests(), std::vector<std::string>{"S3"}) << "no set-up read spends a time-out";
+    EXPECT_EQ(window->StatusMessage(), QStringLiteral("Прибор не отвечает"));
+    EXPECT_EQ(window->ValuePanel()->PressureText()->text(), QStringLiteral("Нет связи"));
+    EXPECT_TRUE(window->ValuePanel()->ValueGreyed());
+
+    sim->Command("silent off");
+    ASSERT_TRUE(Until([&] { return Count("R2") == 1 && Points() >= 1; }, 8000));
+    Press(TActionId::Stop);
+    // Stopped, the last value stays but reads as what it is.
+    EXPECT_TRUE(window->ValuePanel()->ValueGreyed());
+    EXPECT_EQ(window->ValuePanel()->Caption()->text(),
+              QStringLiteral("Текущее давление (измерения остановлены)"));
+    EXPECT_EQ(window->ValuePanel()->Indicator(), TIndicator::face);
 }
 
 TEST_F(Measuring, anAdapterLostDuringStartIsLookedForAndTheRunBegins) {

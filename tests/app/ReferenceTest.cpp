@@ -29,7 +29,9 @@ protected:
         for (int i = 0; i < 60; ++i)
             out << FormatArchiveLine({2026, 11, 1, 9, 0, i}, 0.001, unit);
         out.close();
-        window->chooseArchive = [path] { return QStringList{QString::fromStdString(path)}; };
+        window->chooseArchive = [path](const QString&) {
+            return QStringList{QString::fromStdString(path)};
+        };
         Press(TActionId::LoadReference);
         if (stopMeanwhile) Press(TActionId::Stop);
         const bool locked = window->LoadRun() && !Enabled(TActionId::LoadReference) &&

@@ -63,3 +63,24 @@ TEST_F(ChartDraw, loneReadingsAreDotsAndDemonstrationValuesStayOutOfTheReadings)
     EXPECT_GT(Chart()->yAxis->range().lower, 4) << "the demonstration values never scale the axis";
     EXPECT_FALSE(Chart()->legend->visible()) << "no legend for a line off the axis";
 }
+
+// The gauge answered at last: once the demonstration values have left the time axis, the
+// legend no longer names them, although the line's neighbour beyond the edge is still fed.
+TEST_F(ChartDraw, theDemonstrationLeavesTheLegendWithItsLastValueOutOfView) {
+    int changes = 0;
+    Chart()->onDemoInViewChanged = [&] { ++changes; };
+    model.AddDemoPoint(kNow + kOneSecond, 5.1);
+    model.AddDemoPoint(kNow + 2 * kOneSecond, 5.2);
+    for (int s = 3; s < 60; s += 10)
+        model.AddMeasurementPoint(kNow + s * kOneSecond, 5);
+    Chart()->Refresh(true);
+    EXPECT_TRUE(Chart()->DemoInView());
+    EXPECT_TRUE(Chart()->legend->visible());
+    for (int s = 60; s < 900; s += 10) // the view trails the newest reading by ten minutes
+        model.AddMeasurementPoint(kNow + s * kOneSecond, 5);
+    Chart()->Refresh(true);
+    EXPECT_GE(Chart()->Demonstration()->dataCount(), 1) << "the edge's neighbour is still fed";
+    EXPECT_FALSE(Chart()->DemoInView());
+    EXPECT_FALSE(Chart()->legend->visible());
+    EXPECT_EQ(changes, 2);
+}

@@ -470,6 +470,17 @@ TEST(Labels, dateAndTimeOnlyForALoadedViewOnRealDatesOverSeveralDays) {
     }
 }
 
+// A ratio of two-digit readings claims two digits, never "×45478".
+TEST(Labels, ratioCarriesTwoSignificantDigits) {
+    const std::pair<double, const char*> rows[] = {
+        {45478.3, "4.5E+4"}, {2, "2"},         {1.849, "1.8"},
+        {0.55, "0.55"},      {10.4, "1.0E+1"}, {0.00301, "3.0E-3"},
+        {1.2e12, "1.2E+12"},
+    };
+    for (const auto& [ratio, text] : rows)
+        EXPECT_EQ(FormatRatio(ratio), text) << ratio;
+}
+
 TEST(Labels, pressure) {
     EXPECT_EQ(FormatPressureLabel(120000), "1.2E5");
     EXPECT_EQ(FormatPressureLabel(0.00125), "1.25E-3");

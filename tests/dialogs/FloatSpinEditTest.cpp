@@ -96,14 +96,14 @@ TEST_F(Field, keysAreRefusedWithABeepAndTheTypedValueIsTheValueUsed) {
         {"0.1", "0.1", 0, "0.5", 500},
         {"-7", "-7", 0, "0.5", 500},
         {"abc", "0.5", 3, "0.5", 500},
-        {"1e", "1e", 0, "0.5", 500},
+        {"1e", "1e", 0, "1.0", 1000}, // no number yet: the last one typed holds
         {" +4.35", "+4.35", 1, "4.35", 4350},
         {"x9", "9", 1, "9.0", 9000},
         // The text as it stands is judged, a selection the key would replace included.
         {".5", "5", 1, "5.0", 5000},
         {"E3", "3", 1, "3.0", 3000, "2e1"},
         {"e3", "3", 1, "3.0", 3000, "2E1"},
-        {"e3", "e3", 0, "0.5", 500, "2.5"},
+        {"e3", "e3", 0, "2.5", 2500, "2.5"},
     };
     for (const Row& r : rows) {
         spin->setValue(0.5);
@@ -119,6 +119,24 @@ TEST_F(Field, keysAreRefusedWithABeepAndTheTypedValueIsTheValueUsed) {
         // Reading the shown text again (as Enter in the field does) keeps the typed value.
         spin->interpretText();
         EXPECT_EQ(PollingIntervalMs(spin->value()), r.ms) << r.keys << " (read again)";
+    }
+}
+
+// An emptied field is no number: nothing reads it while it is empty, and leaving it brings back
+// the value it had, never the minimum.
+TEST_F(Field, anEmptiedFieldChangesNoValueAndGetsItsValueBackOnLeaving) {
+    for (const char* keys : {"", "-", "e"}) {
+        spin->setValue(2.5);
+        spin->setFocus();
+        QSignalSpy changed(spin, &QDoubleSpinBox::valueChanged);
+        spin->selectAll();
+        QTest::keyClick(spin, Qt::Key_Delete);
+        QTest::keyClicks(spin, QString::fromLatin1(keys));
+        EXPECT_EQ(spin->text(), QString::fromLatin1(keys));
+        EXPECT_EQ(changed.count(), 0) << keys;
+        Leave();
+        EXPECT_EQ(spin->text(), QStringLiteral("2.5")) << keys;
+        EXPECT_EQ(PollingIntervalMs(spin->value()), 2500) << keys;
     }
 }
 

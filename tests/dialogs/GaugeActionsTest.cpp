@@ -68,7 +68,7 @@ TSPSetupExec Operator(std::function<void(TSPSetupForm&)> edit) {
 
 } // namespace
 
-TEST(DeviceSettings, changingOnlySp2hWritesEveryPairAndTheUnitThenReadsBack) {
+TEST(DeviceSettings, changingOnlySp2hWritesTheUnitAndEveryPairThenReadsBack) {
     SimRig s;
     std::array<std::string, 6> shown;
     int unitShown = -2;
@@ -81,7 +81,7 @@ TEST(DeviceSettings, changingOnlySp2hWritesEveryPairAndTheUnitThenReadsBack) {
     EXPECT_EQ(unitShown, 0);
     EXPECT_EQ(s.Requests(), Join({{"0S3"},
                                   kReadAll,
-                                  {"0W210035003", "0W310017001", "0W410135013", "0W10001"},
+                                  {"0W10001", "0W210035003", "0W310017001", "0W410135013"},
                                   kReadAll}));
     EXPECT_EQ(s.rig.view.setPoints[SP2H], "7.0e-1") << "the panel shows the gauge's value";
     EXPECT_FALSE(s.DialogsLeft());
@@ -107,24 +107,30 @@ TEST(DeviceSettings, aClickAfterASlowReplyShowsAndWritesEachRelaysOwnValues) {
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(shown, (std::array<std::string, 6>{"0.001", "0.005", "0.1", "0.5", "1000", "5000"}));
     EXPECT_EQ(Writes(s.Requests()),
-              (Strings{"0W210035003", "0W310015001", "0W410135013", "0W10001"}));
+              (Strings{"0W10001", "0W210035003", "0W310015001", "0W410135013"}));
 }
 
-TEST(DeviceSettings, choosingTorrWritesUnitCode0002AfterSetPointsTypedInPascals) {
+// The relays keep their pressures: the fields are converted as Torr is chosen, the unit goes
+// first and the thresholds in Torr after it, whatever the gauge did with its own meanwhile.
+TEST(DeviceSettings, choosingTorrConvertsTheFieldsAndWritesThemAfterTheUnit) {
     SimRig s;
+    std::array<std::string, 6> shown;
     QString unitSaid;
     ActionDeviceSettingsExecute(&s.owner, s.rig.link, Operator([&](TSPSetupForm& d) {
         d.UnitMeasure->setCurrentIndex(1);
+        shown = d.Texts();
         unitSaid = d.SetPointUnit->text();
-        d.SP1L->setText("2,5"); // as a Russian operator types it
     }));
-    EXPECT_EQ(unitSaid, QStringLiteral("в единицах: Па")) << "the unit they are written in";
-    const auto sent = s.Requests();
-    ASSERT_GE(sent.size(), 9u);
-    EXPECT_EQ(sent[5], "0W225105003");
-    EXPECT_EQ(sent[8], "0W10002");
+    EXPECT_EQ(shown,
+              (std::array<std::string, 6>{"7.5E-6", "3.8E-5", "0.00075", "0.0038", "7.5", "38"}));
+    EXPECT_EQ(unitSaid, QStringLiteral("в единицах: Torr"));
+    EXPECT_EQ(s.Requests(), Join({{"0S3"},
+                                  kReadAll,
+                                  {"0W10002", "0W275063805", "0W375043803", "0W475103811"},
+                                  kReadAll}));
     EXPECT_EQ(s.rig.link.UnitCode, "0002");
     EXPECT_EQ(s.rig.view.units, "Торр") << "read back";
+    EXPECT_EQ(s.rig.view.setPoints[SP3H], "3.8e+1") << "read back";
 }
 
 TEST(DeviceSettings, cancelSendsNothingAndKeepsTheValuesRead) {
@@ -153,7 +159,7 @@ TEST(DeviceSettings, anUnknownUnitIsWrittenOnlyWhenTheOperatorChoosesOne) {
             gauge.SetReply("R1", "0R0003"); // the unit takes effect
         }));
         EXPECT_EQ(opened, -1) << "no entry for an unknown code";
-        EXPECT_EQ(Writes(gauge.Requests()), choice < 0 ? pairs : Join({pairs, {"0W10003"}}));
+        EXPECT_EQ(Writes(gauge.Requests()), choice < 0 ? pairs : Join({{"0W10003"}, pairs}));
         EXPECT_EQ(program.link.UnitCode, choice < 0 ? "0004" : "0003");
     }
 }
@@ -165,11 +171,12 @@ TEST(DeviceSettings, bothAreReadBackAfterWritingAndTheUnitCodeIsWhatTheGaugeTook
         const char* r1;
         bool raises; // a letter in the read-back set points
         const char* unitAfter;
+        const char* lastWrite; // a refused unit gets no set points meant for it
     };
     const Row rows[] = {
-        {"0X", "0R1A035003", "0R0001", true, "0001"}, // the unit is read even so
-        {"0X", "0R1", "0R1", false, "0001"},          // refused, nothing read: the unit as read
-        {"0W", "0R1", "0R1", false, "0002"},          // taken, though not read back
+        {"0X", "0R1A035003", "0R0001", true, "0001", "0W10002"}, // the unit is read even so
+        {"0X", "0R1", "0R1", false, "0001", "0W10002"}, // refused, nothing read: the unit as read
+        {"0W", "0R1", "0R1", false, "0002", "0W475103811"}, // taken, though not read back
     };
     for (const Row& r : rows) {
         ScriptedGauge gauge(Answers("0R0001"));
@@ -189,7 +196,7 @@ TEST(DeviceSettings, bothAreReadBackAfterWritingAndTheUnitCodeIsWhatTheGaugeTook
         EXPECT_EQ(raised, r.raises) << r.w1 << " " << r.r2;
         const auto q = gauge.Requests();
         EXPECT_EQ(Strings(q.end() - std::min<std::size_t>(q.size(), 3), q.end()),
-                  (Strings{"0W10002", "0R2", "0R1"}))
+                  (Strings{r.lastWrite, "0R2", "0R1"}))
             << r.w1 << " " << r.r2;
         EXPECT_EQ(program.link.UnitCode, r.unitAfter) << r.w1 << " " << r.r2;
         EXPECT_FALSE(program.DialogsLeft());
@@ -255,25 +262,35 @@ TEST(Calibration, eachResultIsShownWithItsTextAndNoReplyShowsNone) {
     EXPECT_EQ(s.Requests().back(), "0C2") << "the command went out";
 }
 
+// The question says first when the fresh reading is far from where the calibration belongs.
 TEST(Calibration, asksWithAFreshReadingAndSendsNothingUnlessTheAnswerIsYes) {
     SimRig s;
-    s.sim.Command("pressure 1.0E5");
     const std::string atm = "Выполнить калибровку по атмосферному давлению? Текущее давление: ";
+    const std::string zero = "Выполнить калибровку нуля? Текущее давление: ";
     const struct {
+        const char* pressure; // null: the gauge is silent
         void (*action)(TGaugeLink&, const TConfirm&);
         bool answer;
         std::string asked;
         Strings sent; // the first exchange readies the gauge ("S3")
     } rows[] = {
-        {ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
-        {ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
-        {ActionCalibrZeroExecute,
+        {"1.0E5", ActionCalibrAtmExecute, false, atm + "100000 Па", {"0S3", "0R1", "0S1"}},
+        {"1.0E5", ActionCalibrAtmExecute, true, atm + "100000 Па", {"0R1", "0S1", "0C1"}},
+        {"2.9E-4",
+         ActionCalibrAtmExecute,
          false,
-         "Выполнить калибровку нуля? Текущее давление: нет данных",
-         {"0R1"}}, // silent
+         "Давление 2.9E-4 Па далеко от атмосферного. " + atm + "0.00029 Па",
+         {"0R1", "0S1"}},
+        {"1.0E5",
+         ActionCalibrZeroExecute,
+         false,
+         "Давление 1.0E+5 Па далеко от нуля. " + zero + "100000 Па",
+         {"0R1", "0S1"}},
+        {"0.1", ActionCalibrZeroExecute, false, zero + "0.1 Па", {"0R1", "0S1"}},
+        {nullptr, ActionCalibrZeroExecute, false, zero + "нет данных", {"0R1"}},
     };
     for (const auto& r : rows) {
-        if (r.action == ActionCalibrZeroExecute) s.sim.Command("silent on");
+        s.sim.Command(r.pressure ? std::string("pressure ") + r.pressure : "silent on");
         const std::size_t before = s.Requests().size();
         Strings asked;
         r.action(s.rig.link, [&](const std::string& q) { return asked.push_back(q), r.answer; });

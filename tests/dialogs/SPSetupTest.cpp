@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,7 +19,7 @@ using namespace vg57;
 namespace {
 
 // A dialog with every field valid, whose input errors and questions are recorded instead of
-// shown; the operator answers the rounding question with `write`.
+// shown; the operator answers every question with `write`.
 struct Form {
     TSPSetupForm form;
     QStringList shown, asked;
@@ -27,7 +28,7 @@ struct Form {
         for (QLineEdit* f : form.Fields())
             f->setText("1");
         form.ShowInputError = [this](const QString& text) { shown << text; };
-        form.ConfirmRounding = [this](const QString& question) {
+        form.ConfirmWrite = [this](const QString& question) {
             asked << question;
             return write;
         };
@@ -89,23 +90,24 @@ TEST(SetPointDialog, eachTextIsAcceptedOrNamedWithItsFault) {
 
 TEST(SetPointDialog, okAsksBeforeSetPointsTheGaugeWillRoundAndNoReturnsToTheDialog) {
     struct Row {
-        std::array<const char*, 2> texts; // SP1L, SP2H; the others hold "1"
+        std::array<const char*, 2> texts; // SP1H, SP2H; the others hold "1"
         bool write;
         QString asked; // empty: nothing asked
     } rows[] = {
         {{"0.3", "1,50"}, false, ""}, // two digits as typed, although not exact in binary
-        {{"12345", "1"}, false, "SP1L: 12345 → 1.2E+4. Записать?"},
-        {{"12345", "0,00995"}, true, "SP1L: 12345 → 1.2E+4\nSP2H: 0,00995 → 1.0E-2. Записать?"},
+        {{"12345", "1"}, false, "SP1H: 12345 → 1.2E+4. Записать?"},
+        {{"12345", "1,995"}, true, "SP1H: 12345 → 1.2E+4\nSP2H: 1,995 → 2.0E+0. Записать?"},
     };
     for (const Row& r : rows) {
         Form f;
         f.write = r.write;
-        f.form.SP1L->setText(r.texts[0]);
+        f.form.SP1L->setText("0"); // off: below any high bound
+        f.form.SP1H->setText(r.texts[0]);
         f.form.SP2H->setText(r.texts[1]);
         const QString result = f.PressOk();
         EXPECT_EQ(f.asked, r.asked.isEmpty() ? QStringList() : QStringList{r.asked}) << r.texts[0];
         EXPECT_EQ(result, r.asked.isEmpty() || r.write ? "accepted" : "0 messages") << r.texts[0];
-        EXPECT_EQ(f.form.SP1L->text(), r.texts[0]) << "texts stay as typed";
+        EXPECT_EQ(f.form.SP1H->text(), r.texts[0]) << "texts stay as typed";
     }
 }
 
@@ -120,13 +122,55 @@ TEST(SetPointDialog, onlyTheFirstBadFieldIsReportedUntilItIsMended) {
     EXPECT_EQ(f.PressOk(), Range("SP2H"));
 }
 
-TEST(SetPointDialog, aLowValueAboveItsHighValueAndAChangedUnitPass) {
-    Form f;
-    f.form.SP1L->setText("5E3");
-    f.form.SP1H->setText("1E-3");
-    f.form.UnitMeasure->setCurrentIndex(2);
-    EXPECT_EQ(f.PressOk(), "accepted");
-    EXPECT_EQ(f.form.Texts()[0], "5E3");
+TEST(SetPointDialog, aLowBoundAboveItsHighBoundIsAskedAboutFirstWithTheHeldValues) {
+    struct Row {
+        std::array<const char*, 4> texts; // SP1L, SP1H, SP3L, SP3H; the SP2 pair holds "1"
+        bool write;
+        QStringList asked;
+    } rows[] = {
+        {{"1.5", "0.005", "1", "1"}, false, {"SP1L (1.5E+0) больше SP1H (5.0E-3). Записать?"}},
+        {{"0", "0.005", "1", "1"}, false, {}},    // a relay switched off
+        {{"5E-3", "0.005", "1", "1"}, false, {}}, // equal bounds
+        {{"5E-3", "5E-3", "2", "0"}, false, {"SP3L (2.0E+0) больше SP3H (0.0E+0). Записать?"}},
+        {{"1", "0.5", "12345", "1"},
+         true,
+         {"SP1L (1.0E+0) больше SP1H (5.0E-1)\nSP3L (1.2E+4) больше SP3H (1.0E+0). Записать?",
+          "SP3L: 12345 → 1.2E+4. Записать?"}},
+    };
+    for (const Row& r : rows) {
+        Form f;
+        f.write = r.write;
+        for (int i : {0, 1, 4, 5})
+            f.form.Fields()[std::size_t(i)]->setText(r.texts[std::size_t(i < 4 ? i : i - 2)]);
+        const QString result = f.PressOk();
+        EXPECT_EQ(f.asked, r.asked) << r.texts[0];
+        EXPECT_EQ(result, r.asked.isEmpty() || r.write ? "accepted" : "0 messages") << r.texts[0];
+    }
+}
+
+// The six fields keep their pressures across a unit change, as the gauge will hold them, and
+// come back as they were when their unit is chosen again; a field typed meanwhile is taken in
+// the unit it was typed in.
+TEST(SetPointDialog, anotherUnitConvertsTheFieldsOnTheSpot) {
+    TSPSetupForm d;
+    const std::array<const char*, 6> read = {"0.001", "0.005", "0.1", "0", "1000", "abc"};
+    for (std::size_t i = 0; i < read.size(); ++i)
+        d.Fields()[i]->setText(read[i]);
+    d.SetGaugeUnit(0);
+    using Texts = std::array<std::string, 6>;
+    d.UnitMeasure->setCurrentIndex(1);
+    EXPECT_EQ(d.Texts(), (Texts{"7.5E-6", "3.8E-5", "0.00075", "0", "7.5", "abc"}));
+    EXPECT_EQ(d.SetPointUnit->text(), "в единицах: Torr");
+    d.UnitMeasure->setCurrentIndex(2);
+    EXPECT_EQ(d.Texts(), (Texts{"1E-5", "5E-5", "0.001", "0", "10", "abc"}));
+    d.SP2L->setText("2");
+    d.UnitMeasure->setCurrentIndex(0);
+    EXPECT_EQ(d.Texts(), (Texts{"0.001", "0.005", "200", "0", "1000", "abc"}));
+    EXPECT_EQ(d.SetPointUnit->text(), "в единицах: Па");
+
+    d.SetGaugeUnit(-1); // a unit the list does not know: nothing to convert from
+    d.UnitMeasure->setCurrentIndex(1);
+    EXPECT_EQ(d.Texts(), (Texts{"0.001", "0.005", "200", "0", "1000", "abc"}));
 }
 
 // Cancel is always possible, with bad texts too, and tells the operator nothing.
@@ -139,8 +183,10 @@ TEST(SetPointDialog, cancelByButtonEscapeOrCloseButtonRejectsAndChangesNothing) 
     for (const auto& [how, cancel] : rows) {
         for (const char* sp2h : {"7E-1", "abc"}) {
             Form f;
-            f.form.SP2H->setText(sp2h);
             f.form.UnitMeasure->setCurrentIndex(2);
+            for (QLineEdit* field : f.form.Fields())
+                field->setText("1");
+            f.form.SP2H->setText(sp2h);
             f.form.show();
             f.form.SP3L->setFocus();
             f.form.setResult(-1);
@@ -171,8 +217,8 @@ TEST(SetPointDialog, layoutAndTabOrder) {
 }
 
 // The real message box: owned by the dialog, error icon, one OK button, caption "Ошибка!"; after
-// it the dialog is still open, its texts and focus unchanged.
-TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndTheDialogStaysAsItWas) {
+// it the dialog is still open, its texts unchanged, the field at fault focused and selected.
+TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndFocusesTheFieldAtFault) {
     TSPSetupForm d;
     for (QLineEdit* f : d.Fields())
         f->setText("1");
@@ -198,5 +244,6 @@ TEST(SetPointDialog, enterInAFieldShowsTheErrorBoxAndTheDialogStaysAsItWas) {
     EXPECT_TRUE(d.isVisible());
     EXPECT_NE(d.result(), QDialog::Accepted);
     EXPECT_EQ(d.SP1L->text(), "1..5");
-    EXPECT_EQ(d.focusWidget(), d.SP3L);
+    EXPECT_EQ(d.focusWidget(), d.SP1L);
+    EXPECT_EQ(d.SP1L->selectedText(), "1..5");
 }
