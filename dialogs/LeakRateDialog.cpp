@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,42 +59,59 @@ TLeakRateDialog::TLeakRateDialog(TLeakReadings readings, std::string archivePath
     : QDialog(parent), readings_(std::move(readings)), archivePath_(std::move(archivePath)),
       session_(std::move(session)) {
     setWindowTitle(QStringLiteral("Скорость натекания"));
+    // Compact, so that it finds room beside the chart: the inputs beside dp/dt on top, the
+    // figures in two columns below, the reason for the model across the whole width.
     auto* layout = new QVBoxLayout(this);
-    auto* columns = new QHBoxLayout;
-    layout->addLayout(columns);
-
-    auto* left = new QVBoxLayout;
-    auto* form = new QFormLayout;
-    // One row per figure, captions fixed but for the threshold's, values filled by Recompute.
-    for (const auto& [caption, value] : LeakFigures(TLeakResult{})) {
-        auto* name = new QLabel(Text(caption) + ':', this);
-        auto* shown = new QLabel(this);
-        shown->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        form->addRow(name, shown);
-        figures_.emplace_back(name, shown);
-    }
-    left->addLayout(form);
-    warnings_ = new QLabel(this);
-    warnings_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
-    warnings_->setWordWrap(true);
-    left->addWidget(warnings_);
-    note_ = new QLabel(this);
-    note_->setWordWrap(true);
-    left->addWidget(note_);
-    left->addStretch();
-    columns->addLayout(left, 3);
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(MakeInputs());
+    auto* top = new QHBoxLayout;
+    auto* inputs = new QVBoxLayout;
+    inputs->addWidget(MakeInputs());
     pass_ = new QLabel(this);
     QFont big = pass_->font();
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() > 0 ? big.pointSizeF() * 1.4 : 14);
     pass_->setFont(big);
-    right->addWidget(pass_);
+    inputs->addWidget(pass_);
+    inputs->addStretch();
+    top->addLayout(inputs);
     plot_ = new TSlopePlot(this);
-    right->addWidget(plot_, 1);
-    columns->addLayout(right, 2);
+    top->addWidget(plot_, 1);
+    layout->addLayout(top);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(8);
+    const auto figures = LeakFigures(TLeakResult{});
+    const std::size_t half = figures.size() / 2; // the reason is not in the grid
+    int placed = 0;
+    for (const auto& figure : figures) {
+        auto* name = new QLabel(Text(figure.first) + ':', this);
+        auto* shown = new QLabel(this);
+        shown->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        if (figure.first == kReasonCaption) {
+            shown->setWordWrap(true);
+            reason_ = {name, shown};
+        } else {
+            const auto at = static_cast<std::size_t>(placed++);
+            const int row = static_cast<int>(at < half ? at : at - half);
+            const int column = at < half ? 0 : 2;
+            grid->addWidget(name, row, column);
+            grid->addWidget(shown, row, column + 1);
+        }
+        figures_.emplace_back(name, shown);
+    }
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    layout->addLayout(grid);
+    auto* reasonRow = new QHBoxLayout;
+    reasonRow->addWidget(reason_.first, 0, Qt::AlignTop);
+    reasonRow->addWidget(reason_.second, 1);
+    layout->addLayout(reasonRow);
+    warnings_ = new QLabel(this);
+    warnings_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    warnings_->setWordWrap(true);
+    layout->addWidget(warnings_);
+    note_ = new QLabel(this);
+    note_->setWordWrap(true);
+    layout->addWidget(note_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     keepBaseline_ =
@@ -147,7 +165,7 @@ QWidget* TLeakRateDialog::MakeInputs() {
     form->addRow(QStringLiteral("Ждать давления, %1:").arg(Text(RussianUnitName(readings_.unit))),
                  threshold_);
     subtract_ = new QCheckBox(QStringLiteral("Вычесть фон"), box);
-    subtract_->setChecked(session_.subtractBaseline);
+    subtract_->setChecked(session_.subtractBaseline && session_.baselinePaM3s);
     form->addRow(QString(), subtract_);
 
     connect(volume_, &QDoubleSpinBox::valueChanged, this, &TLeakRateDialog::Recompute);

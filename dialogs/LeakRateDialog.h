@@ -92,6 +92,7 @@ private:
     QCheckBox* subtract_;
     QPushButton* keepBaseline_;
     std::vector<std::pair<QLabel*, QLabel*>> figures_;
+    std::pair<QLabel*, QLabel*> reason_{};
     QLabel* pass_;
     QLabel* warnings_;
     QLabel* note_;

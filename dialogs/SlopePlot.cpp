@@ -1,5 +1,6 @@
 #include "SlopePlot.h"
 
+#include "ChartLabels.h"
 #include "PressureChart.h"
 #include "PressureUnit.h"
 
@@ -7,12 +8,21 @@
 
 namespace vg57 {
 
+namespace {
+// Tick labels in the gauge's exponent format, as the pressure axis has them: "2E-6", "1.5E-6".
+class TGaugeTicker : public QCPAxisTicker {
+protected:
+    QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+        return QString::fromStdString(FormatPressureLabel(tick));
+    }
+};
+} // namespace
+
 TSlopePlot::TSlopePlot(QWidget* parent) : QCustomPlot(parent) {
     setLocale(QLocale::c()); // '.' in the tick labels, whatever the regional settings
-    setMinimumSize(300, 200);
+    setMinimumSize(280, 190);
     xAxis->setLabel(QStringLiteral("t, с"));
-    yAxis->setNumberFormat(QStringLiteral("g"));
-    yAxis->setNumberPrecision(2);
+    yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new TGaugeTicker));
     windows_ = addGraph();
     windows_->setLineStyle(QCPGraph::lsNone);
     windows_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0, 110, 0), 5));
@@ -20,6 +30,7 @@ TSlopePlot::TSlopePlot(QWidget* parent) : QCustomPlot(parent) {
     errors_ = new QCPErrorBars(xAxis, yAxis);
     errors_->setDataPlottable(windows_);
     errors_->setPen(QPen(QColor(0, 110, 0)));
+    errors_->removeFromLegend();
     line_ = addGraph();
     line_->setPen(QPen(QColor(120, 120, 120), 1, Qt::DashLine));
     line_->setName(QStringLiteral("прямая"));

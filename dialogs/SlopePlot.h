@@ -11,7 +11,6 @@
 namespace vg57 {
 
 class TSlopePlot : public QCustomPlot {
-    Q_OBJECT
 public:
     explicit TSlopePlot(QWidget* parent = nullptr);
     void Show(const TLeakResult& r);

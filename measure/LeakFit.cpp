@@ -264,21 +264,54 @@ double LeastSquaresAic(double ssResidual, std::size_t n, int k, double scale) {
     return count * std::log(std::max(ssResidual, floor) / count) + 2.0 * k;
 }
 
+namespace {
+// Count, means and central sums of a run of readings; two runs merge exactly (Chan's update),
+// so that overlapping windows cost one pass over the readings.
+struct TMoments {
+    double n = 0, t = 0, p = 0, tt = 0, tp = 0, pp = 0;
+    void Add(double x, double y) {
+        n += 1;
+        const double dx = x - t, dy = y - p;
+        t += dx / n;
+        p += dy / n;
+        tt += dx * (x - t);
+        tp += dx * (y - p);
+        pp += dy * (y - p);
+    }
+    void Merge(const TMoments& o) {
+        if (o.n == 0) return;
+        const double total = n + o.n, dx = o.t - t, dy = o.p - p, w = n * o.n / total;
+        tt += o.tt + dx * dx * w;
+        tp += o.tp + dx * dy * w;
+        pp += o.pp + dy * dy * w;
+        t += dx * o.n / total;
+        p += dy * o.n / total;
+        n = total;
+    }
+};
+} // namespace
+
 std::vector<TSlopePoint> SlidingSlopes(std::span<const double> t, std::span<const double> p) {
     std::vector<TSlopePoint> out;
     if (t.size() < 3 || !(t.back() > t.front())) return out;
     const double duration = t.back() - t.front();
     constexpr int kSteps = 20, kWide = 4; // windows 4/20 of the interval, stepped by 1/20
+    std::vector<TMoments> blocks(kSteps);
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const int b =
+            std::min(kSteps - 1, static_cast<int>((t[i] - t.front()) / duration * kSteps));
+        blocks[static_cast<std::size_t>(b)].Add(t[i], p[i]);
+    }
     for (int i = 0; i + kWide <= kSteps; ++i) {
+        TMoments m;
+        for (int j = i; j < i + kWide; ++j)
+            m.Merge(blocks[static_cast<std::size_t>(j)]);
+        if (m.n < 3 || !(m.tt > 0)) continue;
+        const double slope = m.tp / m.tt;
+        const double residual = std::max(0.0, m.pp - slope * m.tp);
         const double from = t.front() + duration * i / kSteps;
-        const double to = t.front() + duration * (i + kWide) / kSteps;
-        const auto first = std::lower_bound(t.begin(), t.end(), from) - t.begin();
-        const auto last = std::upper_bound(t.begin(), t.end(), to) - t.begin();
-        if (last - first < 3) continue;
-        const auto count = static_cast<std::size_t>(last - first);
-        const TLineFit f = FitLine(t.subspan(static_cast<std::size_t>(first), count),
-                                   p.subspan(static_cast<std::size_t>(first), count));
-        if (f.ok) out.push_back({(from + to) / 2, f.slope, f.slopeStderr});
+        out.push_back(
+            {from + duration * kWide / kSteps / 2, slope, std::sqrt(residual / (m.n - 2) / m.tt)});
     }
     return out;
 }

@@ -100,6 +100,8 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
             out.unit = unitOf(index(k));
             break;
         }
+    double stepFrom = 1, stepTo = 0; // the range of pressures the last step looked up covers
+    EPressureUnit stepUnit = EPressureUnit::unknown;
     out.times.reserve(last - first);
     out.pressures.reserve(last - first);
     for (std::size_t k = first; k < last; ++k) {
@@ -114,7 +116,16 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
             out.firstUnit = u;
         }
         out.converted = out.converted || u != out.unit;
-        out.maxStep = std::max(out.maxStep, ResolutionStep(pressures[i]) * UnitFactor(u, out.unit));
+        // A reading's step changes only at a power of ten: looked up again only then, for pow
+        // and log10 per reading would cost more than the rest of the selection.
+        const double p = std::fabs(pressures[i]);
+        if (!(p >= stepFrom && p < stepTo) || u != stepUnit) {
+            const double step = ResolutionStep(p);
+            stepFrom = 10 * step;
+            stepTo = 100 * step * (1 - 1e-12);
+            stepUnit = u;
+            out.maxStep = std::max(out.maxStep, step * UnitFactor(u, out.unit));
+        }
         out.times.push_back(times[i]);
         out.pressures.push_back(u == out.unit ? pressures[i]
                                               : pressures[i] * UnitFactor(u, out.unit));

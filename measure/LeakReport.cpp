@@ -145,7 +145,7 @@ std::vector<std::pair<std::string, std::string>> LeakFigures(const TLeakResult& 
          Plain(r.step, unit) + ", подъём " + FigureText(r.rise.steps, 2) + " шага"},
         {"Вывод", verdict.empty() ? "—" : verdict},
         {"Модель", ModelText(r)},
-        {"Основание", ModelReason(r)},
+        {kReasonCaption, ModelReason(r)},
         {"Рост от натекания",
          measured ? WithError(r.rise.leakSlope, r.slopeUncertainty, perSecond) + source : "—"},
         {"Рост за час", measured ? Plain(r.risePerHour, unit + "/ч") : "—"},

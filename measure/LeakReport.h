@@ -32,6 +32,8 @@ std::string ModelReason(const TLeakResult& r);
 // The judgements that apply: a pressure that does not rise, resolution, then nonlinearity.
 std::vector<std::string> LeakWarnings(const TLeakResult& r);
 
+// The caption of the model's reason, a longer text than the other figures.
+inline constexpr const char* kReasonCaption = "Основание";
 inline constexpr const char* kNotRisingText =
     "Давление не растёт: оценить натекание по этому интервалу нельзя";
 inline constexpr const char* kLowResolutionText =

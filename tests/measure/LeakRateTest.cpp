@@ -142,6 +142,12 @@ TEST_P(Rises, verdictAndLeakRateWithinTolerance) {
         const double allowed =
             row.tolerance > 0 ? row.tolerance * row.leakSlope : res.slopeUncertainty;
         EXPECT_LE(error, allowed);
+        // An exact straight rise: dp/dt the same in every window.
+        if (row.verdict == ELeakVerdict::leak && !row.twoDigits && row.noise == 0) {
+            EXPECT_EQ(res.slopes.size(), 17u);
+            for (const TSlopePoint& w : res.slopes)
+                EXPECT_NEAR(w.slope, row.leakSlope, row.leakSlope * 1e-9);
+        }
         ExpectNear(res.leakRate, 10.0 * res.rise.leakSlope);
         ExpectNear(res.leakRateMbarLs, res.leakRate);
         ExpectNear(res.leakRateSccm, res.leakRate / 0.0168875);
