@@ -269,15 +269,6 @@ namespace {
 // so that overlapping windows cost one pass over the readings.
 struct TMoments {
     double n = 0, t = 0, p = 0, tt = 0, tp = 0, pp = 0;
-    void Add(double x, double y) {
-        n += 1;
-        const double dx = x - t, dy = y - p;
-        t += dx / n;
-        p += dy / n;
-        tt += dx * (x - t);
-        tp += dx * (y - p);
-        pp += dy * (y - p);
-    }
     void Merge(const TMoments& o) {
         if (o.n == 0) return;
         const double total = n + o.n, dx = o.t - t, dy = o.p - p, w = n * o.n / total;
@@ -296,11 +287,27 @@ std::vector<TSlopePoint> SlidingSlopes(std::span<const double> t, std::span<cons
     if (t.size() < 3 || !(t.back() > t.front())) return out;
     const double duration = t.back() - t.front();
     constexpr int kSteps = 20, kWide = 4; // windows 4/20 of the interval, stepped by 1/20
+    // Plain sums about each block's first reading (no division per reading), turned into
+    // central moments once per block.
     std::vector<TMoments> blocks(kSteps);
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        const int b =
-            std::min(kSteps - 1, static_cast<int>((t[i] - t.front()) / duration * kSteps));
-        blocks[static_cast<std::size_t>(b)].Add(t[i], p[i]);
+    const double perBlock = kSteps / duration;
+    for (std::size_t i = 0; i < t.size();) {
+        const int b = std::min(kSteps - 1, static_cast<int>((t[i] - t.front()) * perBlock));
+        const double x0 = t[i], y0 = p[i];
+        double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+        for (; i < t.size() &&
+               std::min(kSteps - 1, static_cast<int>((t[i] - t.front()) * perBlock)) == b;
+             ++i) {
+            const double x = t[i] - x0, y = p[i] - y0;
+            n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y, syy += y * y;
+        }
+        TMoments& m = blocks[static_cast<std::size_t>(b)];
+        m.n = n;
+        m.t = x0 + sx / n;
+        m.p = y0 + sy / n;
+        m.tt = sxx - sx * sx / n;
+        m.tp = sxy - sx * sy / n;
+        m.pp = syy - sy * sy / n;
     }
     for (int i = 0; i + kWide <= kSteps; ++i) {
         TMoments m;

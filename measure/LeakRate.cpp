@@ -100,8 +100,7 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
             out.unit = unitOf(index(k));
             break;
         }
-    double stepFrom = 1, stepTo = 0; // the range of pressures the last step looked up covers
-    EPressureUnit stepUnit = EPressureUnit::unknown;
+    double largestOfUnit[4] = {0, 0, 0, 0};
     out.times.reserve(last - first);
     out.pressures.reserve(last - first);
     for (std::size_t k = first; k < last; ++k) {
@@ -116,19 +115,19 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
             out.firstUnit = u;
         }
         out.converted = out.converted || u != out.unit;
-        // A reading's step changes only at a power of ten: looked up again only then, for pow
-        // and log10 per reading would cost more than the rest of the selection.
-        const double p = std::fabs(pressures[i]);
-        if (!(p >= stepFrom && p < stepTo) || u != stepUnit) {
-            const double step = ResolutionStep(p);
-            stepFrom = 10 * step;
-            stepTo = 100 * step * (1 - 1e-12);
-            stepUnit = u;
-            out.maxStep = std::max(out.maxStep, step * UnitFactor(u, out.unit));
-        }
+        // A reading's step grows with its magnitude: the largest reading of each unit has the
+        // largest step, so no step is looked up per reading.
+        const double magnitude = std::fabs(pressures[i]);
+        double& largest = largestOfUnit[static_cast<int>(u) & 3];
+        if (magnitude > largest) largest = magnitude;
         out.times.push_back(times[i]);
         out.pressures.push_back(u == out.unit ? pressures[i]
                                               : pressures[i] * UnitFactor(u, out.unit));
+    }
+    for (int u = 1; u < 4; ++u) {
+        const auto unit = static_cast<EPressureUnit>(u);
+        out.maxStep =
+            std::max(out.maxStep, ResolutionStep(largestOfUnit[u]) * UnitFactor(unit, out.unit));
     }
     return out;
 }
