@@ -110,10 +110,6 @@ TLeakReadings SelectLeakReadings(const std::vector<double>& times,
             ++out.unknownUnits;
             continue;
         }
-        if (out.times.empty()) {
-            out.firstAsRead = pressures[i];
-            out.firstUnit = u;
-        }
         out.converted = out.converted || u != out.unit;
         // A reading's step grows with its magnitude: the largest reading of each unit has the
         // largest step, so no step is looked up per reading.

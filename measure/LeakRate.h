@@ -18,9 +18,6 @@ struct TLeakReadings {
     std::vector<double> times; // date-times (days), as the archive and the chart keep them
     std::vector<double> pressures;
     EPressureUnit unit = EPressureUnit::unknown; // the unit of the interval's last reading
-    // The first reading as the gauge gave it: its two digits set the resolution.
-    double firstAsRead = 0;
-    EPressureUnit firstUnit = EPressureUnit::unknown;
     // The largest step any reading takes in the unit the gauge gave it, in the interval's unit:
     // across a decade the coarser steps limit what the readings can tell.
     double maxStep = 0;

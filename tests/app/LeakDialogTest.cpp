@@ -48,8 +48,7 @@ TLeakReadings Rise(double (*p)(double)) {
         r.times.push_back(10.0 / 24 + i * 0.5 / 86400);
         r.pressures.push_back(std::round(v / step) * step);
     }
-    r.unit = r.firstUnit = EPressureUnit::mbar;
-    r.firstAsRead = r.pressures.front();
+    r.unit = EPressureUnit::mbar;
     r.maxStep = 1e-4;
     return r;
 }

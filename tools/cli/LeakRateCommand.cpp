@@ -38,8 +38,9 @@ std::optional<double> Percent(const QString& text) {
 int RunLeakRateCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "The leak rate by pressure rise, Q = V*dp/dt, from a least-squares line through the "
-        "archive's readings from --from to --to (inclusive).\nTIME is HH:MM:SS[.zzz] (its first "
+        "The leak rate by pressure rise, Q = V*dp/dt, over the archive's readings from --from to "
+        "--to (inclusive): a line and a line with a saturating exponential (outgassing), chosen "
+        "by Akaike's criterion.\nTIME is HH:MM:SS[.zzz] (its first "
         "occurrence from the file's first line on) or YYYY-MM-DDTHH:MM:SS[.zzz].\nExit 0 done, "
         "2 usage error, 3 unreadable archive, fewer than 5 readings or an unknown unit; a "
         "failed --limit is exit 0 with \"pass\": false.\nLimit units: Pa/h, mbar/h, Torr/h, "
