@@ -84,10 +84,7 @@ const LoadCase kLoadCases[] = {
     // A negative pressure is no reading the gauge can give: malformed.
     {"numbersWithSignExponentAndBarePoint",
      "1 +1.5e-3 0001\r\n2 -2 0001\r\n3 .5 0001\r\n4 5. 0001\r\n5 1.2E-5 0002\r\n",
-     {{Tod(1, 0, 0), 1.5e-3},
-      {Tod(3, 0, 0), 0.5},
-      {Tod(4, 0, 0), 5},
-      {Tod(5, 0, 0), 1.2e-5}}},
+     {{Tod(1, 0, 0), 1.5e-3}, {Tod(3, 0, 0), 0.5}, {Tod(4, 0, 0), 5}, {Tod(5, 0, 0), 1.2e-5}}},
     {"numbersTheChartCannotHoldOrThatAreNoNumbersAreSkipped",
      "1 1E999 0001\r\n1 inf 0001\r\n1 nan 0001\r\n1 0x10 0001\r\n1 1e 0001\r\n1 . 0001\r\n"
      "1 - 0001\r\n",
