@@ -15,6 +15,7 @@
 #include "DataPacket.h"
 #include "GaugeActions.h"
 #include "GaugeLink.h"
+#include "LeakRateDialog.h"
 #include "MeasureCycle.h"
 #include "PortMap.h"
 #include "Settings.h"
@@ -203,7 +204,7 @@ private:
     std::string loadedArchive_;  // the first file of the last load, to name exports after
     // Set point values as their texts came since the last unit read; none for those not read.
     std::array<std::optional<long double>, kSetPointCount> setPointsRead_{};
-    double leakVolume_ = 1.0; // the chamber volume in litres, kept while the program runs
+    TLeakSession leakSession_; // the leak test's inputs and baseline, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
     bool closeAsked_ = false;   // the question whether to stop and close is open or queued

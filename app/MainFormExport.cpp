@@ -12,11 +12,13 @@
 #include "DateTime.h"
 #include "ExportDateDialog.h"
 #include "LeakRateDialog.h"
+#include "PlaceBeside.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStatusBar>
 
 #include <limits>
@@ -141,7 +143,7 @@ void TVG57Form::ActionLeakRateExecute() {
 void TVG57Form::ShowLeakRate(double from, double to) {
     const TKeptReadings kept = KeptReadings(chart_, loadedArchive_, archive_);
     TLeakReadings readings = SelectLeakReadings(kept.times, kept.pressures, kept.units, from, to);
-    switch (AnalyseLeak(readings, leakVolume_).problem) {
+    switch (AnalyseLeak(readings, leakSession_.volumeLitres).problem) {
     case ELeakProblem::none:
         break;
     case ELeakProblem::tooFewReadings:
@@ -161,8 +163,22 @@ void TVG57Form::ShowLeakRate(double from, double to) {
         showMessage(QStringLiteral("Все показания интервала сняты в один момент."), {});
         return;
     }
-    TLeakRateDialog dialog(std::move(readings), kept.file, leakVolume_, this);
+    // The set points in the readings' unit, for the pressure to wait for.
+    std::vector<double> setPoints;
+    const TChartSetPoints& sp = area_->SetPoints()->Points();
+    const EPressureUnit spUnit = UnitOfCode(sp.unitCode);
+    if (sp.known && spUnit != EPressureUnit::unknown)
+        for (double v : sp.values)
+            setPoints.push_back(v * UnitFactor(spUnit, readings.unit));
+    TLeakRateDialog dialog(std::move(readings), kept.file, leakSession_, setPoints, this);
     dialog.reportFolder = ReportFolder();
+    // Beside the chart, so that the selection and its fitted line stay in view.
+    dialog.adjustSize();
+    const QRect chart(area_->Chart1()->mapToGlobal(QPoint(0, 0)), area_->Chart1()->size());
+    const QScreen* screen = this->screen();
+    // The frame is not known before the dialog is shown: room for a border and a title bar.
+    const QSize frame = dialog.size() + QSize(16, 40);
+    if (screen) dialog.move(PlaceBeside(chart, frame, screen->availableGeometry()));
     dialog.showError = [this](const QString& text) {
         showMessage(QStringLiteral("Отчёт не сохранён"), text);
     };
@@ -173,7 +189,7 @@ void TVG57Form::ShowLeakRate(double from, double to) {
     else
         dialog.exec();
     if (tools_) tools_->HideFit();
-    leakVolume_ = dialog.Volume();
+    leakSession_ = dialog.Session();
 }
 
 } // namespace vg57

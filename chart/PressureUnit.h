@@ -9,7 +9,8 @@
 
 namespace vg57 {
 
-constexpr double kPascalsPerTorr = 133.322368;
+// The conventional value, exactly: 1 atm = 760 Torr = 101325 Pa.
+constexpr double kPascalsPerTorr = 101325.0 / 760.0;
 constexpr double kPascalsPerMbar = 100.0;
 constexpr double kCubicMetresPerLitre = 0.001;
 

@@ -288,7 +288,8 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     const std::string_view window = line.substr(p1 + 1, kArchivePressureWindow);
     const std::size_t p2 = window.find(' ');
     if (p2 == std::string_view::npos) return std::nullopt;
-    if (!ParsePressure(window.substr(0, p2), r.pressure)) return std::nullopt;
+    // The gauge reports no negative pressure: such a line is malformed, not a reading.
+    if (!ParsePressure(window.substr(0, p2), r.pressure) || r.pressure < 0) return std::nullopt;
     // By hand: find_first_of looks each character up in the set, a call per character, and this
     // runs for every line of a day's file.
     const std::string_view rest = line.substr(p1 + 1 + p2 + 1);

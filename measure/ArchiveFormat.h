@@ -73,9 +73,9 @@ struct TArchiveReading {
 };
 
 // One line without its LF (a CR before it does no harm): the time before the first space, the
-// pressure up to the next space within the following 100 characters, '.' as decimal point, then
-// the unit code up to a space or CR (at most kArchiveUnitCodeMax characters). What follows the
-// unit code is not examined. Empty when the line is to be skipped.
+// pressure (never negative) up to the next space within the following 100 characters, '.' as
+// decimal point, then the unit code up to a space or CR (at most kArchiveUnitCodeMax characters).
+// What follows the unit code is not examined. Empty when the line is to be skipped.
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line);
 
 } // namespace vg57

@@ -60,7 +60,8 @@ TEST_F(WindowExport, leakRateOfTheSimulatorsSteadyRiseAndItsCsv) {
     EXPECT_EQ(seen.unit, EPressureUnit::pa);
     EXPECT_NEAR(seen.slope, 50.0, 10.0); // two-digit readings on a wall clock
     EXPECT_TRUE(seen.resolved);
-    EXPECT_TRUE(seen.linear);
+    EXPECT_EQ(seen.linear, true);
+    EXPECT_EQ(seen.rise.verdict, ELeakVerdict::leak);
     EXPECT_DOUBLE_EQ(seen.volumeLitres, 1.0);
     // The volume is kept for the next time.
     window->leakRateExec = [&](TLeakRateDialog& d) {

@@ -265,7 +265,7 @@ TEST(Gaps, aStartAfterALoadKeepsNoneOfTheFilesReadings) {
 TEST(Units, aUnitChangeMidRunShowsTheSamePressuresInTheNewUnit) {
     TChartModel m(kNow);
     m.AddMeasurementPoint(kNow + 1 * kSec, 100000, "0001");
-    m.AddMeasurementPoint(kNow + 2 * kSec, 100000 / 133.322368, "0002"); // the operator chose Torr
+    m.AddMeasurementPoint(kNow + 2 * kSec, 100000 / (101325.0 / 760), "0002"); // now in Torr
     m.AddMeasurementPoint(kNow + 3 * kSec, 5, "0003");
     EXPECT_EQ(m.DisplayUnit(), "0003");
     const auto r = m.Readings(kNow, kNow + 4 * kSec);

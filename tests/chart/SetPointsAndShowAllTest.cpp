@@ -41,7 +41,7 @@ TEST_F(Overlay, setPointsAreConvertedIntoTheDisplayUnitAndOffOrOutsideAreNotDraw
     model.PressureAxis().SetBoth(0, 1000);
     // Read in Torr, shown in Pa: 10 Torr lies above the axis, 0 is a relay that is off.
     area.SetPoints()->SetPoints({{1, 2, 0, 5, 10, 0}, "0002", true});
-    const double torr = 133.322368;
+    const double torr = 101325.0 / 760;
     const std::optional<double> inPa[] = {torr, 2 * torr, {}, 5 * torr, {}, {}};
     for (int i = 0; i < 6; ++i) {
         const auto v = Drawn(i);

@@ -2,16 +2,21 @@
 // archives, and the JSON of a rise across midnight in mixed units.
 #include "ArchiveFormat.h"
 #include "DateTime.h"
+#include "NumberFormat.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 
+#include <cmath>
 #include <fstream>
+#include <functional>
 
 using namespace vg57;
 
@@ -24,6 +29,10 @@ struct Result {
 
 Result RunCli(const QStringList& args) {
     QProcess p;
+    // A fixed zone, so that the offsets the JSON carries are known.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TZ", "MSK-3");
+    p.setProcessEnvironment(env);
     p.start(VG57_CLI_PATH, args);
     p.waitForFinished(30000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
@@ -51,6 +60,14 @@ protected:
     const QString undated = QString::fromStdString(WriteRise(dir.Path() + "/rise.txt"));
     const QString oddUnit = QString::fromStdString(WriteRise(dir.Path() + "/odd.txt", "0009"));
     const QString csv = QString::fromStdString(dir.Path() + "/out.csv");
+    // `n` lines made by `line`.
+    QString Write(const std::string& name, int n, const std::function<std::string(int)>& line) {
+        const std::string path = dir.Path() + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < n; ++i)
+            out << line(i);
+        return QString::fromStdString(path);
+    }
     // 10:00 and 23:00 on two days by the midnight rule: a time of day names no single moment.
     const QString twoDays = [this] {
         const std::string path = dir.Path() + "/long.txt";
@@ -113,13 +130,14 @@ TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
 }
 
 TEST_F(CliFiles, jsonOfARiseAcrossMidnightInMixedUnits) {
-    const Result r = RunCli({"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04.5",
-                             "--volume", "10", "--json"});
+    const Result r =
+        RunCli({"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04.5", "--volume", "10",
+                "--json", "--volume-uncertainty", "10", "--limit", "0.3", "Pa/h"});
     ASSERT_EQ(r.code, 0) << r.err.constData();
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
     EXPECT_EQ(o["readings"].toInt(), 20);
-    EXPECT_EQ(o["start"].toString(), "23:59:55.000");
-    EXPECT_EQ(o["end"].toString(), "00:00:04.500");
+    EXPECT_EQ(o["start"].toString(), "2026-12-07T23:59:55.000+03:00");
+    EXPECT_EQ(o["end"].toString(), "2026-12-08T00:00:04.500+03:00");
     EXPECT_EQ(o["unit"].toString(), "Pa");
     EXPECT_NEAR(o["p_start"].toDouble(), 2e-3, 1e-15);
     EXPECT_NEAR(o["slope_per_s"].toDouble(), 1e-4, 1e-12);
@@ -129,7 +147,115 @@ TEST_F(CliFiles, jsonOfARiseAcrossMidnightInMixedUnits) {
     EXPECT_NEAR(o["r2"].toDouble(), 1.0, 1e-9);
     EXPECT_TRUE(o["resolved"].toBool());
     EXPECT_TRUE(o["linear"].toBool());
-    EXPECT_EQ(o.size(), 15);
+    EXPECT_EQ(o["verdict"].toString(), "leak");
+    EXPECT_EQ(o["model"].toString(), "line");
+    EXPECT_TRUE(o["rising"].toBool());
+    EXPECT_TRUE(o["leak_rate_upper_limit"].isNull());
+    EXPECT_NEAR(o["leak_rate_mbar_l_s"].toDouble(), 1e-5, 1e-13);
+    EXPECT_NEAR(o["leak_rate_atm_cc_s"].toDouble(), 1e-5 / 1.01325, 1e-13);
+    EXPECT_NEAR(o["leak_rate_sccm"].toDouble(), 1e-5 / 0.0168875, 1e-11);
+    EXPECT_NEAR(o["rise_per_hour"].toDouble(), 0.36, 1e-8);
+    // A step of 1E-4 Pa over 9.5 s bounds the slope's share (the readings lie on a line), then
+    // 30 % from the gauge and 10 % from the volume.
+    EXPECT_NEAR(o["leak_rate_uncertainty"].toDouble(),
+                1e-3 * std::sqrt(std::pow(1 / 9.5, 2) + 0.09 + 0.01), 1e-12);
+    EXPECT_EQ(o["uncertainty_source"].toString(), "quantisation");
+    EXPECT_EQ(o["skipped_lines"].toInt(), 0);
+    EXPECT_EQ(o["limit"].toObject()["unit"].toString(), "Pa/h");
+    EXPECT_FALSE(o["pass"].toBool()); // 0.36 Pa/h and more, over 0.3 Pa/h
+    EXPECT_EQ(o.size(), 31);
+}
+
+// The faults the command line once passed in silence, a row each.
+TEST_F(CliFiles, faultsOnceSilentAreSaid) {
+    // 100 lines, every other one broken: a negative pressure, or no pressure at all.
+    const QString corrupted = Write("corrupted.txt", 100, [](int i) {
+        const std::string t = "12:00:" + std::to_string(10 + i / 2) + "." + (i % 2 ? "500" : "000");
+        if (i % 4 == 1) return t + " -1.0E-3 0001\n";
+        if (i % 4 == 3) return t + " x 0001\n";
+        return t + " " + std::to_string(1 + i) + ".0E-3 0001\n";
+    });
+    const QString binary = [this] {
+        const std::string path = dir.Path() + "/binary.txt";
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < 4096; ++i)
+            out.put(static_cast<char>((i * 7919) % 256));
+        return QString::fromStdString(path);
+    }();
+    const QString falling = Write("falling.txt", 60, [](int i) {
+        return "12:00:" + std::to_string(10 + i / 2) + (i % 2 ? ".500 " : ".000 ") +
+               FormatGeneral(5e-3L - 5e-5L * i) + " 0003\n";
+    });
+    const QString flat = Write("flat.txt", 60, [](int i) {
+        return "12:00:" + std::to_string(10 + i / 2) + (i % 2 ? ".500" : ".000") + " 2.5E-3 0003\n";
+    });
+    const QStringList interval{"--from",   "12:00:10", "--to",  "12:00:59.5",
+                               "--volume", "10",       "--json"};
+    const struct {
+        const char* name;
+        QStringList args;
+        int code;
+        const char* said; // on stderr
+        std::function<void(const QJsonObject&)> check;
+    } rows[] = {
+        {"skippedLinesOfAnExportAreCounted",
+         {"export", corrupted, "--date", "2026-12-07", "--csv", csv},
+         0,
+         "50 readings written, 50 lines skipped",
+         {}},
+        {"aNegativePressureIsAMalformedLine", QStringList{"leak-rate", corrupted} + interval, 0, "",
+         [](const QJsonObject& o) {
+             EXPECT_EQ(o["skipped_lines"].toInt(), 50);
+             EXPECT_EQ(o["readings"].toInt(), 50);
+         }},
+        {"aFileWithoutReadingsIsRefusedByExport",
+         {"export", binary, "--date", "2026-12-07", "--csv", csv},
+         3,
+         "not a single reading",
+         {}},
+        {"aFileWithoutReadingsIsRefusedByLeakRate",
+         QStringList{"leak-rate", binary} + interval,
+         3,
+         "not a single reading",
+         {}},
+        {"aFallingPressureGivesNoLeakRate", QStringList{"leak-rate", falling} + interval, 0,
+         "the pressure does not rise",
+         [](const QJsonObject& o) {
+             EXPECT_FALSE(o["rising"].toBool(true));
+             EXPECT_TRUE(o["leak_rate"].isNull());
+             EXPECT_TRUE(o["leak_rate_pa_m3_s"].isNull());
+             EXPECT_TRUE(o["leak_rate_upper_limit"].isNull());
+             EXPECT_TRUE(o["verdict"].isNull());
+             EXPECT_TRUE(o["linear"].isNull());
+         }},
+        {"aFlatRunGivesAnUpperLimit",
+         QStringList{"leak-rate", flat} + interval + QStringList{"--limit", "1e-5", "mbar*l/s"}, 0,
+         "upper limit",
+         [](const QJsonObject& o) {
+             // One step of 1E-4 mbar over 29.5 s, 10 l, raised by the gauge's 30 %: over the limit.
+             EXPECT_NEAR(o["leak_rate_upper_limit"].toDouble(), 1e-3 / 29.5 * 1.3, 1e-12);
+             EXPECT_TRUE(o["leak_rate"].isNull());
+             EXPECT_FALSE(o["pass"].toBool(true));
+             EXPECT_TRUE(o["r2"].isNull());
+         }},
+        {"aLimitInAnUnknownUnitIsAUsageError",
+         QStringList{"leak-rate", flat} + interval + QStringList{"--limit", "1e-4", "mbar"},
+         2,
+         "--limit",
+         {}},
+        {"anAccuracyOverAHundredIsAUsageError",
+         QStringList{"leak-rate", flat} + interval + QStringList{"--accuracy", "150"},
+         2,
+         "--accuracy",
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Result r = RunCli(row.args);
+        EXPECT_EQ(r.code, row.code) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(row.said)) << r.err.constData();
+        if (row.check) row.check(QJsonDocument::fromJson(r.out).object());
+    }
 }
 
 } // namespace

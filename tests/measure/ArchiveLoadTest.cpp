@@ -81,13 +81,10 @@ const LoadCase kLoadCases[] = {
     {"aShortDateCarriesItsDate",
      "05.03.2024 1.5 0001\r\n31.02.2024 1 0001\r\n",
      {{MakeDateTime(2024, 3, 5), 1.5}}},
+    // A negative pressure is no reading the gauge can give: malformed.
     {"numbersWithSignExponentAndBarePoint",
      "1 +1.5e-3 0001\r\n2 -2 0001\r\n3 .5 0001\r\n4 5. 0001\r\n5 1.2E-5 0002\r\n",
-     {{Tod(1, 0, 0), 1.5e-3},
-      {Tod(2, 0, 0), -2},
-      {Tod(3, 0, 0), 0.5},
-      {Tod(4, 0, 0), 5},
-      {Tod(5, 0, 0), 1.2e-5}}},
+     {{Tod(1, 0, 0), 1.5e-3}, {Tod(3, 0, 0), 0.5}, {Tod(4, 0, 0), 5}, {Tod(5, 0, 0), 1.2e-5}}},
     {"numbersTheChartCannotHoldOrThatAreNoNumbersAreSkipped",
      "1 1E999 0001\r\n1 inf 0001\r\n1 nan 0001\r\n1 0x10 0001\r\n1 1e 0001\r\n1 . 0001\r\n"
      "1 - 0001\r\n",
@@ -228,7 +225,6 @@ TEST(ArchiveFormat, aLineReadsBackAsItsTimeAndPressure) {
         {{2024, 3, 5, 0, 0, 0, 0}, 760, "0001", "00:00:00.000 760 0001\r\n"},
         {{2024, 3, 5, 23, 59, 59, 999}, 0.0012L, "0003", "23:59:59.999 0.0012 0003\r\n"},
         {{2024, 3, 5, 9, 5, 3, 7}, 5e20L, "", "09:05:03.007 5E20 \r\n"},
-        {{2024, 3, 5, 12, 0, 0, 0}, -0.5L, "0001", "12:00:00.000 -0.5 0001\r\n"},
     };
     for (const auto& c : cases) {
         const std::string line = FormatArchiveLine(c.t, c.pressure, c.unit);

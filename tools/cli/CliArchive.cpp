@@ -49,6 +49,11 @@ std::optional<double> ParseCliDate(const QString& text) {
 std::optional<QString> LoadCliArchive(TCliArchive& archive) {
     const std::string problem = ReadArchiveFile(archive.path.toStdString(), archive.data);
     if (!problem.empty()) return QString::fromStdString(problem);
+    // As the window refuses it: a file of no reading (a binary file, a wrong file) is no archive.
+    if (archive.data.times.empty())
+        return QString("%1: not a single reading in %2 lines")
+            .arg(archive.path)
+            .arg(archive.data.lines);
     return std::nullopt;
 }
 

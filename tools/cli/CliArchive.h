@@ -28,7 +28,8 @@ struct TCliArchive {
     bool dated() const { return !data.times.empty() && data.tmin >= 1.0; }
 };
 
-// Reads the file; the reason on failure ("<path>: <the system's words>").
+// Reads the file; the reason on failure ("<path>: <the system's words>"), also when not a line
+// of it is a reading.
 std::optional<QString> LoadCliArchive(TCliArchive& archive);
 
 // A TIME among the archive's readings, in the readings' own times: a time of day is its first

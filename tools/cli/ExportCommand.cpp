@@ -62,6 +62,10 @@ int RunExportCommand(const QStringList& args) {
         ExportCsv(out->toStdString(), d.times, d.pressures, ReadingUnits(d), range, &rows);
     if (!problem.empty()) return Failure(QString::fromStdString(problem));
     PrintOut(QString("%1 readings written to %2\n").arg(rows).arg(*out));
+    // Lines the reader could not take are no reading of the CSV: said, so nothing goes silently.
+    if (d.Skipped() > 0)
+        SayLine(std::to_string(rows) + " readings written, " + std::to_string(d.Skipped()) +
+                " lines skipped");
     return kExitOk;
 }
 

@@ -2,6 +2,8 @@
 #include "ArchiveDate.h"
 #include "CliArchive.h"
 #include "CliCommon.h"
+#include "CsvExport.h"
+#include "LeakOutput.h"
 #include "LeakReport.h"
 
 #include <charconv>
@@ -13,64 +15,22 @@ namespace {
 
 constexpr double kMinVolume = 0.001, kMaxVolume = 100000.0;
 
-// A JSON number: the shortest text that reads back the same double, '.' always.
-QString Json(double v) {
-    if (!std::isfinite(v)) return "null";
-    char buf[40];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, static_cast<int>(res.ptr - buf));
+// "--limit VALUE UNIT" as one option value "VALUE UNIT", for the parser takes one value.
+QStringList JoinLimit(QStringList args) {
+    for (int i = 0; i + 2 < args.size(); ++i)
+        if (args[i] == "--limit") {
+            args[i] = "--limit=" + args[i + 1] + ' ' + args[i + 2];
+            args.remove(i + 1, 2);
+        }
+    return args;
 }
 
-QString Quoted(std::string_view s) {
-    return '"' + QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())) + '"';
-}
-
-// "HH:MM:SS.zzz" of a reading's time.
-std::string TimeText(double t) {
-    const std::string text = ReadingTimeText(t);
-    return text.substr(text.size() - 12);
-}
-
-QString JsonReport(const TLeakResult& r) {
-    const std::string unit(LatinUnitName(r.unit));
-    const QStringList fields{
-        "\"readings\": " + QString::number(r.readings),
-        "\"start\": " + Quoted(TimeText(r.start)),
-        "\"end\": " + Quoted(TimeText(r.end)),
-        "\"seconds\": " + Json(r.seconds),
-        "\"p_start\": " + Json(r.pStart),
-        "\"p_end\": " + Json(r.pEnd),
-        "\"unit\": " + Quoted(unit),
-        "\"slope_per_s\": " + Json(r.slope),
-        "\"slope_stderr\": " + Json(r.slopeStderr),
-        "\"r2\": " + (r.r2 ? Json(*r.r2) : QString("null")),
-        "\"leak_rate\": " + Json(r.leakRate),
-        "\"leak_rate_unit\": " + Quoted(unit + "*l/s"),
-        "\"leak_rate_pa_m3_s\": " + Json(r.leakRatePaM3s),
-        "\"resolved\": " + QString(r.resolved ? "true" : "false"),
-        "\"linear\": " + QString(r.linear ? "true" : "false"),
-    };
-    return "{" + fields.join(", ") + "}\n";
-}
-
-QString TextReport(const TLeakResult& r) {
-    const QString unit = QString::fromUtf8(LatinUnitName(r.unit).data());
-    auto fig = [](double v) { return QString::fromStdString(FigureText(v)); };
-    QString out;
-    out += QString("readings: %1\n").arg(r.readings);
-    out += QString("start: %1\n").arg(QString::fromStdString(TimeText(r.start)));
-    out += QString("end: %1\n").arg(QString::fromStdString(TimeText(r.end)));
-    out += QString("seconds: %1\n").arg(fig(r.seconds));
-    out += QString("p_start: %1 %2\n").arg(fig(r.pStart), unit);
-    out += QString("p_end: %1 %2\n").arg(fig(r.pEnd), unit);
-    out += QString("dp/dt: %1 +- %2 %3/s\n").arg(fig(r.slope), fig(r.slopeStderr), unit);
-    out += QString("r2: %1\n").arg(r.r2 ? QString::fromStdString(FigureText(*r.r2, 6)) : "-");
-    out += QString("volume: %1 l\n").arg(fig(r.volumeLitres));
-    out += QString("leak rate: %1 %2*l/s\n").arg(fig(r.leakRate), unit);
-    out += QString("leak rate: %1 Pa*m3/s\n").arg(fig(r.leakRatePaM3s));
-    if (!r.resolved) out += "warning: the rise is under 5 steps of the gauge's resolution\n";
-    if (!r.linear) out += "warning: the rise is not linear, probably outgassing\n";
-    return out;
+// A percentage from 0 to 100; empty when the text is none.
+std::optional<double> Percent(const QString& text) {
+    bool ok = false;
+    const double v = text.toDouble(&ok); // '.' whatever the locale
+    if (!ok || !(v >= 0 && v <= 100)) return std::nullopt;
+    return v;
 }
 
 } // namespace
@@ -78,16 +38,22 @@ QString TextReport(const TLeakResult& r) {
 int RunLeakRateCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "The leak rate by pressure rise, Q = V*dp/dt, from a least-squares line through the "
-        "archive's readings from --from to --to (inclusive).\nTIME is HH:MM:SS[.zzz] (its first "
+        "The leak rate by pressure rise, Q = V*dp/dt, over the archive's readings from --from to "
+        "--to (inclusive): a line and a line with a saturating exponential (outgassing), chosen "
+        "by Akaike's criterion.\nTIME is HH:MM:SS[.zzz] (its first "
         "occurrence from the file's first line on) or YYYY-MM-DDTHH:MM:SS[.zzz].\nExit 0 done, "
-        "2 usage error, 3 unreadable archive, fewer than 5 readings or an unknown unit.");
+        "2 usage error, 3 unreadable archive, fewer than 5 readings or an unknown unit; a "
+        "failed --limit is exit 0 with \"pass\": false.\nLimit units: Pa/h, mbar/h, Torr/h, "
+        "um_Hg/h (rise rates), mbar*l/s, Pa*m3/s, Torr*l/s, sccm (throughputs).");
     parser.addPositionalArgument("ARCHIVE", "The archive file (yyyy_mm_dd hh_nn_ss.txt).");
     parser.addOption({"from", "Start of the interval.", "TIME"});
     parser.addOption({"to", "End of the interval.", "TIME"});
     parser.addOption({"volume", "Chamber volume in litres (0.001 to 100000).", "LITRES"});
     parser.addOption({"json", "Print one JSON object."});
-    if (const auto done = ParseCommandLine(parser, "leak-rate", args)) return *done;
+    parser.addOption({"limit", "Pass/fail limit, e.g. --limit 1e-6 mbar*l/s.", "VALUE UNIT"});
+    parser.addOption({"accuracy", "The gauge's accuracy, % of the reading (30).", "PERCENT"});
+    parser.addOption({"volume-uncertainty", "The volume's uncertainty, % (0).", "PERCENT"});
+    if (const auto done = ParseCommandLine(parser, "leak-rate", JoinLimit(args))) return *done;
 
     if (parser.positionalArguments().size() != 1) return UsageError("one ARCHIVE needed");
     const auto fromText = Required(parser, "from");
@@ -104,6 +70,27 @@ int RunLeakRateCommand(const QStringList& args) {
     const double volume = volumeText->toDouble(&ok); // '.' whatever the locale
     if (!ok || !(volume >= kMinVolume && volume <= kMaxVolume))
         return UsageError("--volume: litres from 0.001 to 100000 needed, not " + *volumeText);
+    TLeakOptions options;
+    if (parser.isSet("accuracy")) {
+        const auto v = Percent(parser.value("accuracy"));
+        if (!v) return UsageError("--accuracy: a percentage from 0 to 100 needed");
+        options.gaugeAccuracyPercent = *v;
+    }
+    if (parser.isSet("volume-uncertainty")) {
+        const auto v = Percent(parser.value("volume-uncertainty"));
+        if (!v) return UsageError("--volume-uncertainty: a percentage from 0 to 100 needed");
+        options.volumeUncertaintyPercent = *v;
+    }
+    if (parser.isSet("limit")) {
+        const QStringList parts = parser.value("limit").split(' ');
+        bool ok = false;
+        const double value = parts.value(0).toDouble(&ok);
+        const auto unit = LimitUnitOfName(parts.value(1).toStdString());
+        if (parts.size() != 2 || !ok || !(value > 0) || !unit)
+            return UsageError("--limit: VALUE UNIT needed, e.g. 1e-6 mbar*l/s, not " +
+                              parser.value("limit"));
+        options.limit = TLimit{value, *unit};
+    }
 
     TCliArchive archive;
     archive.path = parser.positionalArguments().front();
@@ -118,7 +105,7 @@ int RunLeakRateCommand(const QStringList& args) {
     const TArchiveData& d = archive.data;
     const TLeakReadings readings =
         SelectLeakReadings(d.times, d.pressures, ReadingUnits(d), start.value, end.value);
-    const TLeakAnalysis a = AnalyseLeak(readings, volume);
+    const TLeakAnalysis a = AnalyseLeak(readings, volume, options);
     switch (a.problem) {
     case ELeakProblem::none:
         break;
@@ -132,7 +119,21 @@ int RunLeakRateCommand(const QStringList& args) {
     case ELeakProblem::oneInstant:
         return Failure("every reading in the interval has the same time");
     }
-    PrintOut(parser.isSet("json") ? JsonReport(a.result) : TextReport(a.result));
+    TLeakOutput out;
+    out.result = &a.result;
+    out.skippedLines = d.Skipped();
+    // Readings kept as times of day take the date the archive's name gives.
+    const std::optional<double> base = archive.dated() ? std::optional<double>(0) : archive.date;
+    out.timeText = [&](double t) {
+        if (!base) return ReadingTimeText(t).substr(ReadingTimeText(t).size() - 12);
+        std::string text;
+        TUtcOffsets offsets;
+        AppendIsoTime(text, t < kDatedTimesFrom ? t + *base : t, offsets);
+        return text;
+    };
+    PrintOut(parser.isSet("json") ? LeakJson(out) : LeakText(out));
+    for (const QString& w : LeakCliWarnings(a.result))
+        SayLine("warning: " + w.toStdString());
     return kExitOk;
 }
 
