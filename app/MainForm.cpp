@@ -73,7 +73,14 @@ TVG57Form::TVG57Form(QWidget* parent)
         link_.DataPacket1StringPacket(sender, data);
     };
     Vg57Port.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
-    Vg57Port.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
+    Vg57Port.OnPortOpen = [this](TComPort&) {
+        lineNotice_.clear(); // said once per open: this open's come after it
+        cycle_.PortOpened();
+    };
+    Vg57Port.OnLineNotice = [this](TComPort&, const std::string& text) {
+        lineNotice_ = text;
+        StatusChanged();
+    };
 
     MeasureTimer.setInterval(500);
     connect(&MeasureTimer, &QTimer::timeout, this, [this] {
@@ -142,6 +149,7 @@ TVG57Form::~TVG57Form() {
     // The port is closed while everything it may call back still lives: closing handles events.
     Vg57Port.OnDeviceLost = nullptr;
     Vg57Port.OnPortOpen = nullptr;
+    Vg57Port.OnLineNotice = nullptr;
     DataPacket1.OnStringPacket = nullptr;
     try {
         Vg57Port.SetOpen(false);

@@ -114,6 +114,7 @@ QString TVG57Form::StatusMessage() const {
     const QString units = ChartUnitsNote(chart_);
     if (!units.isEmpty() && !chart_.LoadedView) return units;
     if (!metricsProblem_.empty()) return Text(metricsProblem_);
+    if (cycle_.Measuring() && !lineNotice_.empty()) return Text(lineNotice_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     if (chart_.LoadedView) {

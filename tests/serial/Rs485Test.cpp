@@ -169,7 +169,7 @@ TEST_P(Rs485Failures, isSaidOnceAndRtsNeverDropsBeforeTheLastStopBit) {
     PtyPair pty;
     FakeUart::Board board = Board({}, false);
     board.lsr = row.lsr;
-    board.drain = FakeUart::Drain::AtOnce; // the bytes reached a USB adapter, nothing more
+    board.drain = FakeUart::DrainKind::AtOnce; // the bytes reached a USB adapter, nothing more
     FakeUart uart(board);
     TComPort port;
     std::vector<std::string> said;

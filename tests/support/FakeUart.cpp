@@ -118,12 +118,12 @@ int FakeUart::TransmitterEmpty(bool& empty) {
 
 int FakeUart::Drain() {
     switch (board_.drain) {
-    case Drain::Exact:
+    case DrainKind::Exact:
         if (const std::int64_t rest = TxEnd() - platform::MonotonicNs(); rest > 0) SleepNs(rest);
         break;
-    case Drain::AtOnce:
+    case DrainKind::AtOnce:
         break;
-    case Drain::CorePolling:
+    case DrainKind::CorePolling:
         while (platform::MonotonicNs() < TxEnd())
             SleepNs(8000000); // 2 jiffies at HZ=250
         break;

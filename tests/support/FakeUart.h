@@ -15,7 +15,7 @@ namespace vg57::test {
 
 class FakeUart : public platform::DeviceFaults {
 public:
-    enum class Drain {
+    enum class DrainKind {
         Exact,       // returns when the last stop bit has left
         AtOnce,      // returns once the bytes reached the adapter (a USB driver)
         CorePolling, // looks at the transmitter once per 2-jiffy sleep at HZ=250
@@ -26,7 +26,7 @@ public:
         platform::Rs485Settings held;
         bool modemLines = true;
         bool lsr = true; // TIOCSERGETLSR answered (else ENOTTY)
-        Drain drain = Drain::Exact;
+        DrainKind drain = DrainKind::Exact;
         std::uint32_t rate = 9600;
         int bitsPerChar = 11; // 8O1
     };

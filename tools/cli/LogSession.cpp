@@ -16,6 +16,7 @@ TLogSession::TLogSession(const TLogOptions& options, std::function<void(const st
     port_.SetStopBits(options.stopBits);
     port_.SetRTS(false);
     port_.SetRS485Mode(true);
+    port_.SetRtsOnSend(options.rtsOnSend);
     framer_.StartString = std::string(1, '\x02');
     framer_.SetEndString("\r");
     framer_.SetEndCond(ecString);
@@ -28,6 +29,7 @@ TLogSession::TLogSession(const TLogOptions& options, std::function<void(const st
     };
     port_.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
     port_.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
+    port_.OnLineNotice = [this](TComPort&, const std::string& text) { say_(text); };
 
     link_.DevAddress = options.address;
     link_.PortConfigured = true;
@@ -61,6 +63,7 @@ TLogSession::~TLogSession() {
     // Closing the port handles events: nothing it may call back may reach us half-destroyed.
     port_.OnDeviceLost = nullptr;
     port_.OnPortOpen = nullptr;
+    port_.OnLineNotice = nullptr;
     framer_.OnStringPacket = nullptr;
     archive_.onStatusChanged = nullptr;
     try {
@@ -97,7 +100,8 @@ bool TLogSession::Start(std::string& reason) {
         return false;
     }
     say_("измерение начато: порт " + PortText() + ", адрес " + std::string(1, options_.address) +
-         ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir));
+         ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir) + "; " +
+         port_.Rs485Text());
     return true;
 }
 

@@ -26,6 +26,7 @@ struct TLogOptions {
     TParity parity = pOdd;
     std::uint16_t stopBits = 1;
     char address = '0';
+    TRtsOnSend rtsOnSend = TRtsOnSend::Driver;
     int intervalMs = 500;
     std::string archiveDir;
 };
