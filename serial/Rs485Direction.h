@@ -50,6 +50,7 @@ int BitsPerCharacter(const platform::LineTermios& line);
 std::int64_t TransmitNs(std::size_t n, int bitsPerChar, std::uint32_t rate);
 // The next sleep while waiting for the transmitter to empty, `remainingNs` before the computed
 // end of the last stop bit (zero or less once past it): long while far, short when near.
+// A transmitter that empties a little early (a fast clock) is caught by the short ones.
 std::int64_t PollStepNs(std::int64_t remainingNs);
 // How long past the computed end the wait may go on before RTS is dropped regardless (a start
 // delayed by the driver or an adapter, a slightly slow clock).
