@@ -132,7 +132,9 @@ void TVG57Form::SetMetricsProblem(std::string text) {
 }
 
 QString TVG57Form::StatusDetail() const {
-    return cycle_.AdapterGone() ? Text(cycle_.AdapterReason()) : QString();
+    if (cycle_.AdapterGone()) return Text(cycle_.AdapterReason());
+    // While measuring, which RS-485 direction control is in force on the port.
+    return cycle_.Measuring() && Vg57Port.Open() ? Text(Vg57Port.Rs485Text()) : QString();
 }
 
 void TVG57Form::StatusChanged() {

@@ -69,9 +69,8 @@ TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
     for (const char* c = kDevAddressChars; *c; ++c)
         DevAddressList->addItem(QString(QChar::fromLatin1(*c)));
     RtsOnSendList = MakeList(this, kRtsOnSend);
-    RtsOnSendList->setToolTip(QStringLiteral(
-        "Уровень RTS, включающий передатчик RS-485. Драйвер платы обычно знает его сам; "
-        "выберите уровень, только если адаптер требует иного."));
+    RtsOnSendList->setToolTip(QStringLiteral("Уровень RTS, включающий передатчик RS-485.\n"
+                                             "Драйвер платы обычно знает его сам."));
     auto* grid = new QGridLayout;
     const std::pair<const char*, QComboBox*> rows[] = {{"Порт", PortList},
                                                        {"Скорость", BaudRateList},
@@ -213,8 +212,7 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
     QPointer<TSetupCommForm> form = new TSetupCommForm(owner);
     const auto destroy = qScopeGuard([&form] { delete form.data(); });
     form->Fill(portNames, settings);
-    if (port.Open())
-        form->ShowDirection("COM" + std::to_string(port.ComNumber()), port.Rs485Text());
+    form->ShowDirection("COM" + std::to_string(port.ComNumber()), port.Rs485Text());
     const int result = exec ? exec(*form) : form->exec();
     if (!form || result != QDialog::Accepted) return false;
 

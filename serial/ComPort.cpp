@@ -217,6 +217,7 @@ bool TComPort::RequireOpenForChange() {
 
 void TComPort::SetComNumber(std::uint16_t v) {
     if (v == comNumber_) return;
+    lastRs485Text_.clear();
     if (RequireOpenForChange()) {
         DoClose();
         comNumber_ = v;
@@ -320,6 +321,7 @@ void TComPort::ApplySoftwareHandshake() {
 void TComPort::ApplyRS485() {
     if (!RequireOpenForChange()) return;
     CheckSerial(dispatcher_->SetRS485(rs485_, rtsOnSend_), PortLabel());
+    lastRs485Text_ = DescribeRs485(dispatcher_->Rs485State());
     if (rs485_) {
         // Applying the handshake again hands RTS to the direction control.
         CheckSerial(dispatcher_->SetHandshake(bufferFull_, bufferResume_,
@@ -370,8 +372,8 @@ void TComPort::SetRtsOnSend(TRtsOnSend v) {
 }
 
 std::string TComPort::Rs485Text() const {
-    return dispatcher_ && state_ == TOpenState::open ? DescribeRs485(dispatcher_->Rs485State())
-                                                     : std::string();
+    if (dispatcher_ && state_ == TOpenState::open) return DescribeRs485(dispatcher_->Rs485State());
+    return lastRs485Text_.empty() ? std::string() : "при последнем открытии: " + lastRs485Text_;
 }
 
 void TComPort::SetRS485Mode(bool v) {

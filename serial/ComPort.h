@@ -82,7 +82,8 @@ public:
     // The RTS level while sending in RS-485 mode; applied at once while open.
     TRtsOnSend RtsOnSend() const { return rtsOnSend_; }
     void SetRtsOnSend(TRtsOnSend v);
-    // Which RS-485 direction control is in force, in words; empty while closed.
+    // Which RS-485 direction control is in force, in words; while closed, which one was at the
+    // last open of this port number (empty if none).
     std::string Rs485Text() const;
     // The traffic trace and log are not part of this system: the settings are kept, no more.
     TTraceLogState Tracing() const { return tracing_; }
@@ -167,6 +168,7 @@ private:
     std::uint16_t bufferFull_ = 0, bufferResume_ = 0;
     bool rs485_ = false;
     TRtsOnSend rtsOnSend_ = TRtsOnSend::Driver;
+    std::string lastRs485Text_; // the direction control at the last open, while the number stays
     TTraceLogState tracing_ = tlOff, logging_ = tlOff;
     std::uint32_t traceSize_ = 10000, logSize_ = 10000;
 

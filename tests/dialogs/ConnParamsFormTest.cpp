@@ -197,6 +197,24 @@ TEST(ConnectionDialog, aRefusedOkLeavesEverythingAsItWasWithTheOldPortOpenAgain)
     }
 }
 
+// Measuring keeps the dialog shut: after Stop it still tells how the port was last driven.
+TEST(ConnectionDialog, theClosedPortTellsItsDirectionControlAtTheLastOpen) {
+    Fixture f{};
+    vg57::test::PtyPair pty;
+    f.map.Link(3, pty.SlavePath());
+    f.port.SetComNumber(3);
+    f.port.SetRS485Mode(true);
+    f.port.SetOpen(true);
+    f.port.SetOpen(false);
+    f.Run([](TSetupCommForm& d) {
+        EXPECT_EQ(d.PortList->toolTip().toStdString(),
+                  "при последнем открытии: направление RS-485 не переключается: у порта нет "
+                  "линии RTS");
+        return int(QDialog::Rejected);
+    });
+    EXPECT_TRUE(f.ran);
+}
+
 TEST(ConnectionDialog, aPortPluggedInSinceTheLastOpeningIsOffered) {
     Fixture f{1};
     auto count = [](TSetupCommForm& d) {
