@@ -182,11 +182,14 @@ private:
 
     // Holds RTS until the last stop bit has left, as well as the driver can tell: the
     // transmitter-empty bit looked at from the write on, in sleeps that shrink as the computed end
-    // nears, and bounded by it. Where the driver can't tell, no sooner than the computed end nor
-    // than its drain. A stop or a flush ends the wait at once.
+    // nears, and bounded by it. An "empty" before the driver ever said "busy" may be older than
+    // our write (an adapter's last status): it counts only from the computed end on. Where the
+    // driver can't tell, no sooner than the computed end nor than its drain. A stop or a flush
+    // ends the wait at once.
     void HoldUntilSent(int fd, std::int64_t endNs, std::int64_t spanNs) {
         if (!d_.lsrRefused_.load()) {
             const std::int64_t deadline = endNs + HoldMarginNs(spanNs);
+            bool sawBusy = false;
             for (;;) {
                 bool empty = false;
                 if (int err = platform::TransmitterEmpty(fd, empty)) {
@@ -194,8 +197,9 @@ private:
                     d_.Notice(TLineNotice::NoEmptyReport, err);
                     break;
                 }
-                if (empty) return;
                 const std::int64_t now = platform::MonotonicNs();
+                if (empty && (sawBusy || now >= endNs)) return;
+                sawBusy = sawBusy || !empty;
                 if (now >= deadline) {
                     d_.Notice(TLineNotice::NotEmptyInTime, 0);
                     return;

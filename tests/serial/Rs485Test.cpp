@@ -153,7 +153,7 @@ namespace {
 
 struct FailureRow {
     const char* name;
-    bool lsr;
+    bool lsr, lsrStale;
     DeviceCall failing; // with EIO once the port is open
     int err;
     std::size_t notices;
@@ -169,6 +169,7 @@ TEST_P(Rs485Failures, isSaidOnceAndRtsNeverDropsBeforeTheLastStopBit) {
     PtyPair pty;
     FakeUart::Board board = Board({}, false);
     board.lsr = row.lsr;
+    board.lsrStale = row.lsrStale;
     board.drain = FakeUart::DrainKind::AtOnce; // the bytes reached a USB adapter, nothing more
     FakeUart uart(board);
     TComPort port;
@@ -202,13 +203,15 @@ TEST_P(Rs485Failures, isSaidOnceAndRtsNeverDropsBeforeTheLastStopBit) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, Rs485Failures,
     ::testing::Values(
-        FailureRow{"transmitterNeverReported", false, DeviceCall::Drain, 0, 1,
+        FailureRow{"transmitterReportedEmptyBeforeTheWrite", true, true, DeviceCall::Drain, 0, 0,
+                   ""},
+        FailureRow{"transmitterNeverReported", false, false, DeviceCall::Drain, 0, 1,
                    "драйвер не сообщает, что передатчик пуст (Inappropriate ioctl"},
-        FailureRow{"transmitterReportFails", true, DeviceCall::TransmitterEmpty, EIO, 1,
+        FailureRow{"transmitterReportFails", true, false, DeviceCall::TransmitterEmpty, EIO, 1,
                    "драйвер не сообщает, что передатчик пуст (Input/output error)"},
-        FailureRow{"drainFails", false, DeviceCall::Drain, EIO, 2,
+        FailureRow{"drainFails", false, false, DeviceCall::Drain, EIO, 2,
                    "ожидание конца передачи (tcdrain) не удалось (Input/output error)"},
-        FailureRow{"rtsCannotBeSwitched", true, DeviceCall::SetModemLine, EIO, 2,
+        FailureRow{"rtsCannotBeSwitched", true, false, DeviceCall::SetModemLine, EIO, 2,
                    "не удалось переключить RTS на приём (Input/output error)"}),
     [](const auto& info) { return std::string(info.param.name); });
 

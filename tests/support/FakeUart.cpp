@@ -112,7 +112,7 @@ std::int64_t FakeUart::TxEnd() const {
 
 int FakeUart::TransmitterEmpty(bool& empty) {
     if (!board_.lsr) return ENOTTY;
-    empty = platform::MonotonicNs() >= TxEnd();
+    empty = board_.lsrStale || platform::MonotonicNs() >= TxEnd();
     return 0;
 }
 

@@ -25,7 +25,8 @@ public:
         bool acceptsSet = true; // and takes new ones (else EINVAL)
         platform::Rs485Settings held;
         bool modemLines = true;
-        bool lsr = true; // TIOCSERGETLSR answered (else ENOTTY)
+        bool lsr = true;       // TIOCSERGETLSR answered (else ENOTTY)
+        bool lsrStale = false; // and always "empty" (an adapter's status older than the write)
         DrainKind drain = DrainKind::Exact;
         std::uint32_t rate = 9600;
         int bitsPerChar = 11; // 8O1
