@@ -62,7 +62,14 @@ TVG57Form::TVG57Form(QWidget* parent)
     Vg57Port.SetBaud(38400);
     Vg57Port.SetParity(pOdd);
     Vg57Port.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
-    Vg57Port.OnPortOpen = [this](TComPort&) { cycle_.PortOpened(); };
+    Vg57Port.OnPortOpen = [this](TComPort&) {
+        lineNotice_.clear(); // said once per open: this open's come after it
+        cycle_.PortOpened();
+    };
+    Vg57Port.OnLineNotice = [this](TComPort&, const std::string& text) {
+        lineNotice_ = text;
+        StatusChanged();
+    };
     Bus.onNotice = [this](const std::string& text) {
         statusBar()->showMessage(QString::fromUtf8(text), 10000);
     };
@@ -134,6 +141,7 @@ TVG57Form::~TVG57Form() {
     Vg57Port.OnDeviceLost = nullptr;
     Vg57Port.OnPortOpen = nullptr;
     Bus.onNotice = nullptr;
+    Vg57Port.OnLineNotice = nullptr;
     try {
         Vg57Port.SetOpen(false);
     } catch (...) {

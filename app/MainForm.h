@@ -197,7 +197,8 @@ private:
     TMeasureCycle cycle_;
     std::string archiveFolderProblem_;
     std::string metricsProblem_;
-    QString lastArchive_; // the open-file dialog's file name, kept between uses
+    std::string lineNotice_; // what the serial link said last about its direction control
+    QString lastArchive_;    // the open-file dialog's file name, kept between uses
     std::unique_ptr<TArchiveLoadRun> load_;
     QString loadNotice_;         // what the last load read, for the status bar
     std::string loadingArchive_; // the first file of the load running now

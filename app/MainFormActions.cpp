@@ -116,6 +116,7 @@ QString TVG57Form::StatusMessage() const {
     const QString units = ChartUnitsNote(chart_);
     if (!units.isEmpty() && !chart_.LoadedView) return units;
     if (!metricsProblem_.empty()) return Text(metricsProblem_);
+    if (cycle_.Measuring() && !lineNotice_.empty()) return Text(lineNotice_);
     if (cycle_.Measuring() && !archive_.Path().empty())
         return QStringLiteral("Архив: ") + Text(archive_.Path());
     if (chart_.LoadedView) {
@@ -133,7 +134,9 @@ void TVG57Form::SetMetricsProblem(std::string text) {
 }
 
 QString TVG57Form::StatusDetail() const {
-    return cycle_.AdapterGone() ? Text(cycle_.AdapterReason()) : QString();
+    if (cycle_.AdapterGone()) return Text(cycle_.AdapterReason());
+    // While measuring, which RS-485 direction control is in force on the port.
+    return cycle_.Measuring() && Vg57Port.Open() ? Text(Vg57Port.Rs485Text()) : QString();
 }
 
 void TVG57Form::StatusChanged() {

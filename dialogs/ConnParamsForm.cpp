@@ -25,6 +25,8 @@ namespace {
 const char* const kBaudRates[] = {"1200", "4800", "9600", "19200", "38400"};
 const char* const kParities[] = {"Нет", "Нечетн", "Четн"};
 const char* const kStopBits[] = {"1", "2"};
+const char* const kRtsOnSend[] = {"высокий", "низкий", "как задано драйвером"};
+const TRtsOnSend kRtsOnSendKinds[] = {TRtsOnSend::High, TRtsOnSend::Low, TRtsOnSend::Driver};
 
 // A port number must fit the serial port object's 16-bit port number.
 bool IsPortNumber(int number) {
@@ -66,14 +68,17 @@ TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
     DevAddressList = new QComboBox(this);
     for (const char* c = kDevAddressChars; *c; ++c)
         DevAddressList->addItem(QString(QChar::fromLatin1(*c)));
-
+    RtsOnSendList = MakeList(this, kRtsOnSend);
+    RtsOnSendList->setToolTip(QStringLiteral("Уровень RTS, включающий передатчик RS-485.\n"
+                                             "Драйвер платы обычно знает его сам."));
     auto* grid = new QGridLayout;
     const std::pair<const char*, QComboBox*> rows[] = {{"Порт", PortList},
                                                        {"Скорость", BaudRateList},
                                                        {"Контроль четности", ParityList},
                                                        {"Стоп. биты", StopBitList},
-                                                       {"Адрес", DevAddressList}};
-    for (int r = 0; r < 5; ++r) {
+                                                       {"Адрес", DevAddressList},
+                                                       {"RTS при передаче", RtsOnSendList}};
+    for (int r = 0; r < 6; ++r) {
         grid->addWidget(new QLabel(QString::fromUtf8(rows[r].first), this), r, 0);
         grid->addWidget(rows[r].second, r, 1);
     }
@@ -96,9 +101,11 @@ TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
     setTabOrder(BaudRateList, ParityList);
     setTabOrder(ParityList, StopBitList);
     setTabOrder(StopBitList, DevAddressList);
+    setTabOrder(DevAddressList, RtsOnSendList);
     OkButton->setFocus();
-    // Outer size 319 x 231 with the usual frame (4-pixel borders, 23-pixel caption).
-    resize(311, 204);
+    // Outer size 319 x 258 with the usual frame (4-pixel borders, 23-pixel caption): one row more
+    // than the first dialog's 231.
+    resize(311, 231);
 }
 
 void TSetupCommForm::Fill(const std::vector<platform::PortEntry>& ports,
@@ -123,6 +130,16 @@ void TSetupCommForm::Fill(const std::vector<platform::PortEntry>& ports,
     const char* address =
         settings.DevAddress ? std::strchr(kDevAddressChars, settings.DevAddress) : nullptr;
     DevAddressList->setCurrentIndex(address ? static_cast<int>(address - kDevAddressChars) : -1);
+    RtsOnSendList->setCurrentIndex(
+        settings.RtsOnSend >= 0 && settings.RtsOnSend < RtsOnSendList->count() ? settings.RtsOnSend
+                                                                               : 2);
+}
+
+void TSetupCommForm::ShowDirection(const std::string& portName, const std::string& direction) {
+    const int i = PortList->findData(QString::fromStdString(portName));
+    if (i < 0 || direction.empty()) return;
+    PortList->setItemData(i, QString::fromStdString(direction), Qt::ToolTipRole);
+    if (i == PortList->currentIndex()) PortList->setToolTip(QString::fromStdString(direction));
 }
 
 std::string TSetupCommForm::ChosenPortName() const {
@@ -147,11 +164,13 @@ struct TPortLine {
     std::int32_t baud;
     TParity parity;
     std::uint16_t stopBits;
+    TRtsOnSend rtsOnSend;
     bool open;
 };
 
 TPortLine LineOf(const TComPort& port) {
-    return {port.ComNumber(), port.Baud(), port.Parity(), port.StopBits(), port.Open()};
+    return {port.ComNumber(), port.Baud(),      port.Parity(),
+            port.StopBits(),  port.RtsOnSend(), port.Open()};
 }
 
 // The system's words in an error, with its detail where it has one.
@@ -171,6 +190,7 @@ void RestorePort(TComPort& port, const TPortLine& line, const std::string& name,
         port.SetBaud(line.baud);
         port.SetParity(line.parity);
         port.SetStopBits(line.stopBits);
+        port.SetRtsOnSend(line.rtsOnSend);
         if (line.open) port.SetOpen(true);
     } catch (const std::exception& e) {
         throw std::runtime_error(Reason(refused) + "\nПрежний порт " + name +
@@ -192,6 +212,7 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
     QPointer<TSetupCommForm> form = new TSetupCommForm(owner);
     const auto destroy = qScopeGuard([&form] { delete form.data(); });
     form->Fill(portNames, settings);
+    form->ShowDirection("COM" + std::to_string(port.ComNumber()), port.Rs485Text());
     const int result = exec ? exec(*form) : form->exec();
     if (!form || result != QDialog::Accepted) return false;
 
@@ -202,6 +223,8 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
     const int parityIndex = form->ParityList->currentIndex();
     const int stopIndex = form->StopBitList->currentIndex();
     const int addressIndex = form->DevAddressList->currentIndex();
+    const int rtsIndex =
+        form->RtsOnSendList->currentIndex() < 0 ? 2 : form->RtsOnSendList->currentIndex();
     const int number = platform::PortNumberOf(portName);
     if (!IsPortNumber(number)) throw ENoPortChosen();
     if (baudIndex < 0 || parityIndex < 0 || stopIndex < 0)
@@ -221,6 +244,8 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
         settings.StopBits = static_cast<std::uint16_t>(std::stoi(kStopBits[stopIndex]));
         port.SetStopBits(settings.StopBits);
         settings.DevAddress = addressIndex >= 0 ? kDevAddressChars[addressIndex] : '0';
+        settings.RtsOnSend = rtsIndex;
+        port.SetRtsOnSend(kRtsOnSendKinds[rtsIndex]);
     } catch (const std::exception& refused) {
         settings = before;
         RestorePort(port, lineBefore, before.ComPort, refused);

@@ -1,6 +1,6 @@
-// The connection parameters dialog: serial port, line speed, parity, stop bits and the gauge's
-// address on the RS-485 line. It edits TSettings and the matching properties of the serial port
-// object; it never opens or closes the port.
+// The connection parameters dialog: serial port, line speed, parity, stop bits, the gauge's
+// address on the RS-485 line and the RTS level while sending. It edits TSettings and the matching
+// properties of the serial port object; it never opens or closes the port.
 #pragma once
 
 #include "PortMap.h"
@@ -34,6 +34,8 @@ public:
     // Replaces the lists' port entries and selects what the settings say. Entries whose number
     // can't be a port number are left out.
     void Fill(const std::vector<platform::PortEntry>& ports, const TSettings& settings);
+    // Puts on the entry of `portName` (the open port's) the words of its direction control.
+    void ShowDirection(const std::string& portName, const std::string& direction);
 
     // The chosen port's name ("COM3"), or empty with no entry chosen.
     std::string ChosenPortName() const;
@@ -45,6 +47,7 @@ public:
     QComboBox* ParityList;
     QComboBox* StopBitList;
     QComboBox* DevAddressList;
+    QComboBox* RtsOnSendList;
 
 protected:
     void showEvent(QShowEvent* event) override;

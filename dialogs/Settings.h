@@ -20,6 +20,9 @@ struct TSettings {
     std::uint16_t StopBits = 1;
     // The gauge's address on the RS-485 line, one of "0123456789ABCDEF".
     char DevAddress = '0';
+    // The RTS level while sending on an RS-485 adapter: 0 high, 1 low, 2 as the driver states
+    // (the positions of the dialog's list).
+    std::int32_t RtsOnSend = 2;
 
     bool operator==(const TSettings&) const = default;
 };

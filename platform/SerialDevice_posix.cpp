@@ -10,12 +10,16 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <system_error>
 #include <unistd.h>
 
-static_assert(sizeof(serial_rs485) <= sizeof(vg57::platform::Rs485Saved::raw));
+static_assert(sizeof(serial_rs485) <= sizeof(vg57::platform::Rs485Settings::raw));
+static_assert(vg57::platform::kRs485Enabled == SER_RS485_ENABLED &&
+              vg57::platform::kRs485RtsOnSend == SER_RS485_RTS_ON_SEND &&
+              vg57::platform::kRs485RtsAfterSend == SER_RS485_RTS_AFTER_SEND);
 
 namespace vg57::platform {
 
@@ -28,14 +32,25 @@ int Injected(DeviceCall call) {
     return faults ? faults->Inject(call) : 0;
 }
 
-// One device call: the injected fault, or the ioctl retried across signals; 0 or an errno.
-int Ioctl(DeviceCall call, int fd, unsigned long request, void* arg) {
-    if (int err = Injected(call)) return err;
+// The stand-in's answer to a call, or kPassOn when the device itself is to answer.
+template <typename Ask> int StandIn(Ask ask) {
+    DeviceFaults* faults = gFaults.load(std::memory_order_acquire);
+    return faults ? ask(*faults) : DeviceFaults::kPassOn;
+}
+
+// The ioctl retried across signals; 0 or an errno.
+int RawIoctl(int fd, unsigned long request, void* arg) {
     int r;
     do
         r = ioctl(fd, request, arg);
     while (r < 0 && errno == EINTR);
     return r < 0 ? errno : 0;
+}
+
+// One device call: the injected fault, or the ioctl.
+int Ioctl(DeviceCall call, int fd, unsigned long request, void* arg) {
+    if (int err = Injected(call)) return err;
+    return RawIoctl(fd, request, arg);
 }
 
 int Lock(int fd) {
@@ -113,12 +128,20 @@ int SetLineTermios(int fd, const LineTermios& t) {
 }
 
 int SetModemLine(int fd, int line, bool on) {
+    if (int err = Injected(DeviceCall::SetModemLine)) return err;
+    if (int r = StandIn([&](DeviceFaults& f) { return f.ModemLine(line, on); });
+        r != DeviceFaults::kPassOn)
+        return r;
     int bits = line;
-    return Ioctl(DeviceCall::SetModemLine, fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+    return RawIoctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
 }
 
 int GetModemLines(int fd, int& lines) {
-    return Ioctl(DeviceCall::GetModemLines, fd, TIOCMGET, &lines);
+    if (int err = Injected(DeviceCall::GetModemLines)) return err;
+    if (int r = StandIn([&](DeviceFaults& f) { return f.ModemLines(lines); });
+        r != DeviceFaults::kPassOn)
+        return r;
+    return RawIoctl(fd, TIOCMGET, &lines);
 }
 
 int GetLineCounters(int fd, LineCounters& c) {
@@ -128,40 +151,63 @@ int GetLineCounters(int fd, LineCounters& c) {
     return 0;
 }
 
-int GetRs485(int fd, Rs485Saved& saved) {
+int GetRs485(int fd, Rs485Settings& settings) {
+    settings = {};
+    if (int err = Injected(DeviceCall::GetRs485)) return err;
+    if (int r = StandIn([&](DeviceFaults& f) { return f.GetRs485(settings); });
+        r != DeviceFaults::kPassOn)
+        return r;
     serial_rs485 k{};
-    saved.valid = false;
-    if (int err = Ioctl(DeviceCall::GetRs485, fd, TIOCGRS485, &k)) return err;
-    std::memcpy(saved.raw, &k, sizeof k);
-    saved.valid = true;
+    if (int err = RawIoctl(fd, TIOCGRS485, &k)) return err;
+    std::memcpy(settings.raw, &k, sizeof k);
+    settings.flags = k.flags;
+    settings.delayBeforeMs = k.delay_rts_before_send;
+    settings.delayAfterMs = k.delay_rts_after_send;
     return 0;
 }
 
-int SetRs485(int fd, const Rs485Saved& saved) {
-    if (!saved.valid) return 0;
+int SetRs485(int fd, const Rs485Settings& settings) {
+    if (int err = Injected(DeviceCall::SetRs485)) return err;
+    if (int r = StandIn([&](DeviceFaults& f) { return f.SetRs485(settings); });
+        r != DeviceFaults::kPassOn)
+        return r;
     serial_rs485 k{};
-    std::memcpy(&k, saved.raw, sizeof k);
-    return Ioctl(DeviceCall::SetRs485, fd, TIOCSRS485, &k);
-}
-
-int EnableRs485RtsOnSend(int fd) {
-    serial_rs485 k{};
-    k.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    if (int err = Ioctl(DeviceCall::SetRs485, fd, TIOCSRS485, &k)) return err;
-    serial_rs485 back{};
-    if (int err = Ioctl(DeviceCall::GetRs485, fd, TIOCGRS485, &back)) return err;
-    return (back.flags & SER_RS485_ENABLED) ? 0 : EINVAL;
+    std::memcpy(&k, settings.raw, sizeof k);
+    k.flags = settings.flags;
+    k.delay_rts_before_send = settings.delayBeforeMs;
+    k.delay_rts_after_send = settings.delayAfterMs;
+    return RawIoctl(fd, TIOCSRS485, &k);
 }
 
 int TransmitterEmpty(int fd, bool& empty) {
+    if (int err = Injected(DeviceCall::TransmitterEmpty)) return err;
+    if (int r = StandIn([&](DeviceFaults& f) { return f.TransmitterEmpty(empty); });
+        r != DeviceFaults::kPassOn)
+        return r;
     int lsr = 0;
-    if (int err = Ioctl(DeviceCall::TransmitterEmpty, fd, TIOCSERGETLSR, &lsr)) return err;
+    if (int err = RawIoctl(fd, TIOCSERGETLSR, &lsr)) return err;
     empty = (lsr & TIOCSER_TEMT) != 0;
     return 0;
 }
 
 int DrainOutput(int fd) {
-    return Ioctl(DeviceCall::Drain, fd, TCSBRK, reinterpret_cast<void*>(1));
+    if (int err = Injected(DeviceCall::Drain)) return err;
+    if (int r = StandIn([](DeviceFaults& f) { return f.Drain(); }); r != DeviceFaults::kPassOn)
+        return r;
+    return RawIoctl(fd, TCSBRK, reinterpret_cast<void*>(1));
+}
+
+int WriteDevice(int fd, const void* bytes, std::size_t n, std::size_t& written) {
+    written = 0;
+    if (int err = Injected(DeviceCall::Write)) return err;
+    ssize_t r;
+    do
+        r = write(fd, bytes, n);
+    while (r < 0 && errno == EINTR);
+    if (r < 0) return errno;
+    written = static_cast<std::size_t>(r);
+    if (DeviceFaults* faults = gFaults.load(std::memory_order_acquire)) faults->Wrote(written);
+    return 0;
 }
 int FlushInput(int fd) {
     return Ioctl(DeviceCall::FlushInput, fd, TCFLSH, reinterpret_cast<void*>(TCIFLUSH));
@@ -173,6 +219,8 @@ int FlushOutput(int fd) {
 void SetCurrentThreadAboveNormal(bool above) {
     const auto tid = static_cast<id_t>(syscall(SYS_gettid));
     [[maybe_unused]] int ignored = setpriority(PRIO_PROCESS, tid, above ? -1 : 0);
+    // 0 puts back the default slack of the process.
+    prctl(PR_SET_TIMERSLACK, above ? 5000UL : 0UL, 0UL, 0UL, 0UL);
 }
 
 std::string OsErrorText(int err) {

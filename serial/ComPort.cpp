@@ -80,6 +80,13 @@ void TComPort::DoOpen() {
     dispatcher_ = std::make_unique<TSerialDispatcher>();
     device_ = DevicePath();
     const std::string label = PortLabel();
+    // Set before the open: the direction control may have something to say at once.
+    dispatcher_->SetNoticeCallback(
+        [alive = std::weak_ptr<TComPort*>(alive_), label](const std::string& text) {
+            PostToPort(alive, [text = label + ": " + text](TComPort& port) {
+                if (port.OnLineNotice) port.OnLineNotice(port, text);
+            });
+        });
     try {
         int code = ecBadId;
         if (!device_.empty()) {
@@ -210,6 +217,7 @@ bool TComPort::RequireOpenForChange() {
 
 void TComPort::SetComNumber(std::uint16_t v) {
     if (v == comNumber_) return;
+    lastRs485Text_.clear();
     if (RequireOpenForChange()) {
         DoClose();
         comNumber_ = v;
@@ -312,7 +320,8 @@ void TComPort::ApplySoftwareHandshake() {
 
 void TComPort::ApplyRS485() {
     if (!RequireOpenForChange()) return;
-    CheckSerial(dispatcher_->SetRS485(rs485_), PortLabel());
+    CheckSerial(dispatcher_->SetRS485(rs485_, rtsOnSend_), PortLabel());
+    lastRs485Text_ = DescribeRs485(dispatcher_->Rs485State());
     if (rs485_) {
         // Applying the handshake again hands RTS to the direction control.
         CheckSerial(dispatcher_->SetHandshake(bufferFull_, bufferResume_,
@@ -356,6 +365,15 @@ void TComPort::SetBufferFull(std::uint16_t v) {
 
 void TComPort::SetBufferResume(std::uint16_t v) {
     if (Changed(bufferResume_, v)) ApplyHandshake();
+}
+
+void TComPort::SetRtsOnSend(TRtsOnSend v) {
+    if (Changed(rtsOnSend_, v) && rs485_) ApplyRS485();
+}
+
+std::string TComPort::Rs485Text() const {
+    if (dispatcher_ && state_ == TOpenState::open) return DescribeRs485(dispatcher_->Rs485State());
+    return lastRs485Text_.empty() ? std::string() : "при последнем открытии: " + lastRs485Text_;
 }
 
 void TComPort::SetRS485Mode(bool v) {

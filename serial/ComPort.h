@@ -79,6 +79,12 @@ public:
     void SetBufferResume(std::uint16_t v);
     bool RS485Mode() const { return rs485_; }
     void SetRS485Mode(bool v);
+    // The RTS level while sending in RS-485 mode; applied at once while open.
+    TRtsOnSend RtsOnSend() const { return rtsOnSend_; }
+    void SetRtsOnSend(TRtsOnSend v);
+    // Which RS-485 direction control is in force, in words; while closed, which one was at the
+    // last open of this port number (empty if none).
+    std::string Rs485Text() const;
     // The traffic trace and log are not part of this system: the settings are kept, no more.
     TTraceLogState Tracing() const { return tracing_; }
     void SetTracing(TTraceLogState v) { tracing_ = v; }
@@ -99,6 +105,9 @@ public:
     // Raised once on the user-interface thread when the device is lost (a pulled adapter): the
     // port stays open but carries nothing until it is closed and opened again.
     TNotifyEvent OnDeviceLost;
+    // Raised on the user-interface thread with what the link says once per open beside its
+    // errors (direction control that can't work as it should), the port named in the text.
+    std::function<void(TComPort& sender, const std::string& text)> OnLineNotice;
 
     // ---- operations ----
     // Hands the text to the dispatcher and returns at once; opens the port first when closed
@@ -158,6 +167,8 @@ private:
     char xonChar_ = 17, xoffChar_ = 19;
     std::uint16_t bufferFull_ = 0, bufferResume_ = 0;
     bool rs485_ = false;
+    TRtsOnSend rtsOnSend_ = TRtsOnSend::Driver;
+    std::string lastRs485Text_; // the direction control at the last open, while the number stays
     TTraceLogState tracing_ = tlOff, logging_ = tlOff;
     std::uint32_t traceSize_ = 10000, logSize_ = 10000;
 

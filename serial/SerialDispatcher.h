@@ -4,6 +4,7 @@
 
 #include "BaseDispatcher.h"
 #include "EventFd.h"
+#include "Rs485Direction.h"
 #include "SerialDevice.h"
 #include "TermiosRules.h"
 
@@ -25,12 +26,14 @@ enum THWFlowOption : std::uint32_t {
 };
 enum TSWFlowOptions : int { swfNone, swfReceive, swfTransmit, swfBoth };
 
-// How RTS follows transmission while RS-485 mode is on.
-enum class TRs485Direction {
-    Off,        // RS-485 mode off
-    Driver,     // the driver raises RTS while it sends (TIOCSRS485)
-    UserToggle, // we raise RTS, write, wait for the transmitter to empty, drop RTS
-    None,       // no modem control at all (pseudo-terminal, self-switching adapter): plain writes
+// What the link says once per open, beside its errors: direction control that can't work as
+// it should. The text names the system's reason where there is one.
+enum class TLineNotice : unsigned {
+    RtsToSend = 1u << 0,    // switching RTS for sending failed
+    RtsToReceive = 1u << 1, // switching it back failed
+    Drain = 1u << 2,        // waiting for the driver's queue to drain failed
+    NoEmptyReport = 1u << 3,
+    NotEmptyInTime = 1u << 4,
 };
 
 class TReadThread;
@@ -61,7 +64,8 @@ public:
     // 0 done, 1 when the line is driven by the driver (or by RS-485 direction) and left alone.
     int SetDTRLine(bool on);
     int SetRTSLine(bool on);
-    int SetRS485(bool on);
+    // RS-485 direction control on or off; with it on, the RTS level while sending as chosen.
+    int SetRS485(bool on, TRtsOnSend rtsOnSend = TRtsOnSend::Driver);
     int SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize);
 
     bool DtrAuto() const;
@@ -70,6 +74,9 @@ public:
     bool RtsState() const;
     bool RS485Mode() const;
     TRs485Direction Rs485Direction() const;
+    TRs485State Rs485State() const;
+    // Called on the thread that noticed, once per kind and open, with the notice's text.
+    void SetNoticeCallback(std::function<void(const std::string&)> cb);
     std::uint32_t LastAppliedRate() const;
     platform::LineTermios LineSettings() const;
     // Attribute writes made to the device since the open (to prove that unchanged settings
@@ -94,6 +101,10 @@ private:
     void StopThreads();
     void ReleaseDevice();
     void AckFlush();
+    void ChooseDirection(int fd); // under lock_
+    void Notice(TLineNotice kind, int err);
+    // Switches RTS to its sending (or receiving) level for the user-space direction control.
+    void SwitchRts(int fd, bool sending);
 
     std::atomic<int> fd_{-1};
     std::string name_;
@@ -104,8 +115,9 @@ private:
     bool dtrState_ = true, rtsState_ = true;
     bool dtrAuto_ = false, rtsAuto_ = false;
     bool rs485_ = false;
-    TRs485Direction direction_ = TRs485Direction::Off;
-    platform::Rs485Saved savedRs485_;
+    TRtsOnSend rtsOnSend_ = TRtsOnSend::Driver;
+    TRs485State rs485State_;
+    platform::Rs485Settings savedRs485_;
     bool savedRs485Taken_ = false;
     std::uint32_t lastRate_ = 115200;
     std::uint32_t inSize_ = 4096, outSize_ = 4096;
@@ -115,6 +127,10 @@ private:
 
     std::atomic<bool> writerAboveNormal_{false};
     std::atomic<bool> userToggle_{false};
+    std::atomic<bool> rtsHighWhileSending_{true};
+    std::atomic<std::int64_t> charNs_{0};  // one character's time on the line at the last rate
+    std::atomic<bool> lsrRefused_{false};  // the driver can't tell an empty transmitter
+    std::atomic<unsigned> noticesSaid_{0}; // TLineNotice bits said since the open
     std::atomic<bool> modemUnsupported_{false};
     std::atomic<bool> countersUnsupported_{false};
     std::atomic<bool> stopping_{false};
@@ -126,6 +142,8 @@ private:
     std::uint64_t flushAcks_ = 0;
 
     platform::LineCounters baseCounters_; // guarded by lock_
+    std::mutex noticeLock_;
+    std::function<void(const std::string&)> noticeCallback_; // guarded by noticeLock_
 };
 
 } // namespace vg57

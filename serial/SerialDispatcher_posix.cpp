@@ -89,10 +89,11 @@ int TSerialDispatcher::SetUpDevice(int fd, std::uint32_t rate, int parity, int d
     {
         std::lock_guard lock(lock_);
         line_ = line;
+        charNs_.store(TransmitNs(1, BitsPerCharacter(line), platform::RateOf(line)));
         inSize_ = inSize;
         outSize_ = outSize;
         rs485_ = false;
-        direction_ = TRs485Direction::Off;
+        rs485State_ = {};
         savedRs485Taken_ = false;
         dtrState_ = (lineOptions & loDTR) != 0;
         rtsState_ = (lineOptions & loRTS) != 0;
@@ -104,6 +105,8 @@ int TSerialDispatcher::SetUpDevice(int fd, std::uint32_t rate, int parity, int d
     lineErrors_.store(0);
     modemStatus_.store(0);
     userToggle_.store(false);
+    lsrRefused_.store(false);
+    noticesSaid_.store(0);
     modemUnsupported_.store(false);
     countersUnsupported_.store(false);
     if (!DtrAuto())
@@ -208,6 +211,7 @@ int TSerialDispatcher::WriteLine(const platform::LineTermios& t) {
     if (int err = platform::SetLineTermios(fd, t)) return OsErrorCode(err);
     lineWrites_.fetch_add(1);
     line_ = t;
+    charNs_.store(TransmitNs(1, BitsPerCharacter(t), platform::RateOf(t)));
     return 0;
 }
 
@@ -311,31 +315,93 @@ int TSerialDispatcher::SetRTSLine(bool on) {
     return 0;
 }
 
-int TSerialDispatcher::SetRS485(bool on) {
+int TSerialDispatcher::SetRS485(bool on, TRtsOnSend rtsOnSend) {
     const int fd = fd_.load();
     if (fd < 0) return ecCommNotOpen;
     std::lock_guard lock(lock_);
-    if (on == rs485_) return 0;
+    if (on == rs485_ && (!on || rtsOnSend == rtsOnSend_)) return 0;
     rs485_ = on;
+    rtsOnSend_ = rtsOnSend;
     writerAboveNormal_.store(on);
     if (on) {
         if (!savedRs485Taken_) savedRs485Taken_ = platform::GetRs485(fd, savedRs485_) == 0;
-        int lines = 0;
-        if (platform::EnableRs485RtsOnSend(fd) == 0) {
-            direction_ = TRs485Direction::Driver;
-        } else if (platform::GetModemLines(fd, lines) == 0) {
-            direction_ = TRs485Direction::UserToggle;
-            platform::SetModemLine(fd, platform::kLineRts, false); // receive until we send
-        } else {
-            direction_ = TRs485Direction::None;
-        }
+        ChooseDirection(fd);
     } else {
         if (savedRs485Taken_) platform::SetRs485(fd, savedRs485_);
-        direction_ = TRs485Direction::Off;
+        rs485State_ = {};
     }
-    userToggle_.store(direction_ == TRs485Direction::UserToggle);
+    userToggle_.store(rs485State_.direction == TRs485Direction::UserToggle);
     rtsAuto_ = on || (hwOptions_ & hwfUseRTS) != 0;
     return 0;
+}
+
+void TSerialDispatcher::ChooseDirection(int fd) {
+    const platform::Rs485Settings* held = savedRs485Taken_ ? &savedRs485_ : nullptr;
+    if (held) {
+        platform::Rs485Settings back;
+        const bool set = platform::SetRs485(fd, Rs485Request(*held, rtsOnSend_)) == 0;
+        // A driver that refuses any change yet switches already (enabled at boot) keeps doing so.
+        if (set ? platform::GetRs485(fd, back) == 0 : true) {
+            const platform::Rs485Settings& now = set ? back : *held;
+            if (now.flags & platform::kRs485Enabled) {
+                rs485State_ = {TRs485Direction::Driver,
+                               (now.flags & platform::kRs485RtsOnSend) != 0, now.delayBeforeMs,
+                               now.delayAfterMs};
+                return;
+            }
+        }
+    }
+    int lines = 0;
+    if (platform::GetModemLines(fd, lines) != 0) {
+        rs485State_ = {TRs485Direction::None, true, 0, 0};
+        return;
+    }
+    const bool high = RtsHighWhileSending(held, rtsOnSend_);
+    rs485State_ = {TRs485Direction::UserToggle, high, 0, 0};
+    rtsHighWhileSending_.store(high);
+    SwitchRts(fd, false); // receive until we send
+}
+
+void TSerialDispatcher::SwitchRts(int fd, bool sending) {
+    const bool assert = sending == rtsHighWhileSending_.load();
+    if (int err = platform::SetModemLine(fd, platform::kLineRts, assert))
+        Notice(sending ? TLineNotice::RtsToSend : TLineNotice::RtsToReceive, err);
+}
+
+void TSerialDispatcher::SetNoticeCallback(std::function<void(const std::string&)> cb) {
+    std::lock_guard lock(noticeLock_);
+    noticeCallback_ = std::move(cb);
+}
+
+void TSerialDispatcher::Notice(TLineNotice kind, int err) {
+    const auto bit = static_cast<unsigned>(kind);
+    if (noticesSaid_.fetch_or(bit) & bit) return;
+    const std::string os = err ? " (" + platform::OsErrorText(err) + ")" : std::string();
+    std::string text;
+    switch (kind) {
+    case TLineNotice::RtsToSend:
+        text = "не удалось переключить RTS на передачу" + os;
+        break;
+    case TLineNotice::RtsToReceive:
+        text = "не удалось переключить RTS на приём" + os;
+        break;
+    case TLineNotice::Drain:
+        text = "ожидание конца передачи (tcdrain) не удалось" + os;
+        break;
+    case TLineNotice::NoEmptyReport:
+        text = "драйвер не сообщает, что передатчик пуст" + os +
+               ": RTS снимается по расчётному времени передачи";
+        break;
+    case TLineNotice::NotEmptyInTime:
+        text = "передатчик не опустел за расчётное время передачи: RTS снят по истечении срока";
+        break;
+    }
+    std::function<void(const std::string&)> cb;
+    {
+        std::lock_guard lock(noticeLock_);
+        cb = noticeCallback_;
+    }
+    if (cb) cb(text);
 }
 
 int TSerialDispatcher::SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize) {
@@ -403,7 +469,11 @@ bool TSerialDispatcher::RS485Mode() const {
 }
 TRs485Direction TSerialDispatcher::Rs485Direction() const {
     std::lock_guard lock(lock_);
-    return direction_;
+    return rs485State_.direction;
+}
+TRs485State TSerialDispatcher::Rs485State() const {
+    std::lock_guard lock(lock_);
+    return rs485State_;
 }
 std::uint32_t TSerialDispatcher::LastAppliedRate() const {
     std::lock_guard lock(lock_);

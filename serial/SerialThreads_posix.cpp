@@ -9,6 +9,7 @@
 
 #include "MonotonicClock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <string>
@@ -128,39 +129,101 @@ private:
     // 0 when written or abandoned by a flush, 1 when stopped, a negative code on a device error.
     int WriteBlock(int fd, const std::vector<std::uint8_t>& block) {
         const bool toggle = d_.userToggle_.load();
-        if (toggle) platform::SetModemLine(fd, platform::kLineRts, true);
+        if (toggle) d_.SwitchRts(fd, true);
+        // The computed end of the last stop bit: each chunk starts once the line is free.
+        const std::int64_t charNs = d_.charNs_.load();
+        std::int64_t endNs = 0;
         std::size_t off = 0;
+        bool abandoned = false;
+        int result = 0;
         while (off < block.size()) {
-            const ssize_t n = write(fd, block.data() + off, block.size() - off);
-            if (n > 0) {
-                off += static_cast<std::size_t>(n);
+            std::size_t n = 0;
+            const int err = platform::WriteDevice(fd, block.data() + off, block.size() - off, n);
+            if (err == 0 && n > 0) {
+                off += n;
+                endNs = std::max(endNs, platform::MonotonicNs()) +
+                        static_cast<std::int64_t>(n) * charNs;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == EBADF) return 1;
-            if (n < 0 && errno != EAGAIN) return Lost(errno, "write");
+            if (err == EBADF) return 1;
+            if (err != 0 && err != EAGAIN) {
+                result = Lost(err, "write");
+                break;
+            }
             pollfd fds[3] = {{fd, POLLOUT, 0},
                              {d_.flushEvent_.Fd(), POLLIN, 0},
                              {d_.stopEvent_.Fd(), POLLIN, 0}};
             const int r = PollAll(fds, 3, -1);
-            if (r < 0) return Lost(-r, "poll");
-            if (fds[2].revents) return 1;
-            if (fds[1].revents && d_.flushEvent_.Consume()) {
-                d_.AckFlush(); // the rest of the block is abandoned
+            if (r < 0) {
+                result = Lost(-r, "poll");
                 break;
             }
-            if (fds[0].revents & (POLLHUP | POLLERR)) return Lost(EIO, "hang-up");
+            if (fds[2].revents) {
+                result = 1;
+                break;
+            }
+            if (fds[1].revents && d_.flushEvent_.Consume()) {
+                d_.AckFlush(); // the rest of the block is abandoned
+                abandoned = true;
+                break;
+            }
+            if (fds[0].revents & (POLLHUP | POLLERR)) {
+                result = Lost(EIO, "hang-up");
+                break;
+            }
         }
         if (toggle) {
-            // Hold RTS until the last stop bit has left the shift register.
-            platform::DrainOutput(fd);
-            bool empty = false;
-            for (int i = 0; i < 200 && platform::TransmitterEmpty(fd, empty) == 0 && !empty; ++i)
-                usleep(100);
-            platform::SetModemLine(fd, platform::kLineRts, false);
+            if (off > 0 && !abandoned && result == 0)
+                HoldUntilSent(fd, endNs, static_cast<std::int64_t>(off) * charNs);
+            d_.SwitchRts(fd, false);
         }
-        return 0;
+        return result;
     }
+
+    // Holds RTS until the last stop bit has left, as well as the driver can tell: the
+    // transmitter-empty bit looked at from the write on, in sleeps that shrink as the computed end
+    // nears, and bounded by it. An "empty" before the driver ever said "busy" may be older than
+    // our write (an adapter's last status): it counts only from the computed end on. Where the
+    // driver can't tell, no sooner than the computed end nor than its drain. A stop or a flush
+    // ends the wait at once.
+    void HoldUntilSent(int fd, std::int64_t endNs, std::int64_t spanNs) {
+        if (!d_.lsrRefused_.load()) {
+            const std::int64_t deadline = endNs + HoldMarginNs(spanNs);
+            bool sawBusy = false;
+            for (;;) {
+                bool empty = false;
+                if (int err = platform::TransmitterEmpty(fd, empty)) {
+                    d_.lsrRefused_.store(true);
+                    d_.Notice(TLineNotice::NoEmptyReport, err);
+                    break;
+                }
+                const std::int64_t now = platform::MonotonicNs();
+                if (empty && (sawBusy || now >= endNs)) return;
+                sawBusy = sawBusy || !empty;
+                if (now >= deadline) {
+                    d_.Notice(TLineNotice::NotEmptyInTime, 0);
+                    return;
+                }
+                if (!Nap(std::min(PollStepNs(endNs - now), deadline - now))) return;
+            }
+        }
+        if (int err = platform::DrainOutput(fd)) d_.Notice(TLineNotice::Drain, err);
+        const std::int64_t rest = endNs - platform::MonotonicNs();
+        if (rest > 0) Nap(rest);
+    }
+
+    // Sleeps ns without spinning; false when a stop or a flush came meanwhile (left for the loop).
+    bool Nap(std::int64_t ns) {
+        pollfd fds[2] = {{d_.flushEvent_.Fd(), POLLIN, 0}, {d_.stopEvent_.Fd(), POLLIN, 0}};
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+        int r;
+        do
+            r = ppoll(fds, 2, &wait, nullptr);
+        while (r < 0 && errno == EINTR);
+        return r == 0;
+    }
+
     int Lost(int err, const char* what) {
         d_.RecordDeviceLoss(ecDeviceWrite, err, std::string("Device write error (") + what + ")");
         return ecDeviceWrite;

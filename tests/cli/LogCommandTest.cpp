@@ -112,6 +112,7 @@ TEST(LogCommand, whatIsWrongDecidesTheExitCode) {
         {{"log", "--port", "COM3", "--stop-bits", "3"}, 2},
         {{"log", "--port", "COM3", "--address", "G"}, 2},
         {{"log", "--port", "COM3", "--interval", "0.005"}, 2},
+        {{"log", "--port", "COM3", "--rts-on-send", "up"}, 2, "--rts-on-send"},
         {{"log", "--port", "COM3", "--interval", "0,5"}, 2},
         {{"log", "--port", "COM3", "--metrics", "9101"}, 2},
         {{"log", "--port", "COM3", "--metrics-label", "system=a"}, 2},
@@ -153,11 +154,15 @@ TEST(LogCommand, aStopSignalEndsAWaitWithinASecondAndTheArchiveIsWhole) {
         SimProcess sim({"--com", "3"});
         TempDir archive;
         if (!row.afterReadings) sim.Command(row.fault);
-        CliProcess cli({"log", "--port", "COM3", "--interval", "0.05", "--archive-dir",
-                        QString::fromStdString(archive.Path())},
+        CliProcess cli({"log", "--port", "COM3", "--interval", "0.05", "--rts-on-send", "low",
+                        "--archive-dir", QString::fromStdString(archive.Path())},
                        sim.ConfigHome());
         if (row.afterReadings) {
             ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
+            // The start line tells which direction control is in force (none on a pty).
+            EXPECT_NE(cli.Stderr().find("; направление RS-485 не переключается"),
+                      std::string::npos)
+                << cli.Stderr();
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             sim.Command(row.fault);
         }

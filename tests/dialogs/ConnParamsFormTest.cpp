@@ -67,6 +67,9 @@ TEST(ConnectionDialog, listsAndSelectionFollowTheSettings) {
         EXPECT_EQ(Entries(d.ParityList), QStringList({"Нет", "Нечетн", "Четн"}));
         EXPECT_EQ(Entries(d.StopBitList), QStringList({"1", "2"}));
         EXPECT_EQ(Entries(d.DevAddressList).join(""), "0123456789ABCDEF");
+        EXPECT_EQ(Entries(d.RtsOnSendList),
+                  QStringList({"высокий", "низкий", "как задано драйвером"}));
+        EXPECT_EQ(d.RtsOnSendList->currentText(), "как задано драйвером");
         EXPECT_FALSE(d.PortList->isEditable());
         return int(QDialog::Rejected);
     });
@@ -101,13 +104,14 @@ TEST(ConnectionDialog, numbersAboveTheLastPortNumberAreNotPorts) {
 
 TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
     struct Row {
-        int portIndex, baud, parity, stop, address;
+        int portIndex, baud, parity, stop, address, rts;
         TSettings expected;
         TParity portParity;
+        TRtsOnSend portRts;
     };
     const Row rows[] = {
-        {1, 4, 2, 1, 10, {"COM4", 38400, 2, 2, 'A'}, pEven},
-        {0, 0, 0, 0, 15, {"COM1", 1200, 0, 1, 'F'}, pNone},
+        {1, 4, 2, 1, 10, 1, {"COM4", 38400, 2, 2, 'A', 1}, pEven, TRtsOnSend::Low},
+        {0, 0, 0, 0, 15, 0, {"COM1", 1200, 0, 1, 'F', 0}, pNone, TRtsOnSend::High},
     };
     for (const Row& r : rows) {
         Fixture f{1, 4};
@@ -117,6 +121,7 @@ TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
             d.ParityList->setCurrentIndex(r.parity);
             d.StopBitList->setCurrentIndex(r.stop);
             d.DevAddressList->setCurrentIndex(r.address);
+            d.RtsOnSendList->setCurrentIndex(r.rts);
             return int(QDialog::Accepted);
         });
         EXPECT_TRUE(ok);
@@ -125,6 +130,7 @@ TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
         EXPECT_EQ(f.port.Baud(), r.expected.BaudRate);
         EXPECT_EQ(f.port.Parity(), r.portParity);
         EXPECT_EQ(f.port.StopBits(), r.expected.StopBits);
+        EXPECT_EQ(f.port.RtsOnSend(), r.portRts);
     }
 }
 
@@ -153,6 +159,7 @@ TEST(ConnectionDialog, aRefusedOkLeavesEverythingAsItWasWithTheOldPortOpenAgain)
         f.map.Link(3, pty.SlavePath());
         f.settings.ComPort = "COM3";
         f.port.SetComNumber(3);
+        f.port.SetRS485Mode(true);
         f.port.SetOpen(true);
         const TSettings before = f.settings;
         const TParity parity = f.port.Parity();
@@ -165,6 +172,11 @@ TEST(ConnectionDialog, aRefusedOkLeavesEverythingAsItWasWithTheOldPortOpenAgain)
                 d.ParityList->setCurrentIndex(2);
                 d.StopBitList->setCurrentIndex(1);
                 d.DevAddressList->setCurrentIndex(10);
+                d.RtsOnSendList->setCurrentIndex(0);
+                // The open port tells which direction control is in force.
+                const int com3 = d.PortList->findData(QStringLiteral("COM3"));
+                EXPECT_NE(d.PortList->itemData(com3, Qt::ToolTipRole).toString().indexOf("RTS"),
+                          -1);
                 if (oldPortGone) f.map.Link(3, "/dev/null");
                 return int(QDialog::Accepted);
             });
@@ -177,11 +189,30 @@ TEST(ConnectionDialog, aRefusedOkLeavesEverythingAsItWasWithTheOldPortOpenAgain)
         EXPECT_EQ(f.port.Baud(), 19200);
         EXPECT_EQ(f.port.Parity(), parity);
         EXPECT_EQ(f.port.StopBits(), 1);
+        EXPECT_EQ(f.port.RtsOnSend(), TRtsOnSend::Driver);
         EXPECT_EQ(f.port.Open(), !oldPortGone);
         EXPECT_EQ(error.find("Прежний порт COM3 открыть снова не удалось") != std::string::npos,
                   oldPortGone)
             << error;
     }
+}
+
+// Measuring keeps the dialog shut: after Stop it still tells how the port was last driven.
+TEST(ConnectionDialog, theClosedPortTellsItsDirectionControlAtTheLastOpen) {
+    Fixture f{};
+    vg57::test::PtyPair pty;
+    f.map.Link(3, pty.SlavePath());
+    f.port.SetComNumber(3);
+    f.port.SetRS485Mode(true);
+    f.port.SetOpen(true);
+    f.port.SetOpen(false);
+    f.Run([](TSetupCommForm& d) {
+        EXPECT_EQ(d.PortList->toolTip().toStdString(),
+                  "при последнем открытии: направление RS-485 не переключается: у порта нет "
+                  "линии RTS");
+        return int(QDialog::Rejected);
+    });
+    EXPECT_TRUE(f.ran);
 }
 
 TEST(ConnectionDialog, aPortPluggedInSinceTheLastOpeningIsOffered) {
@@ -223,7 +254,7 @@ TEST(ConnectionDialog, keyboardFocusStartsOnOkEnterConfirmsEscapeCancels) {
         EXPECT_EQ(ok, expected);
         EXPECT_TRUE(seen.isNull()) << "the dialog is destroyed";
         if (expected) {
-            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A'}));
+            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A', 2}));
             EXPECT_EQ(f.port.Parity(), pEven);
         } else {
             EXPECT_EQ(f.settings, TSettings{});

@@ -88,6 +88,13 @@ bool ReadOptions(const QCommandLineParser& p, TLogOptions& o, std::string& reaso
                 o.addresses.push_back(a[0]);
             }
     }
+    if (p.isSet("rts-on-send")) {
+        const QStringList kinds = {"driver", "high", "low"};
+        const qsizetype kind = kinds.indexOf(p.value("rts-on-send"));
+        if (kind < 0) return reason = "--rts-on-send: high, low или driver", false;
+        const TRtsOnSend levels[] = {TRtsOnSend::Driver, TRtsOnSend::High, TRtsOnSend::Low};
+        o.rtsOnSend = levels[kind];
+    }
     if (p.isSet("interval")) {
         // QString reads numbers with '.', whatever the regional settings say.
         const double seconds = p.value("interval").toDouble(&ok);
@@ -152,7 +159,9 @@ int RunLogCommand(const QStringList& args) {
         {"baud", "Скорость, бит/с (9600).", "BAUD"},
         {"parity", "Чётность: none, odd, even, mark, space (odd).", "PARITY"},
         {"stop-bits", "Стоповые биты: 1 или 2 (1).", "N"},
-        {"address", "Адрес прибора, 0...F (0); несколько приборов на линии: 1,2,5.", "C[,C...]"},
+        {"rts-on-send",
+         "Уровень RTS при передаче по RS-485: high, low или driver (как задано драйвером).",
+         "LEVEL"},
         {"interval", "Интервал опроса, с, от 0.01 (0.5).", "SECONDS"},
         {"archive-dir", "Папка архива (как у окна: ~/Documents/VG-57).", "DIR"},
         {"metrics", "Отдавать метрики Prometheus по адресу ХОСТ:ПОРТ.", "HOST:PORT"},

@@ -123,6 +123,8 @@ TLogSession::TLogSession(const TLogOptions& options, std::function<void(const st
     port_.SetBaud(options.baud);
     port_.SetParity(options.parity);
     port_.SetStopBits(options.stopBits);
+    port_.SetRtsOnSend(options.rtsOnSend);
+    port_.OnLineNotice = [this](TComPort&, const std::string& text) { say_(text); };
     bus_.onNotice = [this](const std::string& text) { say_(text); };
     const bool several = options.addresses.size() > 1;
     for (char address : options.addresses)
@@ -166,6 +168,7 @@ TLogSession::~TLogSession() {
     // Closing the port handles events: nothing it may call back may reach us half-destroyed.
     port_.OnDeviceLost = nullptr;
     port_.OnPortOpen = nullptr;
+    port_.OnLineNotice = nullptr;
     bus_.onNotice = nullptr;
     try {
         port_.SetOpen(false);
@@ -287,7 +290,8 @@ bool TLogSession::Start(std::string& reason) {
     for (auto& g : gauges_)
         addresses += (addresses.empty() ? "" : ", ") + std::string(1, g->Address());
     say_("измерение начато: порт " + PortText() + (gauges_.size() > 1 ? ", адреса " : ", адрес ") +
-         addresses + ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir));
+         addresses + ", архив в " + (options_.archiveDir.empty() ? "." : options_.archiveDir) +
+         "; " + port_.Rs485Text());
     return true;
 }
 

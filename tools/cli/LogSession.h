@@ -29,6 +29,7 @@ struct TLogOptions {
     TParity parity = pOdd;
     std::uint16_t stopBits = 1;
     std::vector<char> addresses = {'0'}; // the gauges on the line, polled in this order
+    TRtsOnSend rtsOnSend = TRtsOnSend::Driver;
     int intervalMs = 500;
     std::string archiveDir;
 };
