@@ -74,14 +74,14 @@ bool WriteCursor(const std::string& archivePath, const TPushCursor& cursor, std:
     char text[160];
     const int size = std::snprintf(
         text, sizeof text, "%llu %lld %lld %lld %lld %d\n",
-        static_cast<unsigned long long>(cursor.offset), static_cast<long long>(cursor.time.dayOffset),
-        static_cast<long long>(cursor.time.baseDay),
+        static_cast<unsigned long long>(cursor.offset),
+        static_cast<long long>(cursor.time.dayOffset), static_cast<long long>(cursor.time.baseDay),
         static_cast<long long>(cursor.time.previousLocalMs),
         static_cast<long long>(cursor.time.previousInstantMs), cursor.time.havePrevious ? 1 : 0);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return problem = Problem("Не удаётся записать курсор", temporary, errno), false;
-    const bool written = ::write(fd, text, static_cast<std::size_t>(size)) == size &&
-                         ::fdatasync(fd) == 0;
+    const bool written =
+        ::write(fd, text, static_cast<std::size_t>(size)) == size && ::fdatasync(fd) == 0;
     const int err = errno;
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {

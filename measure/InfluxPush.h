@@ -17,10 +17,10 @@
 namespace vg57 {
 
 struct TInfluxPushCounts {
-    std::uint64_t written = 0;  // points acknowledged
-    std::uint64_t refused = 0;  // points in batches the server refused as malformed
-    std::uint64_t skipped = 0;  // archive lines that are no reading
-    bool gaveUp = false;        // a backfill stopped after repeated failures
+    std::uint64_t written = 0; // points acknowledged
+    std::uint64_t refused = 0; // points in batches the server refused as malformed
+    std::uint64_t skipped = 0; // archive lines that are no reading
+    bool gaveUp = false;       // a backfill stopped after repeated failures
 };
 
 class TInfluxPush {

@@ -12,7 +12,8 @@ bool ParseInfluxTarget(const std::string& url, const std::map<std::string, std::
     const bool known = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
     if (!known || path == std::string::npos || path == scheme + 3) {
         reason = "--influx: expected http://HOST:PORT/write?db=NAME or "
-                 "http://HOST:PORT/api/v2/write?org=ORG&bucket=BUCKET, got \"" + url + "\"";
+                 "http://HOST:PORT/api/v2/write?org=ORG&bucket=BUCKET, got \"" +
+                 url + "\"";
         return false;
     }
     target.origin = url.substr(0, path);

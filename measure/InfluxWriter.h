@@ -15,7 +15,7 @@ class Client;
 namespace vg57 {
 
 struct TInfluxTarget {
-    std::string origin;      // "http://host:port"
+    std::string origin;       // "http://host:port"
     std::string pathAndQuery; // "/write?db=lab"
     std::string user, password, token;
 };

@@ -47,7 +47,8 @@ void TMqttFeed::Reading(double time, double pressure, const std::string& unitCod
         instants_.InstantOfLocal(LocalMsOfDateTime(time), previousInstant_, havePrevious_);
     previousInstant_ = instant;
     havePrevious_ = true;
-    isoTime_ = QDateTime::fromMSecsSinceEpoch(instant, zone_).toString(Qt::ISODateWithMs).toStdString();
+    isoTime_ =
+        QDateTime::fromMSecsSinceEpoch(instant, zone_).toString(Qt::ISODateWithMs).toStdString();
     pressure_ = pressure;
     unitCode_ = unitCode;
     steadySeconds_ = SteadySecondsNow();

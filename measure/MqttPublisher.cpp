@@ -96,7 +96,8 @@ bool TMqttPublisher::Start(std::string& reason) {
     mosquitto_connect_async(client_, options_.host.c_str(), options_.port,
                             options_.keepAliveSeconds);
     const int rc = mosquitto_loop_start(client_);
-    if (rc != MOSQ_ERR_SUCCESS) return reason = std::string("MQTT: ") + mosquitto_strerror(rc), false;
+    if (rc != MOSQ_ERR_SUCCESS)
+        return reason = std::string("MQTT: ") + mosquitto_strerror(rc), false;
     return true;
 }
 
@@ -133,10 +134,11 @@ std::string TMqttPublisher::DiscoveryConfig() const {
            id + "\",\"state_topic\":\"" + StateTopic() +
            "\",\"value_template\":\"{{ value_json.pascals }}\",\"device_class\":\"pressure\","
            "\"unit_of_measurement\":\"Pa\",\"state_class\":\"measurement\","
-           "\"availability_topic\":\"" + StatusTopic() +
+           "\"availability_topic\":\"" +
+           StatusTopic() +
            "\",\"payload_available\":\"online\",\"payload_not_available\":\"offline\","
-           "\"device\":{\"identifiers\":[\"" + id + "\"],\"name\":\"" + name +
-           "\",\"model\":\"VG-57\"}}";
+           "\"device\":{\"identifiers\":[\"" +
+           id + "\"],\"name\":\"" + name + "\",\"model\":\"VG-57\"}}";
 }
 
 } // namespace vg57

@@ -18,7 +18,7 @@ struct TMqttOptions {
     std::string host;
     int port = 1883;
     int keepAliveSeconds = 30;
-    std::string system;   // the topic's <system>
+    std::string system; // the topic's <system>
     char address = '0';
     bool discovery = false;
     // From the auth file: user, password, cafile, capath, certfile, keyfile.

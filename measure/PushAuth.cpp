@@ -31,8 +31,8 @@ bool ReadAuthFile(const std::string& path, const std::vector<std::string>& allow
             std::string keys;
             for (const std::string& k : allowed)
                 keys += (keys.empty() ? "" : ", ") + k;
-            reason = path + ":" + std::to_string(number) + ": expected KEY = VALUE with one of " +
-                     keys;
+            reason =
+                path + ":" + std::to_string(number) + ": expected KEY = VALUE with one of " + keys;
             return false;
         }
         values[key] = Trimmed(line.substr(eq + 1));

@@ -43,8 +43,8 @@ std::int64_t TFileInstants::Instant(const TArchiveTime& time) {
     // only when that puts the line at most an hour before the previous one, after a day was
     // added (a clock set back across midnight).
     if (!state_.havePrevious) {
-        state_.dayOffset = state_.baseDay =
-            static_cast<std::int64_t>(std::llround(static_cast<double>(nameLocalMs_ - ms) / kMsPerDay));
+        state_.dayOffset = state_.baseDay = static_cast<std::int64_t>(
+            std::llround(static_cast<double>(nameLocalMs_ - ms) / kMsPerDay));
     } else {
         const std::int64_t step = ms + state_.dayOffset * kMsPerDay - state_.previousLocalMs;
         if (step < -kMsPerDay / 2)
@@ -88,7 +88,8 @@ std::int64_t TFileInstants::InstantOfLocal(std::int64_t localMs, std::int64_t pr
     int n = 0;
     for (const std::int64_t probe : {localMs - kNearChangeMs, localMs, localMs + kNearChangeMs}) {
         const std::int64_t u = localMs - OffsetMsAt(probe);
-        if (OffsetMsAt(u) == localMs - u && std::find(candidates, candidates + n, u) == candidates + n)
+        if (OffsetMsAt(u) == localMs - u &&
+            std::find(candidates, candidates + n, u) == candidates + n)
             candidates[n++] = u;
     }
     std::sort(candidates, candidates + n);

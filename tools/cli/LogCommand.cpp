@@ -7,6 +7,7 @@
 #include "MetricsBoard.h"
 #include "MetricsServer.h"
 #include "PortMap.h"
+#include "PushOptions.h"
 #include "StopSignals.h"
 
 #include <QCoreApplication>
@@ -109,16 +110,24 @@ int RunLogCommand(const QStringList& args) {
         {"interval", "Интервал опроса, с, от 0.01 (0.5).", "SECONDS"},
         {"archive-dir", "Папка архива (как у окна: ~/Documents/VG-57).", "DIR"},
         {"metrics", "Отдавать метрики Prometheus по адресу ХОСТ:ПОРТ.", "HOST:PORT"},
-        {"metrics-label", "Постоянная метка метрик КЛЮЧ=ЗНАЧЕНИЕ (можно несколько).", "KEY=VALUE"},
+        {"metrics-label",
+         "Постоянная метка метрик и тег показаний КЛЮЧ=ЗНАЧЕНИЕ (можно "
+         "несколько).",
+         "KEY=VALUE"},
     });
+    AddInfluxOptions(p);
+    AddMqttOptions(p);
     int exitCode = kExitOk;
     if (!ParseArguments(p, kCommand, args, exitCode)) return exitCode;
     TLogOptions options;
     TMetricsOptions metrics;
     std::string reason;
+    TPushOptions push;
     std::vector<std::string> labels;
     for (const QString& l : p.values("metrics-label"))
         labels.push_back(l.toStdString());
+    if (!ReadPushOptions(p, push, reason)) return UsageError(kCommand, reason);
+    if (push.Any() && !p.isSet("metrics")) labels.clear(); // the labels are the pushes' tags
     if (!ReadOptions(p, options, reason) ||
         !ParseMetricsOptions(p.value("metrics").toStdString(), labels, metrics, reason))
         return UsageError(kCommand, reason);
@@ -140,7 +149,12 @@ int RunLogCommand(const QStringList& args) {
                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
                 std::to_string(server->Port()) + "/metrics");
     }
+    // Started before the run's first reading, so that its file is followed from its start.
+    TGaugePush gaugePush(push, options.address, options.archiveDir, "", options.intervalMs / 1000.0,
+                         [](const std::string& line) { SayLine(line); });
+    if (!gaugePush.Start(reason)) return Failure(QString::fromStdString(reason));
     TLogSession session(options, [](const std::string& line) { SayLine(line); });
+    session.SetReadingTap(gaugePush.Tap());
     session.Cycle().SetMetrics(&board);
     if (!session.Start(reason)) {
         session.Cycle().SetMetrics(nullptr);

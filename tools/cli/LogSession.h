@@ -58,10 +58,19 @@ public:
     void ShowMessage(const std::string& text) override { say_(text); }
     bool RunConnectionDialog() override { return true; } // the command line set it up
 
+    // Where the readings go besides the archive (the live MQTT state); null for none.
+    void SetReadingTap(TReadingSink* tap) { tap_ = tap; }
+
     // ---- TReadingSink: a service keeps no points, so a week of logging holds no memory ----
-    void RunStarted() override {}
-    void Reading(double, double, const std::string&) override {}
-    void Missed(double) override {}
+    void RunStarted() override {
+        if (tap_) tap_->RunStarted();
+    }
+    void Reading(double time, double pressure, const std::string& unitCode) override {
+        if (tap_) tap_->Reading(time, pressure, unitCode);
+    }
+    void Missed(double time) override {
+        if (tap_) tap_->Missed(time);
+    }
     void Demonstration(double, double) override {}
 
     // ---- TCycleView ----
@@ -82,6 +91,7 @@ private:
     QTimer timer_;
     TMeasureCycle cycle_;
     int depth_ = 0;
+    TReadingSink* tap_ = nullptr;
     std::deque<std::function<void()>> deferred_; // steps waiting for depth_ to reach 0
     std::string openError_;
     // What was last told, so that each change is told once.
