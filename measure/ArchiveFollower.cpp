@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -123,9 +124,6 @@ bool TArchiveFollower::FollowFolder(const std::string& folder, const std::string
     for (const std::string& path : plain)
         if (cursored.empty() || path < *cursored.rbegin() || !Track(path, false))
             ignored_.insert(path);
-    struct stat st {};
-    if (::stat(folder_.c_str(), &st) == 0)
-        folderMtimeNs_ = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
     return true;
 }
 
@@ -154,8 +152,13 @@ void TArchiveFollower::Rescan() {
     struct stat st {};
     if (::stat(folder_.c_str(), &st) != 0) return;
     const std::int64_t mtime = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
-    if (mtime == folderMtimeNs_) return; // no file was added or removed
+    // No file added or removed since a scan made well after the folder's last change: file
+    // times advance in clock ticks, so a file made in the tick of a scan shows no new time.
+    if (mtime == folderMtimeNs_ && scannedNs_ - mtime > 1'000'000'000LL) return;
     folderMtimeNs_ = mtime;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    scannedNs_ = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
     DIR* dir = ::opendir(folder_.c_str());
     if (!dir) return;
     const std::string tail = suffix_ + ".txt";

@@ -77,9 +77,9 @@ private:
     TFileInstants instants_;
     std::string folder_, suffix_;
     bool live_ = false;
-    std::int64_t folderMtimeNs_ = -1;
-    std::map<std::string, TFile> files_; // by path: names sort by time
-    std::set<std::string> ignored_;      // older files without a cursor
+    std::int64_t folderMtimeNs_ = -1, scannedNs_ = 0; // the folder's time at the last scan
+    std::map<std::string, TFile> files_;              // by path: names sort by time
+    std::set<std::string> ignored_;                   // older files without a cursor
 };
 
 } // namespace vg57
