@@ -74,14 +74,7 @@ int TInfluxPush::Step() {
             lastProblem_ = problem;
             return backoffMs_;
         }
-        if (batch_.Empty()) {
-            if (catchingUp_) {
-                say_("InfluxDB снова доступен, догружено " + std::to_string(sinceBack_) +
-                     " показаний");
-                catchingUp_ = false;
-            }
-            return -1;
-        }
+        if (batch_.Empty()) return -1;
         pending_ = true;
     }
     EWriteResult result = EWriteResult::written;
@@ -96,6 +89,8 @@ int TInfluxPush::Step() {
             away_ = true;
             sinceBack_ = 0;
         }
+        // Read again at the next try, with what the archive gained meanwhile.
+        pending_ = false;
         const int wait = backoffMs_;
         backoffMs_ = std::min(backoffMs_ * 2, kMaxBackoffMs);
         return wait;
@@ -117,7 +112,15 @@ int TInfluxPush::Step() {
         away_ = false;
         catchingUp_ = true;
     }
-    if (catchingUp_) sinceBack_ += batch_.points;
+    if (catchingUp_) {
+        sinceBack_ += batch_.points;
+        // A batch short of the limit took all there was: the backlog is gone.
+        if (batch_.points < kMaxPoints) {
+            say_("InfluxDB снова доступен, догружено " + std::to_string(sinceBack_) +
+                 " показаний");
+            catchingUp_ = false;
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(countsMutex_);
         (result == EWriteResult::written ? counts_.written : counts_.refused) += batch_.points;
