@@ -2,6 +2,9 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace vg57 {
 
 namespace {
@@ -53,19 +56,54 @@ TMqttPublisher::TMqttPublisher(TMqttOptions options)
 
 TMqttPublisher::~TMqttPublisher() {
     if (client_) {
-        bool connected;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            connected = connected_;
+            stopping_ = true;
+            if (connected_) Publish(client_, StatusTopic(), kOffline);
         }
-        if (connected) {
-            Publish(client_, StatusTopic(), kOffline);
-            mosquitto_disconnect(client_);
-        }
-        mosquitto_loop_stop(client_, !connected);
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
         mosquitto_destroy(client_);
     }
     mosquitto_lib_cleanup();
+}
+
+void TMqttPublisher::Run() {
+    int delaySeconds = 1;
+    bool linked = false; // a connection was made once: later ones are reconnections
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) break;
+        }
+        int rc = linked ? mosquitto_reconnect(client_)
+                        : mosquitto_connect(client_, options_.host.c_str(), options_.port,
+                                            options_.keepAliveSeconds);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            linked = true;
+            delaySeconds = 1;
+            // Short rounds, so that stopping is seen at once.
+            for (;;) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (stopping_) break;
+                }
+                if ((rc = mosquitto_loop(client_, 100, 1)) != MOSQ_ERR_SUCCESS) break;
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        connected_ = false;
+        if (stopping_) {
+            lock.unlock();
+            // The "offline" published above goes out before the clean end.
+            mosquitto_loop(client_, 100, 1);
+            mosquitto_disconnect(client_);
+            mosquitto_loop(client_, 100, 1);
+            break;
+        }
+        wake_.wait_for(lock, std::chrono::seconds(delaySeconds), [this] { return stopping_; });
+        delaySeconds = std::min(delaySeconds * 2, 60);
+    }
 }
 
 bool TMqttPublisher::Start(std::string& reason) {
@@ -85,19 +123,10 @@ bool TMqttPublisher::Start(std::string& reason) {
     }
     const std::string status = StatusTopic();
     mosquitto_will_set(client_, status.c_str(), sizeof kOffline - 1, kOffline, 1, true);
-    mosquitto_reconnect_delay_set(client_, 1, 60, true);
     mosquitto_connect_callback_set(client_, &TMqttPublisher::OnConnect);
-    mosquitto_disconnect_callback_set(client_, [](mosquitto*, void* self, int) {
-        auto* me = static_cast<TMqttPublisher*>(self);
-        std::lock_guard<std::mutex> lock(me->mutex_);
-        me->connected_ = false;
-    });
-    // Refused now or later, the library's thread keeps trying.
-    mosquitto_connect_async(client_, options_.host.c_str(), options_.port,
-                            options_.keepAliveSeconds);
-    const int rc = mosquitto_loop_start(client_);
-    if (rc != MOSQ_ERR_SUCCESS)
-        return reason = std::string("MQTT: ") + mosquitto_strerror(rc), false;
+    // Publishing comes from the cycle's thread, the socket is served by ours.
+    mosquitto_threaded_set(client_, true);
+    thread_ = std::thread([this] { Run(); });
     return true;
 }
 
@@ -120,10 +149,8 @@ void TMqttPublisher::Connected() {
 void TMqttPublisher::PublishState(const std::string& json) {
     std::lock_guard<std::mutex> lock(mutex_);
     state_ = json;
-    // Not connected: the library refuses it, and the newest goes out at the next connect.
-    if (mosquitto_publish(client_, nullptr, StateTopic().c_str(), static_cast<int>(json.size()),
-                          json.data(), 1, true) == MOSQ_ERR_NO_CONN)
-        connected_ = false;
+    // Not connected: the newest goes out at the next connect.
+    if (connected_) Publish(client_, StateTopic(), json);
 }
 
 std::string TMqttPublisher::DiscoveryConfig() const {

@@ -6,9 +6,11 @@
 // Publish may be called from any one thread.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 
@@ -50,14 +52,20 @@ public:
 private:
     static void OnConnect(mosquitto* m, void* self, int rc);
     void Connected();
+    // The connection's thread: connects, serves the socket, and after a failure waits 1 s,
+    // doubling to 60 s, before trying again.
+    void Run();
     std::string DiscoveryConfig() const;
 
     TMqttOptions options_;
     std::string base_; // "vg57/<system>/<address>"
     mosquitto* client_ = nullptr;
+    std::thread thread_;
     std::mutex mutex_;
+    std::condition_variable wake_;
     std::string state_;      // guarded by mutex_: the newest state
     bool connected_ = false; // guarded by mutex_
+    bool stopping_ = false;  // guarded by mutex_
 };
 
 } // namespace vg57

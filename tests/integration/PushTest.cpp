@@ -74,11 +74,11 @@ public:
         process_.start("influxd", {"-config", QString::fromStdString(dir_ + "/influxdb.conf")});
         httplib::Client c("127.0.0.1", port_);
         return process_.waitForStarted(10000) && Eventually(
-                                                      [&] {
-                                                          const auto r = c.Get("/ping");
-                                                          return r && r->status == 204;
-                                                      },
-                                                      30s);
+                                                     [&] {
+                                                         const auto r = c.Get("/ping");
+                                                         return r && r->status == 204;
+                                                     },
+                                                     30s);
     }
     void Stop() {
         if (process_.state() == QProcess::NotRunning) return;
@@ -91,7 +91,8 @@ public:
         httplib::Client c("127.0.0.1", port_);
         const auto r = c.Post("/query?db=lab&epoch=ms", httplib::Params{{"q", q}});
         // Named at each step: Qt's references into temporaries dangle.
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
         const QJsonArray results = doc.object()["results"].toArray();
         const QJsonObject result = results.isEmpty() ? QJsonObject() : results.at(0).toObject();
         const QJsonArray series = result["series"].toArray();
@@ -111,10 +112,12 @@ std::map<qint64, double> ArchivedReadings(const std::string& folder) {
     for (const auto& e : fs::directory_iterator(folder)) {
         const std::string name = e.path().filename().string();
         if (name.size() != 23 || e.path().extension() != ".txt") continue;
-        const QDate date = QDate::fromString(QString::fromStdString(name.substr(0, 10)), "yyyy_MM_dd");
+        const QDate date =
+            QDate::fromString(QString::fromStdString(name.substr(0, 10)), "yyyy_MM_dd");
         std::ifstream in(e.path());
         for (std::string line; std::getline(in, line);) {
-            const QTime t = QTime::fromString(QString::fromStdString(line.substr(0, 12)), "hh:mm:ss.zzz");
+            const QTime t =
+                QTime::fromString(QString::fromStdString(line.substr(0, 12)), "hh:mm:ss.zzz");
             const qint64 ms = QDateTime(date, t, QTimeZone(kZone)).toMSecsSinceEpoch();
             out[ms] = std::stod(line.substr(13, line.find(' ', 13) - 13));
         }
@@ -155,8 +158,15 @@ protected:
         archive_ = work_.Path() + "/archive";
     }
     QStringList LogArgs() const {
-        return {"log", "--port", "COM3", "--interval", "0.1", "--archive-dir",
-                QString::fromStdString(archive_), "--influx", influx_.Url()};
+        return {"log",
+                "--port",
+                "COM3",
+                "--interval",
+                "0.1",
+                "--archive-dir",
+                QString::fromStdString(archive_),
+                "--influx",
+                influx_.Url()};
     }
     TempDir work_;
     InfluxServer influx_{work_.Path()};
@@ -239,7 +249,8 @@ TEST(PushMqtt, statesAreSeenTheLastStaysRetainedAndOfflineFollowsADeadLogger) {
     TempDir work;
     const int port = FreeLoopbackPort();
     std::ofstream(work.Path() + "/mosquitto.conf")
-        << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+        << "listener " << port
+        << " 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest none\n";
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(broker, {"-c", QString::fromStdString(work.Path() + "/mosquitto.conf")});
@@ -258,7 +269,7 @@ TEST(PushMqtt, statesAreSeenTheLastStaysRetainedAndOfflineFollowsADeadLogger) {
     };
 
     SimProcess sim({"--com", "3"});
-    constexpr int kKeepAlive = 2;
+    constexpr int kKeepAlive = 5; // the least the library takes
     CliProcess cli({"log", "--port", "COM3", "--interval", "0.1", "--archive-dir",
                     QString::fromStdString(work.Path() + "/archive"), "--mqtt",
                     QString("127.0.0.1:%1").arg(port), "--mqtt-keepalive",
@@ -271,7 +282,8 @@ TEST(PushMqtt, statesAreSeenTheLastStaysRetainedAndOfflineFollowsADeadLogger) {
     EXPECT_EQ(state["pascals"].toDouble(), state["pressure"].toDouble());
     EXPECT_EQ(state["stale"], false);
     const QDateTime time = QDateTime::fromString(state["time"].toString(), Qt::ISODateWithMs);
-    EXPECT_TRUE(state["time"].toString().endsWith("+01:00")) << state["time"].toString().toStdString();
+    EXPECT_TRUE(state["time"].toString().endsWith("+01:00"))
+        << state["time"].toString().toStdString();
     EXPECT_LT(std::abs(time.msecsTo(QDateTime::currentDateTimeUtc())), 5000);
     const QJsonObject config = first("homeassistant/sensor/+/config");
     EXPECT_EQ(config["device_class"].toString(), "pressure");
@@ -284,8 +296,8 @@ TEST(PushMqtt, statesAreSeenTheLastStaysRetainedAndOfflineFollowsADeadLogger) {
     EXPECT_EQ(first("vg57/chamber-2/0/state")["stale"], true);
 
     QProcess status;
-    status.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(port), "-t",
-                                   "vg57/chamber-2/0/status"});
+    status.start("mosquitto_sub",
+                 {"-h", "127.0.0.1", "-p", QString::number(port), "-t", "vg57/chamber-2/0/status"});
     QByteArray seen;
     ASSERT_TRUE(Eventually(
         [&] {

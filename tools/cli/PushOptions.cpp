@@ -70,8 +70,8 @@ bool ReadPushOptions(const QCommandLineParser& p, TPushOptions& o, std::string& 
     if (p.isSet("mqtt-keepalive")) {
         bool ok = false;
         m.keepAliveSeconds = p.value("mqtt-keepalive").toInt(&ok);
-        if (!ok || m.keepAliveSeconds < 1 || m.keepAliveSeconds > 65535)
-            return reason = "--mqtt-keepalive: 1 to 65535 seconds", false;
+        if (!ok || m.keepAliveSeconds < 5 || m.keepAliveSeconds > 65535) // the library's range
+            return reason = "--mqtt-keepalive: 5 to 65535 seconds", false;
     }
     m.discovery = p.isSet("mqtt-discovery");
     m.system = QSysInfo::machineHostName().toStdString();
