@@ -40,7 +40,7 @@ int RunPushCommand(const QStringList& args) {
     if (const std::optional<int> done = ParseCommandLine(p, kCommand, args)) return *done;
     TPushOptions options;
     std::string reason;
-    if (!ReadPushOptions(p, options, reason)) return UsageError(kCommand, reason);
+    if (!ReadPushOptions(p, options, reason, false)) return UsageError(kCommand, reason);
     if (!options.influx) return UsageError(kCommand, "--influx URL needed");
     const QStringList files = p.positionalArguments();
     if (files.isEmpty()) return UsageError(kCommand, "an archive file needed");

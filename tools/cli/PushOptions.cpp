@@ -39,10 +39,10 @@ bool ReadPushLabels(const QCommandLineParser& p, std::vector<TMetricLabel>& labe
     return true;
 }
 
-bool ReadPushOptions(const QCommandLineParser& p, TPushOptions& o, std::string& reason) {
+bool ReadPushOptions(const QCommandLineParser& p, TPushOptions& o, std::string& reason,
+                     bool withMqtt) {
     o = {};
     if (!ReadPushLabels(p, o.labels, reason)) return false;
-    const bool hasMqtt = p.optionNames().contains("mqtt");
     if (p.isSet("influx-auth-file") && !p.isSet("influx"))
         return reason = "--influx-auth-file given without --influx", false;
     if (p.isSet("influx")) {
@@ -55,7 +55,7 @@ bool ReadPushOptions(const QCommandLineParser& p, TPushOptions& o, std::string& 
         if (!ParseInfluxTarget(p.value("influx").toStdString(), auth, target, reason)) return false;
         o.influx = target;
     }
-    if (!hasMqtt) return true;
+    if (!withMqtt) return true;
     for (const char* name : {"mqtt-auth-file", "mqtt-discovery", "mqtt-keepalive"})
         if (p.isSet(name) && !p.isSet("mqtt"))
             return reason = std::string("--") + name + " given without --mqtt", false;

@@ -28,8 +28,10 @@ struct TPushOptions {
 void AddInfluxOptions(QCommandLineParser& parser);
 // --mqtt HOST:PORT, --mqtt-auth-file FILE, --mqtt-discovery, --mqtt-keepalive SECONDS.
 void AddMqttOptions(QCommandLineParser& parser);
-// What was given, with the labels; false with the reason of a usage error.
-bool ReadPushOptions(const QCommandLineParser& parser, TPushOptions& options, std::string& reason);
+// What was given, with the labels; false with the reason of a usage error. `withMqtt`: the
+// parser has the MQTT options.
+bool ReadPushOptions(const QCommandLineParser& parser, TPushOptions& options, std::string& reason,
+                     bool withMqtt = true);
 // The labels of --metrics-label (the address and unit tags are the push's own).
 bool ReadPushLabels(const QCommandLineParser& parser, std::vector<TMetricLabel>& labels,
                     std::string& reason);
