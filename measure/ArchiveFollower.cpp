@@ -116,8 +116,16 @@ bool TArchiveFollower::FollowFolder(const std::string& folder, const std::string
         (::access(CursorPath(path).c_str(), F_OK) == 0 ? cursored : plain).insert(path);
     }
     ::closedir(dir);
-    for (const std::string& path : cursored)
+    for (const std::string& path : cursored) {
         Track(path, true);
+        // Files of ended runs pushed whole need no more looking at; a run writes only its own.
+        struct stat st {};
+        if (path != *cursored.rbegin() && ::stat(path.c_str(), &st) == 0 &&
+            static_cast<std::uint64_t>(st.st_size) <= files_[path].cursor.offset) {
+            files_.erase(path);
+            ignored_.insert(path);
+        }
+    }
     // A file newer than the newest pushed one was begun by a run that may have ended before
     // its cursor was made: it is this stream's continuation. With no cursor at all, the folder's
     // past is a backfill's to send.
@@ -244,17 +252,6 @@ bool TArchiveFollower::Commit(const TPushBatch& batch, std::string& problem) {
         if (!WriteCursor(path, cursor, problem)) return false;
         const auto it = files_.find(path);
         if (it != files_.end()) it->second.cursor = cursor;
-    }
-    // Finished files other than the newest are followed no more.
-    for (auto it = files_.begin(); live_ && it != files_.end() && std::next(it) != files_.end();) {
-        struct stat st {};
-        if (::stat(it->first.c_str(), &st) != 0 ||
-            static_cast<std::uint64_t>(st.st_size) == it->second.cursor.offset) {
-            ignored_.insert(it->first);
-            it = files_.erase(it);
-        } else {
-            ++it;
-        }
     }
     return true;
 }

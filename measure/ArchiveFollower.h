@@ -47,8 +47,10 @@ public:
     // Live: the stream of one gauge in `folder`, files "yyyy_mm_dd hh_nn_ss<suffix>.txt" (the
     // suffix is empty for a logger of one gauge, " a5" when each gauge's files carry their
     // address). Followed: files with an unfinished cursor, files newer than the newest with a
-    // cursor, and every file that appears from now on. Older files without a cursor are left to
-    // a backfill. False with the reason when the folder can't be read.
+    // cursor, and every file that appears from now on, each for as long as the follower lives
+    // (a run's file may grow after a long silence, and names need not sort by when a file is
+    // written to: the clock may go back). Older files without a cursor are left to a backfill.
+    // False with the reason when the folder can't be read.
     bool FollowFolder(const std::string& folder, const std::string& suffix, std::string& problem);
     // Backfill: exactly this file, from its cursor.
     void AddFile(const std::string& path);
