@@ -212,7 +212,8 @@ bool TArchiveFollower::ReadFrom(const std::string& path, TFile& file, std::size_
         return true;
     }
     instants_.Start(file.nameLocalMs, cursor.time);
-    std::string buffer(kChunk, '\0');
+    buffer_.resize(kChunk);
+    std::vector<char>& buffer = buffer_;
     bool ok = true;
     while (batch.points < maxPoints) {
         const ssize_t n = ::pread(fd, buffer.data(), kChunk, static_cast<off_t>(cursor.offset));

@@ -82,6 +82,7 @@ private:
     std::int64_t folderMtimeNs_ = -1, scannedNs_ = 0; // the folder's time at the last scan
     std::map<std::string, TFile> files_;              // by path: names sort by time
     std::set<std::string> ignored_;                   // older files without a cursor
+    std::vector<char> buffer_;                        // a chunk of a file, kept between reads
 };
 
 } // namespace vg57

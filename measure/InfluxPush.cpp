@@ -116,8 +116,7 @@ int TInfluxPush::Step() {
         sinceBack_ += batch_.points;
         // A batch short of the limit took all there was: the backlog is gone.
         if (batch_.points < kMaxPoints) {
-            say_("InfluxDB снова доступен, догружено " + std::to_string(sinceBack_) +
-                 " показаний");
+            say_("InfluxDB снова доступен, догружено " + std::to_string(sinceBack_) + " показаний");
             catchingUp_ = false;
         }
     }

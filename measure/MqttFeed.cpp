@@ -4,8 +4,6 @@
 #include "PressureUnit.h"
 #include "Staleness.h"
 
-#include <QDateTime>
-
 #include <charconv>
 #include <cmath>
 
@@ -40,15 +38,25 @@ std::string MqttStateJson(const std::string& isoTime, double pressure, std::stri
 }
 
 TMqttFeed::TMqttFeed(TMqttPublisher& publisher, double intervalSeconds, QTimeZone zone)
-    : publisher_(publisher), intervalSeconds_(intervalSeconds), zone_(zone), instants_(zone) {}
+    : publisher_(publisher), intervalSeconds_(intervalSeconds), instants_(std::move(zone)) {}
 
 void TMqttFeed::Reading(double time, double pressure, const std::string& unitCode) {
     const std::int64_t instant =
         instants_.InstantOfLocal(LocalMsOfDateTime(time), previousInstant_, havePrevious_);
     previousInstant_ = instant;
     havePrevious_ = true;
-    isoTime_ =
-        QDateTime::fromMSecsSinceEpoch(instant, zone_).toString(Qt::ISODateWithMs).toStdString();
+    // The local time as the archive has it, with the offset that makes it this instant.
+    const TLocalTime t = LocalTimeOf(time);
+    const std::int64_t offsetMinutes = (LocalMsOfDateTime(time) - instant) / 60'000;
+    const std::int64_t minutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    isoTime_.clear();
+    AppendDate(isoTime_, t, '-');
+    isoTime_ += 'T';
+    AppendClockTime(isoTime_, t);
+    isoTime_ += offsetMinutes < 0 ? '-' : '+';
+    AppendDigits(isoTime_, static_cast<long>(minutes / 60), 2);
+    isoTime_ += ':';
+    AppendDigits(isoTime_, static_cast<long>(minutes % 60), 2);
     pressure_ = pressure;
     unitCode_ = unitCode;
     steadySeconds_ = SteadySecondsNow();

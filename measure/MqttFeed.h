@@ -31,7 +31,6 @@ private:
 
     TMqttPublisher& publisher_;
     double intervalSeconds_;
-    QTimeZone zone_;
     TFileInstants instants_;
     std::int64_t previousInstant_ = 0;
     bool havePrevious_ = false;

@@ -59,7 +59,12 @@ TMqttPublisher::~TMqttPublisher() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            if (connected_) Publish(client_, StatusTopic(), kOffline);
+            // A clean end: "offline" goes out before the DISCONNECT, which also wakes the
+            // connection's thread from its wait on the socket.
+            if (connected_) {
+                Publish(client_, StatusTopic(), kOffline);
+                mosquitto_disconnect(client_);
+            }
         }
         wake_.notify_all();
         if (thread_.joinable()) thread_.join();
@@ -82,25 +87,15 @@ void TMqttPublisher::Run() {
         if (rc == MOSQ_ERR_SUCCESS) {
             linked = true;
             delaySeconds = 1;
-            // Short rounds, so that stopping is seen at once.
-            for (;;) {
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    if (stopping_) break;
-                }
-                if ((rc = mosquitto_loop(client_, 100, 1)) != MOSQ_ERR_SUCCESS) break;
+            // Whole seconds in the socket's wait: a publish or the DISCONNECT of a stop wakes it.
+            while ((rc = mosquitto_loop(client_, 1000, 1)) == MOSQ_ERR_SUCCESS) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stopping_) break;
             }
         }
         std::unique_lock<std::mutex> lock(mutex_);
         connected_ = false;
-        if (stopping_) {
-            lock.unlock();
-            // The "offline" published above goes out before the clean end.
-            mosquitto_loop(client_, 100, 1);
-            mosquitto_disconnect(client_);
-            mosquitto_loop(client_, 100, 1);
-            break;
-        }
+        if (stopping_) break;
         wake_.wait_for(lock, std::chrono::seconds(delaySeconds), [this] { return stopping_; });
         delaySeconds = std::min(delaySeconds * 2, 60);
     }
