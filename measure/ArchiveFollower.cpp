@@ -79,6 +79,9 @@ bool WriteCursor(const std::string& archivePath, const TPushCursor& cursor, std:
         static_cast<long long>(cursor.time.dayOffset), static_cast<long long>(cursor.time.baseDay),
         static_cast<long long>(cursor.time.previousLocalMs),
         static_cast<long long>(cursor.time.previousInstantMs), cursor.time.havePrevious ? 1 : 0);
+    // A new cursor's name must be durable; a replaced one lost in a crash leaves the one before,
+    // which only sends a batch again (the server keeps one point per series and time).
+    const bool isNew = ::access(path.c_str(), F_OK) != 0;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return problem = Problem("Не удаётся записать курсор", temporary, errno), false;
     const bool written =
@@ -90,7 +93,7 @@ bool WriteCursor(const std::string& archivePath, const TPushCursor& cursor, std:
         ::unlink(temporary.c_str());
         return false;
     }
-    if (!SyncFolder(FolderOf(path)))
+    if (isNew && !SyncFolder(FolderOf(path)))
         return problem = Problem("Не удаётся записать курсор", path, errno), false;
     return true;
 }

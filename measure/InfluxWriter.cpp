@@ -4,6 +4,10 @@
 
 namespace vg57 {
 
+namespace {
+constexpr std::size_t kGzipFrom = 16 * 1024;
+} // namespace
+
 bool ParseInfluxTarget(const std::string& url, const std::map<std::string, std::string>& auth,
                        TInfluxTarget& target, std::string& reason) {
     target = {};
@@ -61,7 +65,8 @@ void TInfluxWriter::Abort() {
 
 EWriteResult TInfluxWriter::Write(const std::string& body, std::string& reason) {
     for (;;) {
-        client_->set_compress(gzip_);
+        // A second's readings are a few kilobytes: compressing them costs more than it saves.
+        client_->set_compress(gzip_ && body.size() >= kGzipFrom);
         const httplib::Result res =
             client_->Post(target_.pathAndQuery, body, "text/plain; charset=utf-8");
         if (!res) {
