@@ -72,6 +72,7 @@ int TInfluxPush::Step() {
         if (!follower_.Next(kMaxPoints, batch_, problem)) {
             if (problem != lastProblem_) say_(problem);
             lastProblem_ = problem;
+            ++failuresInRow_;
             return backoffMs_;
         }
         if (batch_.Empty()) return -1;
@@ -102,6 +103,7 @@ int TInfluxPush::Step() {
         // same points.
         if (problem != lastProblem_) say_(problem);
         lastProblem_ = problem;
+        ++failuresInRow_;
         return backoffMs_;
     }
     lastProblem_.clear();

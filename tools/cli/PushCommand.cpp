@@ -73,8 +73,8 @@ int RunPushCommand(const QStringList& args) {
         if (counts.gaveUp) {
             PrintOut(QString("pushed %1 readings before giving up; run again to go on\n")
                          .arg(total.written));
-            return Failure("InfluxDB " + QString::fromStdString(writer.Origin()) +
-                           " did not take the readings; each file's cursor keeps its place");
+            return Failure("stopped after repeated failures (above); each file's cursor keeps "
+                           "its place");
         }
     }
     PrintOut(QString("pushed %1 readings, %2 refused by the server, %3 lines without a reading\n")
