@@ -24,14 +24,18 @@ void TInfluxPush::Start() {
 }
 
 void TInfluxPush::Stop() {
+    if (!thread_.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         stopping_ = true;
+        wake_.notify_all();
+        // A request in progress may finish: cut short, its batch would be sent again later.
+        if (!wake_.wait_for(lock, std::chrono::milliseconds(900), [this] { return ended_; })) {
+            abort_ = true;
+            writer_.Abort();
+        }
     }
-    abort_ = true;
-    writer_.Abort();
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
 }
 
 TInfluxPushCounts TInfluxPush::Counts() const {
@@ -48,8 +52,11 @@ bool TInfluxPush::Wait(int ms) {
 void TInfluxPush::Loop() {
     for (;;) {
         const int after = Step();
-        if (!Wait(after < 0 ? kSpacingMs : std::max(after, kSpacingMs))) return;
+        if (!Wait(after < 0 ? kSpacingMs : std::max(after, kSpacingMs))) break;
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    wake_.notify_all();
 }
 
 TInfluxPushCounts TInfluxPush::RunToEnd(int attempts) {

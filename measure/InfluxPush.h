@@ -37,8 +37,9 @@ public:
 
     // Live: follows on its thread, at most one request a second.
     void Start();
-    // Ends the thread at once: a request in progress is cut short, its batch sent again by the
-    // next run (the server keeps one point per series and time, so nothing is doubled).
+    // Ends the thread within a second: a request in progress may finish until then, and is cut
+    // short after (its batch is sent again by the next run; the server keeps one point per
+    // series and time, so the database holds it once).
     void Stop();
 
     // Backfill, on the calling thread: everything up to the files' ends, requests back to back.
@@ -61,6 +62,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false; // guarded by mutex_
+    bool ended_ = false;    // guarded by mutex_: the thread left its loop
     std::atomic<bool> abort_{false};
 
     // The thread's own (or the caller's, for RunToEnd):
