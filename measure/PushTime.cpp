@@ -92,7 +92,9 @@ std::int64_t TFileInstants::InstantOfLocal(std::int64_t localMs, std::int64_t pr
             std::find(candidates, candidates + n, u) == candidates + n)
             candidates[n++] = u;
     }
-    std::sort(candidates, candidates + n);
+    for (int i = 1; i < n; ++i) // at most three: in order by hand
+        for (int j = i; j > 0 && candidates[j] < candidates[j - 1]; --j)
+            std::swap(candidates[j], candidates[j - 1]);
     std::int64_t chosen;
     if (n == 0) {
         chosen = localMs - OffsetMsAt(localMs - kNearChangeMs); // skipped by the clock
