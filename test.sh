@@ -6,21 +6,32 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 
-# The Prometheus server for the metrics test. Only the tests install it: it brings a network
-# service that an operator's machine does not need, so its own service is switched off.
-install_prometheus() {
-    command -v prometheus >/dev/null && command -v promtool >/dev/null && return 0
+# The servers the integration tests start on their own loopback ports: Prometheus for the
+# metrics test, InfluxDB and mosquitto for the push tests. Only the tests install them: each
+# brings a network service that an operator's machine does not need, so its own service is
+# switched off.
+install_test_server() {
+    local label=$1 service=$2
+    shift 2
+    local missing=()
+    for p in "$@"; do
+        [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true) == "install ok installed" ]] ||
+            missing+=("$p")
+    done
+    [[ ${#missing[@]} -gt 0 ]] || return 0
     local sudo=()
     [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-    echo "Installing: prometheus (for the metrics test)"
+    echo "Installing: ${missing[*]} (for the $label test)"
     "${sudo[@]}" apt-get update -qq || true
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        prometheus || { echo "prometheus can't be installed: the metrics test will be skipped"; return 0; }
+        "${missing[@]}" || { echo "${missing[*]} can't be installed: the $label test will be skipped"; return 0; }
     if [[ -d /run/systemd/system ]]; then
-        "${sudo[@]}" systemctl disable --now prometheus || true
+        "${sudo[@]}" systemctl disable --now "$service" || true
     fi
 }
-install_prometheus
+install_test_server metrics prometheus prometheus
+install_test_server push influxdb influxdb
+install_test_server push mosquitto mosquitto mosquitto-clients
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -32,7 +43,7 @@ jobs=$(nproc)
 echo "== build (debug: address and undefined-behaviour sanitizers)"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
-echo "== tests (debug; the Prometheus test has the label prometheus)"
+echo "== tests (debug; the server tests have the labels prometheus and push)"
 ctest --test-dir build/debug --output-on-failure --timeout 300
 
 # The alert rules shipped for Prometheus: valid, and firing as their tests say.

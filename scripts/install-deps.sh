@@ -13,7 +13,8 @@ packages=(
     fonts-dejavu-core                     # Cyrillic glyphs for the Russian interface
     fonts-liberation2                     # Liberation Sans: Arial's metrics for the value panel
     locales                               # ru_RU.UTF-8, so tests can check a comma locale
-    libcpp-httplib-dev                    # serving the Prometheus metrics
+    libcpp-httplib-dev                    # serving the Prometheus metrics, writing to InfluxDB
+    libmosquitto-dev                      # publishing the live state on MQTT
     libc-l10n                             # the system's reasons (strerror) in Russian
 )
 

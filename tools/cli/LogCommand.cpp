@@ -7,6 +7,7 @@
 #include "MetricsBoard.h"
 #include "MetricsServer.h"
 #include "PortMap.h"
+#include "PushOptions.h"
 #include "StopSignals.h"
 
 #include <QCoreApplication>
@@ -165,16 +166,24 @@ int RunLogCommand(const QStringList& args) {
         {"interval", "Интервал опроса, с, от 0.01 (0.5).", "SECONDS"},
         {"archive-dir", "Папка архива (как у окна: ~/Documents/VG-57).", "DIR"},
         {"metrics", "Отдавать метрики Prometheus по адресу ХОСТ:ПОРТ.", "HOST:PORT"},
-        {"metrics-label", "Постоянная метка метрик КЛЮЧ=ЗНАЧЕНИЕ (можно несколько).", "KEY=VALUE"},
+        {"metrics-label",
+         "Постоянная метка метрик и тег показаний КЛЮЧ=ЗНАЧЕНИЕ (можно "
+         "несколько).",
+         "KEY=VALUE"},
     });
+    AddInfluxOptions(p);
+    AddMqttOptions(p);
     int exitCode = kExitOk;
     if (!ParseArguments(p, kCommand, args, exitCode)) return exitCode;
     TLogOptions options;
     TMetricsOptions metrics;
     std::string reason;
+    TPushOptions push;
     std::vector<std::string> labels;
     for (const QString& l : p.values("metrics-label"))
         labels.push_back(l.toStdString());
+    if (!ReadPushOptions(p, push, reason)) return UsageError(kCommand, reason);
+    if (push.Any() && !p.isSet("metrics")) labels.clear(); // the labels are the pushes' tags
     if (!ReadOptions(p, options, reason) ||
         !ParseMetricsOptions(p.value("metrics").toStdString(), labels, metrics, reason))
         return UsageError(kCommand, reason);
@@ -198,6 +207,17 @@ int RunLogCommand(const QStringList& args) {
                                               std::strerror(errno)));
     if (!PrepareFolder(options, reason)) return Failure(QString::fromStdString(reason));
 
+    // A push per gauge, started before the run's first reading so that its file is followed from
+    // its start; declared before the session, which feeds them, so that they outlive it.
+    std::vector<std::unique_ptr<TGaugePush>> pushes;
+    for (char address : options.addresses) {
+        const std::string suffix =
+            options.addresses.size() > 1 ? std::string(" a") + address : std::string();
+        pushes.push_back(std::make_unique<TGaugePush>(
+            push, address, options.archiveDir, suffix, options.intervalMs / 1000.0,
+            [](const std::string& line) { SayLine(line); }));
+        if (!pushes.back()->Start(reason)) return Failure(QString::fromStdString(reason));
+    }
     TLogSession session(options, [](const std::string& line) { SayLine(line); });
     // A board per gauge; with several, every sample carries its gauge's address.
     std::vector<std::unique_ptr<TMetricsBoard>> boards;
@@ -235,6 +255,8 @@ int RunLogCommand(const QStringList& args) {
     for (std::size_t i = 0; i < boards.size(); ++i)
         session.Cycle(i).SetMetrics(boards[i].get());
     session.SetBusMetrics(&busBoard);
+    for (std::size_t i = 0; i < pushes.size(); ++i)
+        session.SetReadingTap(i, pushes[i]->Tap());
     if (!session.Start(reason)) {
         unhook();
         return Failure(QString::fromStdString(reason));

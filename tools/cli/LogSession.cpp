@@ -94,10 +94,17 @@ public:
     }
 
 private:
-    // ---- TReadingSink: a service keeps no points, so a week of logging holds no memory ----
-    void RunStarted() override {}
-    void Reading(double, double, const std::string&) override {}
-    void Missed(double) override {}
+    // ---- TReadingSink: a service keeps no points, so a week of logging holds no memory; the
+    // tap (the live MQTT state) sees them ----
+    void RunStarted() override {
+        if (tap) tap->RunStarted();
+    }
+    void Reading(double time, double pressure, const std::string& unitCode) override {
+        if (tap) tap->Reading(time, pressure, unitCode);
+    }
+    void Missed(double time) override {
+        if (tap) tap->Missed(time);
+    }
     void Demonstration(double, double) override {}
 
     TLogSession& session_;
@@ -107,6 +114,7 @@ private:
     std::string archivePath_, archiveProblem_;
 
 public:
+    TReadingSink* tap = nullptr;
     TGaugeLink link;
     TArchiveWriter archive;
     TActionStates actions;
@@ -179,6 +187,10 @@ TLogSession::~TLogSession() {
 
 char TLogSession::Address(std::size_t gauge) const {
     return gauges_.at(gauge)->Address();
+}
+
+void TLogSession::SetReadingTap(std::size_t gauge, TReadingSink* tap) {
+    gauges_.at(gauge)->tap = tap;
 }
 
 TMeasureCycle& TLogSession::Cycle(std::size_t gauge) {

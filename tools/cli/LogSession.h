@@ -63,6 +63,9 @@ public:
     double AchievedIntervalMs() const;
     // Where the line's counters and achieved interval go after every turn; none by default.
     void SetBusMetrics(TBusBoard* board) { busBoard_ = board; }
+    // Where a gauge's readings go besides its archive (the live MQTT state); null for none. The
+    // tap must outlive the session or be unset first.
+    void SetReadingTap(std::size_t gauge, TReadingSink* tap);
 
 private:
     class TGauge;

@@ -10,6 +10,7 @@ namespace vg57::cli {
 int RunLogCommand(const QStringList& args);
 int RunLeakRateCommand(const QStringList& args);
 int RunExportCommand(const QStringList& args);
+int RunPushCommand(const QStringList& args);
 } // namespace vg57::cli
 
 namespace {
@@ -27,6 +28,8 @@ const TCommand kCommands[] = {
      "ARCHIVE --from TIME --to TIME --volume LITRES [--json]: the leak rate by pressure rise"},
     {"export", vg57::cli::RunExportCommand,
      "ARCHIVE [--from TIME] [--to TIME] [--date YYYY-MM-DD] --csv OUT: readings as CSV"},
+    {"push", vg57::cli::RunPushCommand,
+     "ARCHIVE... --influx URL [--influx-auth-file FILE]: send archives to InfluxDB (backfill)"},
 };
 
 QString Usage() {
