@@ -160,6 +160,7 @@ int RunLogCommand(const QStringList& args) {
         {"baud", "Скорость, бит/с (9600).", "BAUD"},
         {"parity", "Чётность: none, odd, even, mark, space (odd).", "PARITY"},
         {"stop-bits", "Стоповые биты: 1 или 2 (1).", "N"},
+        {"address", "Адрес прибора, 0...F (0); несколько приборов на линии: 1,2,5.", "C[,C...]"},
         {"rts-on-send",
          "Уровень RTS при передаче по RS-485: high, low или driver (как задано драйвером).",
          "LEVEL"},
