@@ -157,6 +157,7 @@ private:
     // closed, so that the action's first write opens it anew.
     void ReopenIfLost();
     void SetArchiveFolder();
+    void PrepareArchive();
     // Reads the files on a worker thread, holding off what must not run under the load (with
     // Start for an archive, which replaces the readings), then hands the result to `finished`
     // through the gate.

@@ -289,11 +289,15 @@ void TVG57Form::N6Click() {
 }
 
 void TVG57Form::SetArchiveFolder() {
+    PrepareArchive();
+    lastArchive_ = QString::fromStdString(archive_.Folder());
+    StatusChanged();
+}
+
+void TVG57Form::PrepareArchive() {
     const TArchiveFolder folder = PrepareArchiveFolder();
     archive_.SetFolder(folder.path);
     archiveFolderProblem_ = folder.problem;
-    lastArchive_ = QString::fromStdString(folder.path);
-    StatusChanged();
 }
 
 } // namespace vg57

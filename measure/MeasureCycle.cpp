@@ -36,7 +36,7 @@ std::string OpenFailureReason(std::exception_ptr error) {
 } // namespace
 
 TMeasureCycle::TMeasureCycle(const TParts& parts) : p_(parts) {
-    now = [] { return CurrentDateTime(); };
+    now = [] { return CurrentLocalMs(); };
     reconnectTimer_.setInterval(kReconnectMs);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] {
         // Never inside a wait: the port is replaced, and a handler lower down may be using it.
@@ -133,21 +133,22 @@ void TMeasureCycle::MeasureTimerTimer() {
     // Without its adapter the port carries nothing: no point, no line, nothing written; the
     // chart's time still moves on and the shown value ages.
     if (adapterGone_) {
-        Missed(now());
+        Missed(DaysOf(now()));
         p_.view.StatusChanged();
         return;
     }
 
     bool obtained = true;
     const bool read = p_.link.ReadMeasurement(&obtained);
-    const double t = now();
+    const std::int64_t ms = now();
+    const double t = DaysOf(ms);
     if (read) {
         SetDemoShown(false);
         answeredThisRun_ = haveReading_ = true;
         lastReading_ = std::chrono::steady_clock::now();
         p_.readings.Reading(t, static_cast<double>(p_.link.CurrentPressure), p_.link.UnitCode);
         // Only a reading taken in this tick is archived: never a repeated or demonstration value.
-        p_.archive.WriteArchiveLine(now(), p_.link.CurrentPressure, p_.link.UnitCode);
+        p_.archive.WriteArchiveLine(ms, p_.link.CurrentPressure, p_.link.UnitCode);
     } else if (!obtained && !p_.link.GaugeReady) {
         ShowDemoValue(t);
     } else {

@@ -57,6 +57,10 @@ const LoadCase kLoadCases[] = {
     {"aLastLineWithoutLineEndCounts", "12:00:01.250 760 0001", {{Tod(12, 0, 1, 250), 760}}},
     {"noSpaceAfterThePressureIsSkipped", "12:00:01.250 760\r\n12:00:01.250 760\n", {}},
     {"anEmptyUnitCodeIsAccepted", "12:00:01.250 760 \r\n", {{Tod(12, 0, 1, 250), 760}}},
+    // A full disk cut the line inside its unit: no unit "0", no reading.
+    {"aUnitCodeOfOtherThanFourCharactersIsALineCutShort",
+     "14:00:00.000 0.0001 0001\r\n14:00:01.000 0.00011 0\r\n14:00:02.000 0.00012 00012\r\n",
+     {{Tod(14, 0, 0), 1e-4}}},
     {"aDecimalCommaIsSkipped", "12:00:01.250 7,6E2 0001\r\n", {}},
     {"aLetterAfterTheMillisecondsIsSkipped", "12:00:01.250x 760 0001\r\n", {}},
     {"emptyAndBlankLinesAreSkipped", "\r\n\n \r\n  760 0001\r\n", {}},
@@ -93,7 +97,7 @@ const LoadCase kLoadCases[] = {
      "1 - 0001\r\n",
      {}},
     {"aNulInTheLineIsJustAnotherCharacter",
-     "12:00:00.000 76\0 0001\r\n12:00:00.000 7 \0\r\n"s,
+     "12:00:00.000 76\0 0001\r\n12:00:00.000 7 0\0\0\0\r\n"s,
      {{Tod(12, 0, 0), 7}}},
     {"aHugeLineIsSkippedAndTheNextOneReads",
      std::string(200000, '9') + " 1 0001\r\n12:00:00.000 " + std::string(200000, '2') +

@@ -129,6 +129,14 @@ void TLogSession::StatusChanged() {
         adapterGone_ = cycle_.AdapterGone();
         say_(adapterGone_ ? cycle_.AdapterText() : "адаптер снова подключён: " + PortText());
     }
+    // A file moved, deleted or begun anew after the clock went back: the notice names the file.
+    if (archive_.Notice() != archiveNotice_) {
+        archiveNotice_ = archive_.Notice();
+        if (!archiveNotice_.empty()) {
+            say_(archiveNotice_);
+            archivePath_ = archive_.Path();
+        }
+    }
     if (archive_.Path() != archivePath_ && !archive_.Path().empty()) {
         archivePath_ = archive_.Path();
         say_("архив: " + archivePath_);

@@ -87,7 +87,7 @@ private:
     // What was last told, so that each change is told once.
     enum class TAnswer { unknown, answering, silent } answer_ = TAnswer::unknown;
     bool adapterGone_ = false;
-    std::string archivePath_, archiveProblem_;
+    std::string archivePath_, archiveProblem_, archiveNotice_;
 };
 
 } // namespace vg57::cli
