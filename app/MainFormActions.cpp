@@ -255,7 +255,7 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
     chart_.LoadedView = true;
     chart_.LoadedDates = result.datedFiles > 0;
     loadedArchive_ = loadingArchive_;
-    ShowLoadedReadings(chart_, std::move(result.data));
+    ShowLoadedReadings(chart_, std::move(result.data), result.zone);
     loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
     if (result.datedFiles > 0 && result.undatedFiles > 0)
         loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");

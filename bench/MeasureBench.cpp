@@ -211,8 +211,8 @@ void Export() {
     TCsvRange range;
     range.dateBase = dateBase;
     const std::string csv = folder.Path() + "/day.csv", bareCsv = folder.Path() + "/bare.csv";
-    TUtcOffsets offsets;
-    const long offset = offsets.At(data.times.front() + dateBase);
+    TZoneRules zone;
+    const long offset = zone.OffsetAt(zone.InstantsOf(MsOf(data.times.front() + dateBase)).first);
     std::vector<double> exportMs, bareMs;
     for (int round = 0; round < 11; ++round) {
         auto t0 = Clock::now();

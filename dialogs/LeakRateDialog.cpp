@@ -69,9 +69,23 @@ double TLeakRateDialog::Volume() const {
     return volume_->value();
 }
 
+void TLeakRateDialog::SetShownTime(std::function<double(double)> shown) {
+    shownTime_ = std::move(shown);
+    Recompute();
+}
+
+TLeakResult TLeakRateDialog::ShownResult() const {
+    TLeakResult r = analysis_.result;
+    if (shownTime_) {
+        r.start = shownTime_(r.start);
+        r.end = shownTime_(r.end);
+    }
+    return r;
+}
+
 void TLeakRateDialog::Recompute() {
     analysis_ = AnalyseLeak(readings_, Volume());
-    const auto figures = LeakFigures(analysis_.result);
+    const auto figures = LeakFigures(ShownResult());
     for (std::size_t i = 0; i < figures.size() && i < figures_.size(); ++i)
         figures_[i].second->setText(Text(figures[i].second));
     QStringList warnings;
@@ -96,8 +110,7 @@ QString TLeakRateDialog::ShownText() const {
 
 QString TLeakRateDialog::SaveReport(const QString& path) const {
     QSaveFile file(path);
-    const QByteArray text =
-        QByteArray::fromStdString(LeakReportText(analysis_.result, archivePath_));
+    const QByteArray text = QByteArray::fromStdString(LeakReportText(ShownResult(), archivePath_));
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         return path + QStringLiteral(": ") + file.errorString();
     return {};

@@ -15,6 +15,7 @@ packages=(
     locales                               # ru_RU.UTF-8, so tests can check a comma locale
     libcpp-httplib-dev                    # serving the Prometheus metrics
     libc-l10n                             # the system's reasons (strerror) in Russian
+    tzdata                                # summer-time rules: archives' local times to instants
 )
 
 # Tests run under ru_RU.UTF-8, whose decimal separator is a comma.

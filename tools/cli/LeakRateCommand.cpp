@@ -25,10 +25,17 @@ QString Quoted(std::string_view s) {
     return '"' + QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())) + '"';
 }
 
-// "HH:MM:SS.zzz" of a reading's time.
-std::string TimeText(double t) {
-    const std::string text = ReadingTimeText(t);
+// "HH:MM:SS.zzz" of a reading's wall-clock time.
+std::string TimeText(double shown) {
+    const std::string text = ReadingTimeText(shown);
     return text.substr(text.size() - 12);
+}
+
+// The result with its interval's ends as the wall clock showed them.
+TLeakResult Shown(TLeakResult r, const TCliArchive& archive) {
+    r.start = ShownTime(archive, r.start);
+    r.end = ShownTime(archive, r.end);
+    return r;
 }
 
 QString JsonReport(const TLeakResult& r) {
@@ -109,9 +116,10 @@ int RunLeakRateCommand(const QStringList& args) {
     archive.path = parser.positionalArguments().front();
     archive.date = DateOfArchiveName(archive.path.toStdString());
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);
+    TurnIntoInstants(archive);
     const TPlaced start = PlaceTime(archive, *from);
     if (!start.problem.isEmpty()) return UsageError(start.problem);
-    const TPlaced end = PlaceTime(archive, *to);
+    const TPlaced end = PlaceTime(archive, *to, start.value);
     if (!end.problem.isEmpty()) return UsageError(end.problem);
     if (end.value < start.value) return UsageError("--to lies before --from");
 
@@ -132,7 +140,8 @@ int RunLeakRateCommand(const QStringList& args) {
     case ELeakProblem::oneInstant:
         return Failure("every reading in the interval has the same time");
     }
-    PrintOut(parser.isSet("json") ? JsonReport(a.result) : TextReport(a.result));
+    const TLeakResult shown = Shown(a.result, archive);
+    PrintOut(parser.isSet("json") ? JsonReport(shown) : TextReport(shown));
     return kExitOk;
 }
 
