@@ -11,7 +11,6 @@ namespace vg57 {
 
 namespace {
 
-constexpr std::int64_t kDayMs = kMillisecondsPerDay;
 // A step back this small is the clock's jitter, not a second pass (as the writer allows).
 constexpr std::int64_t kBackToleranceMs = 1000;
 
@@ -48,7 +47,7 @@ int TZoneRules::OffsetAt(std::int64_t instantMs) {
     return offset_;
 }
 
-TZoneRules::TCandidates TZoneRules::InstantsOf(std::int64_t localMs) {
+TZoneRules::TCandidates TZoneRules::InstantsOfNearChange(std::int64_t localMs) {
     const std::int64_t wall = UnixOfLocal(localMs);
     // No zone moves its clock twice within two days: the offsets a day either side are the
     // only ones this wall-clock time can have.

@@ -46,9 +46,19 @@ public:
         bool ambiguous = false;
         std::int64_t foldEnd = 0; // local
     };
-    TCandidates InstantsOf(std::int64_t localMs);
+    TCandidates InstantsOf(std::int64_t localMs) {
+        // The usual case, inline: a day either side lies within the cached span.
+        const std::int64_t wall = localMs - kLocalOriginToUnixMs;
+        if (wall - kDayMs >= from_ && wall + kDayMs < until_) {
+            const std::int64_t at = wall - offset_ * 1000LL;
+            return {at, at, false, 0};
+        }
+        return InstantsOfNearChange(localMs);
+    }
 
 private:
+    static constexpr std::int64_t kDayMs = 86'400'000;
+    TCandidates InstantsOfNearChange(std::int64_t localMs);
     std::int64_t Offset(std::int64_t instantMs) { return OffsetAt(instantMs) * 1000LL; }
     QTimeZone zone_;
     std::int64_t from_ = 1, until_ = 0; // the cached span [from_, until_) of instants
