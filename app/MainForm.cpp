@@ -184,7 +184,10 @@ void TVG57Form::BuildActions() {
         connect(Action(id), &QAction::triggered, this,
                 [=, this] { Operate(key, id, handler, cutsWaits); });
     };
-    wire(TActionId::Start, "start", [this] { cycle_.ActionStartExecute(); });
+    wire(TActionId::Start, "start", [this] {
+        PrepareArchive(); // the folder may have been moved or deleted since the last run
+        cycle_.ActionStartExecute();
+    });
     // Stop must not wait behind a long exchange: the running wait ends at once.
     wire(
         TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); }, true);

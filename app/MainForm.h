@@ -169,6 +169,7 @@ private:
     QString ReportFolder() const;
     // Asks for files to load, with the dialog's title; empty when cancelled.
     QStringList ChooseFiles(const QString& caption);
+    void PrepareArchive();
     // Reads the files on a worker thread, holding off what must not run under the load (with
     // Start for an archive, which replaces the readings), then hands the result to `finished`
     // through the gate.

@@ -266,7 +266,7 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
     chart_.LoadedView = true;
     chart_.LoadedDates = result.datedFiles > 0;
     loadedArchive_ = loadingArchive_;
-    ShowLoadedReadings(chart_, std::move(result.data));
+    ShowLoadedReadings(chart_, std::move(result.data), result.zone);
     loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
     if (result.datedFiles > 0 && result.undatedFiles > 0)
         loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
@@ -300,11 +300,15 @@ void TVG57Form::N6Click() {
 }
 
 void TVG57Form::SetArchiveFolder() {
+    PrepareArchive();
+    lastArchive_ = QString::fromStdString(archive_.Folder());
+    StatusChanged();
+}
+
+void TVG57Form::PrepareArchive() {
     const TArchiveFolder folder = PrepareArchiveFolder();
     archive_.SetFolder(folder.path);
     archiveFolderProblem_ = folder.problem;
-    lastArchive_ = QString::fromStdString(folder.path);
-    StatusChanged();
 }
 
 } // namespace vg57

@@ -8,6 +8,7 @@
 #include "ChartArea.h"
 #include "ChartExport.h"
 #include "ChartTools.h"
+#include "CivilTime.h"
 #include "CsvExport.h"
 #include "DateTime.h"
 #include "ExportDateDialog.h"
@@ -85,6 +86,7 @@ void TVG57Form::ActionExportCsvExecute() {
         return;
     }
     TCsvRange range;
+    range.localTimes = !chart_.LoadedView; // a run's times are its wall clock's
     const auto selection = selectedInterval ? selectedInterval() : std::nullopt;
     range.from = selection ? selection->first : chart_.TimeAxis().Min();
     range.to = selection ? selection->second : chart_.TimeAxis().Max();
@@ -143,6 +145,14 @@ void TVG57Form::ActionLeakRateExecute() {
 void TVG57Form::ShowLeakRate(double from, double to) {
     const TKeptReadings kept = KeptReadings(chart_, loadedArchive_, archive_);
     TLeakReadings readings = SelectLeakReadings(kept.times, kept.pressures, kept.units, from, to);
+    // The fit is drawn at the chart's keys; it is computed in instants. A run's keys are its
+    // wall clock's, turned here in their order; a loaded file's dated keys are instants already.
+    const double firstKey = readings.times.empty() ? 0 : readings.times.front();
+    const double lastKey = readings.times.empty() ? 0 : readings.times.back();
+    if (!chart_.LoadedView && firstKey >= kDatedTimesFrom) {
+        TZoneRules zone;
+        LocalDaysToInstantDays(readings.times.data(), readings.times.size(), zone);
+    }
     switch (AnalyseLeak(readings, leakSession_.volumeLitres).problem) {
     case ELeakProblem::none:
         break;
@@ -172,6 +182,7 @@ void TVG57Form::ShowLeakRate(double from, double to) {
             setPoints.push_back(v * UnitFactor(spUnit, readings.unit));
     TLeakRateDialog dialog(std::move(readings), kept.file, leakSession_, setPoints, this);
     dialog.reportFolder = ReportFolder();
+    dialog.SetShownTime(ShownLocalTime(QTimeZone::systemTimeZone()));
     // Beside the chart, so that the selection and its fitted line stay in view.
     dialog.adjustSize();
     const QRect chart(area_->Chart1()->mapToGlobal(QPoint(0, 0)), area_->Chart1()->size());
@@ -183,7 +194,7 @@ void TVG57Form::ShowLeakRate(double from, double to) {
         showMessage(QStringLiteral("Отчёт не сохранён"), text);
     };
     const TLeakResult& fit = dialog.Result();
-    if (tools_) tools_->ShowFit(fit.start, fit.fitStart, fit.end, fit.fitEnd);
+    if (tools_) tools_->ShowFit(firstKey, fit.fitStart, lastKey, fit.fitEnd);
     if (leakRateExec)
         leakRateExec(dialog);
     else

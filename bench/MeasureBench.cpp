@@ -246,8 +246,8 @@ void Export() {
     TCsvRange range;
     range.dateBase = dateBase;
     const std::string csv = folder.Path() + "/day.csv", bareCsv = folder.Path() + "/bare.csv";
-    TUtcOffsets offsets;
-    const long offset = offsets.At(data.times.front() + dateBase);
+    TZoneRules zone;
+    const long offset = zone.OffsetAt(zone.InstantsOf(MsOf(data.times.front() + dateBase)).first);
     std::vector<double> exportMs, bareMs;
     for (int round = 0; round < 11; ++round) {
         auto t0 = Clock::now();
@@ -387,12 +387,12 @@ void ArchiveWrite() {
     TArchiveWriter writer;
     writer.SetFolder(folder.Path());
     writer.Reset();
-    const double start = MakeDateTime(2026, 12, 7, 10, 0, 0);
+    const std::int64_t start = MakeLocalMs(2026, 12, 7, 10, 0, 0);
     std::vector<double> us;
     constexpr int kLines = 400;
     for (int i = 0; i < kLines; ++i) {
         const auto t0 = Clock::now();
-        writer.WriteArchiveLine(start + i * 0.5 / 86400, 1.25e-3L + i * 1e-9L, "0002");
+        writer.WriteArchiveLine(start + i * 500, 1.25e-3L + i * 1e-9L, "0002");
         us.push_back(Ms(Clock::now() - t0) * 1000.0);
     }
     writer.Close();

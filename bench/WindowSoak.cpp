@@ -33,7 +33,7 @@ void WindowSoak() {
     std::size_t pointsAfterDay = 0;
     QEventLoop loop;
     const double start = CurrentDateTime();
-    window.Cycle().now = [&] { return start + ticks * 0.5 / 86400.0; };
+    window.Cycle().now = [&] { return MsOf(start) + ticks * 500; };
     // After the window's own handler of the same tick: the next reading is half a second later.
     // A tick that fired inside the running tick's wait did nothing (the gate is still busy).
     QObject::connect(&window.MeasureTimer, &QTimer::timeout, [&] {

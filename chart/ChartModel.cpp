@@ -104,6 +104,7 @@ void TChartModel::BreakLine() {
 
 void TChartModel::RunStarted() {
     BreakLine();
+    shownTime_ = nullptr; // a run's keys are its local times
     runStarting_ = true;
     // Files on their real dates may lie within the live day: a run never carries them on.
     if (pointsFromFiles_) {
@@ -117,6 +118,7 @@ void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pre
                               double tmax, const std::vector<std::uint8_t>& units,
                               const std::vector<std::string>& unitCodes) {
     pointsFromFiles_ = true;
+    shownTime_ = nullptr;
     std::vector<std::uint8_t> ours;
     if (!units.empty()) {
         // The file replaces every point: its codes make the table afresh.
@@ -155,7 +157,8 @@ void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pre
 }
 
 bool TChartModel::TimeLabelsWithDate() const {
-    return LoadedView && LoadedDates && std::floor(ViewStart) != std::floor(ViewEnd);
+    return LoadedView && LoadedDates &&
+           std::floor(ShownTime(ViewStart)) != std::floor(ShownTime(ViewEnd));
 }
 
 // ---- units ----

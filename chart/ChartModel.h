@@ -195,6 +195,11 @@ public:
     bool LoadedDates = false;
     // Time labels as "dd.MM HH:MM": a loaded view on real dates over more than one calendar day.
     bool TimeLabelsWithDate() const;
+    // The wall-clock date-time a time key shows in labels and the readout: the key itself,
+    // unless a load set another rule (readings kept as instants, shown in local time). A load
+    // without one, and every run, show keys as they are.
+    double ShownTime(double key) const { return shownTime_ ? shownTime_(key) : key; }
+    void SetShownTime(std::function<double(double)> shown) { shownTime_ = std::move(shown); }
     double ViewStart, ViewEnd;
     double TrackSpan = -kTenMinutes;
     double FullPressureMax = 120000.0, FullPressureMin = 1e-9;
@@ -219,6 +224,7 @@ private:
     std::vector<std::string> unitCodes_; // the table of unit indices
     std::string displayUnit_;
     std::array<double, TPointStore::kUnits> factors_{}; // per unit index, into displayUnit_
+    std::function<double(double)> shownTime_;           // see ShownTime
     TChartSlice slice_;
     int columns_ = 600; // of the last slice
     TAxisLimits time_, pressure_;

@@ -117,8 +117,9 @@ void TChartTools::UpdateReadout(QPoint at) {
     QString unit =
         std::isnan(factor) ? QString() : QString::fromStdString(UnitTitle(model_.DisplayUnit()));
     if (!unit.isEmpty()) unit.prepend(' ');
-    QString text = QString::fromStdString(FormatReadoutTime(time, model_.TimeLabelsWithDate()) +
-                                          "   " + FormatGeneral(value)) +
+    QString text = QString::fromStdString(
+                       FormatReadoutTime(model_.ShownTime(time), model_.TimeLabelsWithDate()) +
+                       "   " + FormatGeneral(value)) +
                    unit;
     if (const auto reference = model_.Reference().PressureAt(time);
         reference && !std::isnan(factor)) {

@@ -27,6 +27,15 @@ double MakeDateTime(int year, int month, int day, int hour, int minute, int seco
            (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
 }
 
+std::int64_t MakeLocalMs(int year, int month, int day, int hour, int minute, int second,
+                         int millisecond) {
+    const long long days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+        kEpochOffset;
+    return days * kMillisecondsPerDay + hour * 3'600'000LL + minute * 60'000LL + second * 1000LL +
+           millisecond;
+}
+
 TCivilDate CivilDateOf(long long dayNumber) {
     const long long z = dayNumber - kEpochOffset + 719468; // days since 1 March 0000
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
@@ -41,7 +50,7 @@ TCivilDate CivilDateOf(long long dayNumber) {
     return d;
 }
 
-double CurrentDateTime() {
+std::int64_t CurrentLocalMs() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
@@ -49,8 +58,8 @@ double CurrentDateTime() {
     localtime_r(&t, &local);
     const int ms =
         static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    return MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec, ms);
+    return MakeLocalMs(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min, local.tm_sec, ms);
 }
 
 } // namespace vg57

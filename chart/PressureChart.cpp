@@ -27,7 +27,7 @@ protected:
                                      model_.TimeLabelsWithDate() ? kMinuteLabels : kSecondLabels);
     }
     QString getTickLabel(double tick, const QLocale&, QChar, int) override {
-        const double days = tick / kSecondsPerDay;
+        const double days = model_.ShownTime(tick / kSecondsPerDay);
         return QString::fromStdString(model_.TimeLabelsWithDate() ? FormatDateTimeLabel(days)
                                                                   : FormatTimeLabel(days));
     }

@@ -184,6 +184,20 @@ double TLeakRateDialog::Volume() const {
     return volume_->value();
 }
 
+void TLeakRateDialog::SetShownTime(std::function<double(double)> shown) {
+    shownTime_ = std::move(shown);
+    Recompute();
+}
+
+TLeakResult TLeakRateDialog::ShownResult() const {
+    TLeakResult r = analysis_.result;
+    if (shownTime_) {
+        r.start = shownTime_(r.start);
+        r.end = shownTime_(r.end);
+    }
+    return r;
+}
+
 void TLeakRateDialog::Recompute() {
     session_.volumeLitres = Volume();
     session_.volumeUncertaintyPercent = volumeUncertainty_->value();
@@ -215,7 +229,7 @@ void TLeakRateDialog::Recompute() {
                            : QStringLiteral("Вычесть фон (не запомнен)"));
 
     analysis_ = AnalyseLeak(readings_, Volume(), o);
-    const TLeakResult& r = analysis_.result;
+    const TLeakResult r = ShownResult();
     const auto figures = LeakFigures(r);
     for (std::size_t i = 0; i < figures.size() && i < figures_.size(); ++i) {
         figures_[i].first->setText(Text(figures[i].first) + ':');
@@ -274,8 +288,7 @@ QString TLeakRateDialog::ShownText() const {
 
 QString TLeakRateDialog::SaveReport(const QString& path) const {
     QSaveFile file(path);
-    const QByteArray text =
-        QByteArray::fromStdString(LeakReportText(analysis_.result, archivePath_));
+    const QByteArray text = QByteArray::fromStdString(LeakReportText(ShownResult(), archivePath_));
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         return path + QStringLiteral(": ") + file.errorString();
     return {};

@@ -64,6 +64,9 @@ public:
     // The figures as shown, "caption: value" a line, then the warnings.
     QString ShownText() const;
     QPushButton* SaveReportButton() const { return save_; }
+    // The wall-clock date-time a reading's time shows (readings kept as instants); shown as
+    // they are by default.
+    void SetShownTime(std::function<double(double)> shown);
 
     // Writes the report; empty, or the reason naming the file.
     QString SaveReport(const QString& path) const;
@@ -79,10 +82,12 @@ private:
     void Recompute();
     void KeepBaseline();
     void SaveReportClicked();
+    TLeakResult ShownResult() const;
 
     TLeakReadings readings_;
     std::string archivePath_;
     TLeakSession session_;
+    std::function<double(double)> shownTime_;
     TLeakAnalysis analysis_;
     bool keptHere_ = false; // this interval was kept as the baseline
     TFloatSpinEdit* volume_;

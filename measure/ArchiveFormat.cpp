@@ -156,7 +156,11 @@ constexpr long long kMsPerDay = 86'400'000;
 
 TLocalTime LocalTimeOf(double dateTime) {
     if (!(dateTime >= 1.0 && dateTime < 2958466.0)) return {};
-    const long long total = std::llround(dateTime * kMsPerDay);
+    return LocalTimeAt(std::llround(dateTime * kMsPerDay));
+}
+
+TLocalTime LocalTimeAt(std::int64_t total) {
+    if (!(total >= kMsPerDay && total < 2958466LL * kMsPerDay)) return {};
     const long long msOfDay = total % kMsPerDay;
     const TCivilDate date = CivilDateOf(total / kMsPerDay);
     TLocalTime t;
@@ -297,6 +301,9 @@ std::optional<TArchiveReading> ParseArchiveLine(std::string_view line) {
     const std::size_t codeEnd = std::min(rest.size(), kArchiveUnitCodeMax);
     while (n < codeEnd && rest[n] != ' ' && rest[n] != '\r')
         ++n;
+    // A unit code is four characters, or none before the first unit was read. Any other length
+    // is a line cut short ("0.00011 0" of a full disk), never a unit.
+    if (n != 0 && n != kArchiveUnitCodeLength) return std::nullopt;
     r.unitCode = rest.substr(0, n);
     return r;
 }

@@ -5,6 +5,7 @@
 
 #include "PressureUnit.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ struct TLocalTime {
 // A date-time (days since 30 December 1899) split into its fields, to the nearest millisecond.
 // Values before day 1 or after the year 9999 give the origin.
 TLocalTime LocalTimeOf(double dateTime);
+// The same from milliseconds since the origin (MsOf), exactly.
+TLocalTime LocalTimeAt(std::int64_t ms);
 
 // "yyyy_mm_dd hh_nn_ss.txt", e.g. "2024_03_05 14_07_09.txt". With an address (several gauges
 // logged from one line), "yyyy_mm_dd hh_nn_ss a5.txt": the gauge is read back from the name.
@@ -61,8 +64,10 @@ constexpr std::size_t kArchiveLineExamined = kArchiveTimeTextMax + 1 + kArchiveP
 // AM/PM marker before or after, or a short date "dd.mm.yyyy". The whole text must be consumed.
 std::optional<TArchiveTime> ParseArchiveTime(std::string_view text);
 
-// The longest unit code kept; the gauge's are four characters.
+// The longest unit code looked at; the gauge's are four characters, and a line with a unit code
+// of another length but none is skipped.
 constexpr std::size_t kArchiveUnitCodeMax = 16;
+constexpr std::size_t kArchiveUnitCodeLength = 4;
 
 struct TArchiveReading {
     TArchiveTime time;
@@ -74,8 +79,8 @@ struct TArchiveReading {
 
 // One line without its LF (a CR before it does no harm): the time before the first space, the
 // pressure (never negative) up to the next space within the following 100 characters, '.' as
-// decimal point, then the unit code up to a space or CR (at most kArchiveUnitCodeMax characters).
-// What follows the unit code is not examined. Empty when the line is to be skipped.
+// decimal point, then the unit code up to a space or CR: four characters or none. What follows the
+// unit code is not examined. Empty when the line is to be skipped.
 std::optional<TArchiveReading> ParseArchiveLine(std::string_view line);
 
 } // namespace vg57

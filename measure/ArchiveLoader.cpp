@@ -2,6 +2,7 @@
 
 #include "ArchiveSystem.h"
 #include "ChartModel.h"
+#include "CivilTime.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -124,6 +125,8 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
     progress.bytesTotal = total;
 
     TLoadResult result;
+    result.zone = request.zone;
+    TZoneRules rules(request.zone);
     std::vector<TFileSpan> spans;
     TArchiveData data;
     const std::size_t hint = ReadingsHint(total, request.maxReadings);
@@ -131,9 +134,11 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
     data.pressures.reserve(hint);
     data.units.reserve(hint);
     for (const std::string& path : request.paths) {
+        const std::size_t firstOfFile = data.times.size();
         TArchiveReader reader(std::move(data));
         reader.Limit(request.maxReadings);
-        if (const auto named = ArchiveNameDateTime(path)) {
+        const auto named = ArchiveNameDateTime(path);
+        if (named) {
             reader.StartAt(*named);
             ++result.datedFiles;
         } else {
@@ -152,13 +157,21 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
                                                           " измерений. Выберите меньше файлов.");
         if (reader.Accepted() == 0)
             return Refused("В файле " + path + " нет ни одной строки с измерением");
+        // Overlap is judged in local time: that is where the file order decides the instants.
         spans.push_back({&path, reader.First(), reader.Last()});
         data = reader.Take();
+        if (named) // times of day with a date, or a line's own date: local either way
+            LocalDaysToInstantDays(data.times.data() + firstOfFile, data.times.size() - firstOfFile,
+                                   rules);
     }
     if (const std::string names = Overlapping(spans); !names.empty())
         return Refused("Файлы перекрываются по времени, их показания смешались бы в одну кривую",
                        names);
     SortByTime(data);
+    if (result.datedFiles > 0 && !data.times.empty()) {
+        data.tmin = data.times.front();
+        data.tmax = data.times.back();
+    }
     result.data = std::move(data);
     return result;
 }
@@ -171,10 +184,11 @@ std::string ReadArchiveFile(const std::string& path, TArchiveData& data) {
     return {};
 }
 
-void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data) {
+void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data, const QTimeZone& zone) {
     const double tmin = data.tmin, tmax = data.tmax;
     chart.LoadArchive(std::move(data.times), std::move(data.pressures), tmin, tmax, data.units,
                       data.unitCodes);
+    chart.SetShownTime(ShownLocalTime(zone));
 }
 
 std::string LoadArchiveFile(const std::string& path, TChartModel& chart) {

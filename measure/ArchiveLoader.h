@@ -5,6 +5,8 @@
 
 #include "ArchiveReader.h"
 
+#include <QTimeZone>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -21,6 +23,8 @@ constexpr std::size_t kMaxLoadedReadings = 50'000'000;
 struct TLoadRequest {
     std::vector<std::string> paths;
     std::size_t maxReadings = kMaxLoadedReadings;
+    // The rules that turn the local times of dated files into instants.
+    QTimeZone zone = QTimeZone::systemTimeZone();
 };
 
 // What a load ends with. `problem` empty: `data` holds the readings in time order (equal times
@@ -32,6 +36,7 @@ struct TLoadResult {
     std::string problem, detail;
     // Files without a date in their name (on day 0), and files with one.
     std::size_t undatedFiles = 0, datedFiles = 0;
+    QTimeZone zone; // the request's
 };
 
 // Where a running load stands, for a progress display on another thread.
@@ -41,9 +46,11 @@ struct TLoadProgress {
 };
 
 // Reads, checks and orders the files: a file name "yyyy_mm_dd hh_nn_ss.txt" puts the file's
-// first reading on that date, any other on day 0. Refused, with nothing read kept: a file that
-// cannot be read, a file without a readable line, files that overlap in time, more than
-// maxReadings readings. Peak memory is about 29 bytes per reading, also when sorting.
+// first reading on that date, and its readings become instants (InstantDays) by the zone's
+// rules in file order; any other file stays on day 0, in local time. Refused, with nothing read
+// kept: a file that cannot be read, a file without a readable line, files that overlap in local
+// time (two files of one run split by a clock set back), more than maxReadings readings. Peak
+// memory is about 29 bytes per reading, also when sorting.
 TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress);
 
 // Reads one whole archive file on day 0. Returns empty, or "<path>: <the system's words>" when
@@ -51,8 +58,10 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress);
 std::string ReadArchiveFile(const std::string& path, TArchiveData& data);
 
 // The chart's loaded view from loaded readings (times, pressures, unit codes), moved in without
-// a copy: the series replaced, the time axis set to their span. LoadedView is the caller's.
-void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data);
+// a copy: the series replaced, the time axis set to their span, the labels showing the instants
+// in the zone's local time. LoadedView is the caller's.
+void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data,
+                        const QTimeZone& zone = QTimeZone::systemTimeZone());
 
 // A whole load of one file on the calling thread: LoadArchives, then ShowLoadedReadings. Returns
 // empty, or the problem's detail ("<path>: <the system's words>") or else the problem itself;

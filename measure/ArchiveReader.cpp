@@ -1,5 +1,6 @@
 #include "ArchiveReader.h"
 
+#include "DateTime.h"
 #include "PressureUnit.h"
 
 #include <algorithm>
@@ -84,7 +85,9 @@ void TArchiveReader::Line(std::string_view line) {
             else if (dayOffset_ > baseOffset_ && step - 1.0 >= -kHour - kHalfMs)
                 dayOffset_ -= 1;
         }
-        t += dayOffset_;
+        // Whole milliseconds, as DaysOf makes them: the sum of the day and its time would not
+        // always be, and a boundary given to the millisecond would then miss the reading.
+        if (dayOffset_ != 0) t = DaysOf(MsOf(t) + std::llround(dayOffset_) * kMillisecondsPerDay);
         previous_ = t;
         havePrevious_ = true;
     }

@@ -1,8 +1,11 @@
 #include "ArchiveSystem.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +39,19 @@ long TArchiveSystem::Write(int fd, const char* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
 }
 
+long long TArchiveSystem::Size(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+int TArchiveSystem::Truncate(int fd, long long length) {
+    int rc;
+    do {
+        rc = ::ftruncate(fd, static_cast<off_t>(length));
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
 int TArchiveSystem::DataSync(int fd) {
     return ::fdatasync(fd);
 }
@@ -60,6 +76,32 @@ bool TArchiveSystem::StillAtPath(int fd, const std::string& path) {
     if (::fstat(fd, &open) != 0) return true; // the next write reports what is wrong
     if (::stat(path.c_str(), &named) != 0) return errno != ENOENT && errno != ENOTDIR;
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool TArchiveSystem::Linked(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) != 0 || st.st_nlink > 0;
+}
+
+std::string TArchiveSystem::PathOf(int fd) {
+    // The kernel keeps the name of every open file up to date, wherever it was moved.
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf || buf[0] != '/') return {};
+    std::string path(buf, static_cast<std::size_t>(n));
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) return {};
+    return path;
+}
+
+int TArchiveSystem::MakeFolder(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!ec && !std::filesystem::is_directory(folder, ec) && !ec)
+        ec = std::make_error_code(std::errc::not_a_directory);
+    errno = ec.value();
+    return ec ? -1 : 0;
 }
 
 TArchiveSystem& SystemArchiveCalls() {

@@ -2,12 +2,12 @@
 
 #include "ArchiveFormat.h"
 #include "ArchiveSystem.h"
+#include "DateTime.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,36 +28,59 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 } // namespace
 
-long TUtcOffsets::At(double localDateTime) {
-    const auto hour = static_cast<long long>(std::floor(localDateTime * 24.0));
-    if (hour == hour_) return offset_;
-    const TLocalTime t = LocalTimeOf(localDateTime);
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = -1; // the zone's rules decide
-    std::mktime(&tm);
-    hour_ = hour;
-    offset_ = tm.tm_gmtoff;
-    return offset_;
-}
-
-void AppendIsoTime(std::string& out, double localDateTime, TUtcOffsets& offsets) {
-    const TLocalTime t = LocalTimeOf(localDateTime);
+void AppendIsoTime(std::string& out, std::int64_t instantMs, TZoneRules& zone) {
+    const TLocalTime t = LocalTimeAt(zone.LocalOf(instantMs));
     AppendDate(out, t, '-');
     out += 'T';
     AppendClockTime(out, t);
-    const long offset = offsets.At(localDateTime);
+    const long offset = zone.OffsetAt(instantMs);
     out += offset < 0 ? '-' : '+';
     const long minutes = std::labs(offset) / 60;
     AppendDigits(out, minutes / 60, 2);
     out += ':';
     AppendDigits(out, minutes % 60, 2);
 }
+
+namespace {
+
+// The instants of the chosen readings, in their time order: wall-clock times are turned in that
+// order, so that a repeated hour's passes keep theirs.
+std::vector<std::int64_t> InstantsOfRows(const std::vector<double>& times,
+                                         const std::vector<std::size_t>& order,
+                                         const TCsvRange& range, TZoneRules& zone) {
+    std::vector<std::int64_t> ms(order.size());
+    std::vector<std::size_t> instantRows; // rows already instants, the rest wall-clock times
+    const std::int64_t date = MsOf(range.dateBase);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const double t = times[order[k]];
+        if (t >= kDatedTimesFrom && !range.localTimes) {
+            ms[k] = InstantOfDays(t);
+            instantRows.push_back(k);
+        } else {
+            // Whole milliseconds on both sides: the sum of two dates in days would not always be.
+            ms[k] = MsOf(t) + (t < kDatedTimesFrom ? date : 0);
+        }
+    }
+    if (instantRows.empty()) return InstantsOfLocal(std::move(ms), zone); // the usual case
+    if (instantRows.size() == ms.size()) return ms;
+    // Dated files loaded beside undated ones: only the wall-clock times are turned.
+    std::vector<std::int64_t> local;
+    std::vector<std::size_t> localRows;
+    for (std::size_t k = 0, next = 0; k < ms.size(); ++k) {
+        if (next < instantRows.size() && instantRows[next] == k) {
+            ++next;
+            continue;
+        }
+        local.push_back(ms[k]);
+        localRows.push_back(k);
+    }
+    local = InstantsOfLocal(std::move(local), zone);
+    for (std::size_t j = 0; j < localRows.size(); ++j)
+        ms[localRows[j]] = local[j];
+    return ms;
+}
+
+} // namespace
 
 std::string ExportCsv(const std::string& path, const std::vector<double>& times,
                       const std::vector<double>& pressures, const std::vector<EPressureUnit>& units,
@@ -75,12 +98,12 @@ std::string ExportCsv(const std::string& path, const std::vector<double>& times,
     std::string buffer = "time,pressure,unit\r\n";
     constexpr std::size_t kChunk = 1 << 20;
     buffer.reserve(kChunk + 128);
-    TUtcOffsets offsets;
+    TZoneRules zone(range.zone);
+    const std::vector<std::int64_t> instants = InstantsOfRows(times, order, range, zone);
     bool ok = true;
-    for (std::size_t i : order) {
-        // Only times of day get the date: dated readings loaded beside them keep their own.
-        const double date = times[i] < kDatedTimesFrom ? range.dateBase : 0.0;
-        AppendIsoTime(buffer, times[i] + date, offsets);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t i = order[k];
+        AppendIsoTime(buffer, instants[k], zone);
         buffer += ',';
         char number[32];
         const auto res = std::to_chars(number, number + sizeof number, pressures[i]);

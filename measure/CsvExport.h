@@ -1,39 +1,33 @@
-// Readings to a CSV file: "time,pressure,unit", the time in ISO 8601 with the local UTC offset
-// and milliseconds (2026-12-07T14:07:09.512+03:00), the pressure with '.' whatever the regional
-// settings, the unit by its Latin name. Plain C++, shared by the window and vg57-cli.
+// Readings to a CSV file: "time,pressure,unit", the time in ISO 8601 with the UTC offset then in
+// force and milliseconds (2026-12-07T14:07:09.512+03:00), the pressure with '.' whatever the
+// regional settings, the unit by its Latin name. Plain C++, shared by the window and vg57-cli.
 #pragma once
 
+#include "CivilTime.h"
 #include "PressureUnit.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vg57 {
 
-// The offset of local time from UTC, looked up once per hour of local time: asking the time
-// zone for every line would cost more than the rest of the line together.
-class TUtcOffsets {
-public:
-    // Seconds east of UTC in force at the local date-time (days since 30 December 1899).
-    long At(double localDateTime);
-
-private:
-    long long hour_ = -1; // the local hour of the last look-up, counted from the origin
-    long offset_ = 0;
-};
-
-// "yyyy-mm-ddThh:nn:ss.zzz+hh:mm" of a local date-time, appended to out.
-void AppendIsoTime(std::string& out, double localDateTime, TUtcOffsets& offsets);
+// "yyyy-mm-ddThh:nn:ss.zzz+hh:mm" of an instant (milliseconds since 1970 UTC): its local time
+// in the zone and the offset in force then, appended to out.
+void AppendIsoTime(std::string& out, std::int64_t instantMs, TZoneRules& zone);
 
 struct TCsvRange {
     double from = -1e300, to = 1e300; // inclusive, in the readings' own times
     // Added to every time before kDatedTimesFrom: the date of readings kept as times of day (a
     // file whose name carries no date, on day 0 and the days after it); dated readings keep theirs.
     double dateBase = 0;
+    // The dated times are wall-clock date-times (a live run), turned into instants here in time
+    // order; otherwise they are instants already (InstantDays: a loaded file, vg57-cli). Times
+    // of day with dateBase are wall-clock times either way.
+    bool localTimes = false;
+    QTimeZone zone = QTimeZone::systemTimeZone();
 };
-// Times from here on (a year after the date origin) carry their own dates.
-inline constexpr double kDatedTimesFrom = 366.0;
 
 // Writes the readings in [from, to] in time order (equal times in input order); replaces the
 // file. A reading whose unit code is none of the three is kept, with the unit field empty. Returns

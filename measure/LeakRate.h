@@ -15,7 +15,7 @@ namespace vg57 {
 
 // The readings of an interval in time order, every pressure in one unit.
 struct TLeakReadings {
-    std::vector<double> times; // date-times (days), as the archive and the chart keep them
+    std::vector<double> times; // date-times (days): instants (InstantDays), or times of day
     std::vector<double> pressures;
     EPressureUnit unit = EPressureUnit::unknown; // the unit of the interval's last reading
     // The largest step any reading takes in the unit the gauge gave it, in the interval's unit:

@@ -36,7 +36,7 @@ std::string OpenFailureReason(std::exception_ptr error) {
 } // namespace
 
 TMeasureCycle::TMeasureCycle(const TParts& parts) : p_(parts) {
-    now = [] { return CurrentDateTime(); };
+    now = [] { return CurrentLocalMs(); };
     reconnectTimer_.setInterval(kReconnectMs);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] {
         // Never inside a wait: the port is replaced, and a handler lower down may be using it.
@@ -144,7 +144,7 @@ void TMeasureCycle::MeasureTimerTimer() {
     // Without its adapter the port carries nothing: no point, no line, nothing written; the
     // chart's time still moves on and the shown value ages.
     if (adapterGone_) {
-        Missed(now());
+        Missed(DaysOf(now()));
         pace_.TickEnded(std::chrono::steady_clock::now());
         PublishTick(false, true); // a reading not given, as a silent gauge's
         p_.view.StatusChanged();
@@ -153,7 +153,8 @@ void TMeasureCycle::MeasureTimerTimer() {
 
     bool obtained = true;
     const bool read = p_.link.ReadMeasurement(&obtained);
-    const double t = now();
+    const std::int64_t ms = now();
+    const double t = DaysOf(ms);
     if (read) {
         SetDemoShown(false);
         failing_ = false;
@@ -161,7 +162,7 @@ void TMeasureCycle::MeasureTimerTimer() {
         lastReading_ = std::chrono::steady_clock::now();
         p_.readings.Reading(t, static_cast<double>(p_.link.CurrentPressure), p_.link.UnitCode);
         // Only a reading taken in this tick is archived: never a repeated or demonstration value.
-        p_.archive.WriteArchiveLine(now(), p_.link.CurrentPressure, p_.link.UnitCode);
+        p_.archive.WriteArchiveLine(ms, p_.link.CurrentPressure, p_.link.UnitCode);
     } else if (!obtained && !p_.link.GaugeReady) {
         ShowDemoValue(t);
     } else {

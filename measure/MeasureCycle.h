@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -65,8 +66,9 @@ public:
     std::function<std::string()> comPortName;
     // True while a handler is dispatching events: reconnecting waits for a calm moment.
     std::function<bool()> handlerRunning;
-    // The local date and time now (tests may move the clock).
-    std::function<double()> now;
+    // The local date and time now, in milliseconds (MsOf; tests may move the clock). Read once
+    // per tick: the chart and the archive get the same time.
+    std::function<std::int64_t()> now;
     // Runs a step as a handler of the window's (operator actions wait for it to return).
     std::function<void(const std::function<void()>& step)> asHandler;
     // The lost adapter came back under another port number, now in force.

@@ -16,6 +16,7 @@ packages=(
     libcpp-httplib-dev                    # serving the Prometheus metrics, writing to InfluxDB
     libmosquitto-dev                      # publishing the live state on MQTT
     libc-l10n                             # the system's reasons (strerror) in Russian
+    tzdata                                # summer-time rules: archives' local times to instants
 )
 
 # Tests run under ru_RU.UTF-8, whose decimal separator is a comma.

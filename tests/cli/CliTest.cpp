@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTimeZone>
 
 #include <cmath>
 #include <fstream>
@@ -27,12 +28,13 @@ struct Result {
     QByteArray out, err;
 };
 
-Result RunCli(const QStringList& args) {
+Result RunCli(const QStringList& args, const QString& zone = {}) {
     QProcess p;
-    // A fixed zone, so that the offsets the JSON carries are known.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TZ", "MSK-3");
-    p.setProcessEnvironment(env);
+    if (!zone.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TZ", zone);
+        p.setProcessEnvironment(env);
+    }
     p.start(VG57_CLI_PATH, args);
     p.waitForFinished(30000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
@@ -256,6 +258,69 @@ TEST_F(CliFiles, faultsOnceSilentAreSaid) {
         EXPECT_TRUE(r.err.contains(row.said)) << r.err.constData();
         if (row.check) row.check(QJsonDocument::fromJson(r.out).object());
     }
+}
+
+// One exact time per reading: a dated interval selects what the same times of day select, and
+// across a summer-time change the interval's length and slope are true ones. A rise of 2E-6 Pa/s
+// from 2E-3 Pa, one reading a second, written as Berlin's wall clock shows it.
+TEST(CliTimes, anIntervalSelectsTheSameReadingsAndMeasuresInInstants) {
+    test::TempDir dir;
+    const auto write = [&](const char* name, std::int64_t fromUtc, int readings) {
+        const QTimeZone berlin("Europe/Berlin");
+        std::ofstream out(dir.Path() + "/" + name, std::ios::binary);
+        for (int i = 0; i < readings; ++i) {
+            const QDateTime at = QDateTime::fromMSecsSinceEpoch(fromUtc + i * 1000LL, berlin);
+            const TLocalTime t{at.date().year(),
+                               at.date().month(),
+                               at.date().day(),
+                               at.time().hour(),
+                               at.time().minute(),
+                               at.time().second(),
+                               0};
+            out << FormatArchiveLine(t, 2e-3L + 2e-6L * i, "0001");
+        }
+        return QString::fromStdString(dir.Path() + "/" + name);
+    };
+    const auto utc = [](int month, int day, int h, int m) {
+        return QDateTime(QDate(2026, month, day), QTime(h, m), Qt::UTC).toMSecsSinceEpoch();
+    };
+    const QString december = write("2026_12_07 14_00_00.txt", utc(12, 7, 13, 0), 1200);
+    // 01:50 to 03:10 by the clock, 20 minutes.
+    const QString spring = write("2026_03_29 01_50_00.txt", utc(3, 29, 0, 50), 1201);
+    // The second pass through 02:00-03:00 and on, as the writer starts it after the clock went
+    // back: 02:40 to 03:20 by the clock, 40 minutes.
+    const QString autumn = write("2026_10_25 02_40_00.txt", utc(10, 25, 1, 40), 2401);
+    const struct {
+        QString archive, from, to;
+        int readings;
+        double seconds;
+    } rows[] = {
+        {december, "14:00:00", "14:10:00", 601, 600},
+        {december, "2026-12-07T14:00:00", "2026-12-07T14:10:00", 601, 600},
+        {december, "2026-12-07T14:00:00.001", "2026-12-07T14:09:59.999", 599, 598},
+        {spring, "01:50:00", "03:10:00", 1201, 1200},
+        {autumn, "2026-10-25T02:40:00", "2026-10-25T03:20:00", 2401, 2400},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.from + " " + row.to).toStdString());
+        const Result r = RunCli({"leak-rate", row.archive, "--from", row.from, "--to", row.to,
+                                 "--volume", "1", "--json"},
+                                "Europe/Berlin");
+        ASSERT_EQ(r.code, 0) << r.err.constData();
+        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        EXPECT_EQ(o["readings"].toInt(), row.readings);
+        EXPECT_EQ(o["seconds"].toDouble(), row.seconds);
+        EXPECT_NEAR(o["slope_per_s"].toDouble(), 2e-6, 1e-14);
+        EXPECT_TRUE(o["linear"].toBool());
+    }
+    // The export gives each reading the offset then in force: the curve rises by instant.
+    const QString csv = QString::fromStdString(dir.Path() + "/autumn.csv");
+    ASSERT_EQ(RunCli({"export", autumn, "--csv", csv}, "Europe/Berlin").code, 0);
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    EXPECT_EQ(lines.at(1).left(29), "2026-10-25T02:40:00.000+01:00");
+    EXPECT_EQ(lines.at(2401).left(29), "2026-10-25T03:20:00.000+01:00");
 }
 
 } // namespace

@@ -23,7 +23,10 @@ using Points = std::vector<std::pair<double, double>>;
 double Tod(int h, int m, int s, int ms = 0) {
     return MakeDateTime(1899, 12, 30, h, m, s, ms);
 }
-constexpr double kDay = 1.0;
+// The day after, in whole milliseconds as the reader gives it (one exact time per reading).
+double NextDay(int h, int m, int s, int ms = 0) {
+    return DaysOf(MakeLocalMs(1899, 12, 31, h, m, s, ms));
+}
 
 std::string WriteFile(const test::TempDir& dir, const std::string& content) {
     const std::string path = dir.Path() + "/archive.txt";
@@ -57,6 +60,10 @@ const LoadCase kLoadCases[] = {
     {"aLastLineWithoutLineEndCounts", "12:00:01.250 760 0001", {{Tod(12, 0, 1, 250), 760}}},
     {"noSpaceAfterThePressureIsSkipped", "12:00:01.250 760\r\n12:00:01.250 760\n", {}},
     {"anEmptyUnitCodeIsAccepted", "12:00:01.250 760 \r\n", {{Tod(12, 0, 1, 250), 760}}},
+    // A full disk cut the line inside its unit: no unit "0", no reading.
+    {"aUnitCodeOfOtherThanFourCharactersIsALineCutShort",
+     "14:00:00.000 0.0001 0001\r\n14:00:01.000 0.00011 0\r\n14:00:02.000 0.00012 00012\r\n",
+     {{Tod(14, 0, 0), 1e-4}}},
     {"aDecimalCommaIsSkipped", "12:00:01.250 7,6E2 0001\r\n", {}},
     {"aLetterAfterTheMillisecondsIsSkipped", "12:00:01.250x 760 0001\r\n", {}},
     {"emptyAndBlankLinesAreSkipped", "\r\n\n \r\n  760 0001\r\n", {}},
@@ -90,7 +97,7 @@ const LoadCase kLoadCases[] = {
      "1 - 0001\r\n",
      {}},
     {"aNulInTheLineIsJustAnotherCharacter",
-     "12:00:00.000 76\0 0001\r\n12:00:00.000 7 \0\r\n"s,
+     "12:00:00.000 76\0 0001\r\n12:00:00.000 7 0\0\0\0\r\n"s,
      {{Tod(12, 0, 0), 7}}},
     {"aHugeLineIsSkippedAndTheNextOneReads",
      std::string(200000, '9') + " 1 0001\r\n12:00:00.000 " + std::string(200000, '2') +
@@ -101,22 +108,22 @@ const LoadCase kLoadCases[] = {
      "00:00:01.000 3 0001\r\n12:30 4 0001\r\n",
      {{Tod(23, 59, 59), 0},
       {Tod(23, 59, 59, 500), 1},
-      {kDay + Tod(0, 0, 0), 2},
-      {kDay + Tod(0, 0, 1), 3},
-      {kDay + Tod(12, 30, 0), 4}}},
+      {NextDay(0, 0, 0), 2},
+      {NextDay(0, 0, 1), 3},
+      {NextDay(12, 30, 0), 4}}},
     {"aLongGapAfterMidnightStaysOnItsDay",
      "23:00 1 0001\r\n01:00 2 0001\r\n14:00 3 0001\r\n",
-     {{Tod(23, 0, 0), 1}, {kDay + Tod(1, 0, 0), 2}, {kDay + Tod(14, 0, 0), 3}}},
+     {{Tod(23, 0, 0), 1}, {NextDay(1, 0, 0), 2}, {NextDay(14, 0, 0), 3}}},
     {"aClockSetBackAcrossMidnightKeepsTimeOrder",
      "23:59:59.900 1 0001\r\n00:00:00.100 2 0001\r\n23:59:59.950 3 0001\r\n"
      "00:00:00.300 4 0001\r\n",
      {{Tod(23, 59, 59, 900), 1},
       {Tod(23, 59, 59, 950), 3},
-      {kDay + Tod(0, 0, 0, 100), 2},
-      {kDay + Tod(0, 0, 0, 300), 4}}},
+      {NextDay(0, 0, 0, 100), 2},
+      {NextDay(0, 0, 0, 300), 4}}},
     {"goingBackTwelveHoursExactlyStaysOnTheSameDay",
      "23:00 1 0001\r\n11:00 2 0001\r\n23:00 3 0001\r\n10:59:59 4 0001\r\n",
-     {{Tod(11, 0, 0), 2}, {Tod(23, 0, 0), 1}, {Tod(23, 0, 0), 3}, {kDay + Tod(10, 59, 59), 4}}},
+     {{Tod(11, 0, 0), 2}, {Tod(23, 0, 0), 1}, {Tod(23, 0, 0), 3}, {NextDay(10, 59, 59), 4}}},
     {"noAcceptedLineIsRefused", "garbage\r\n", {}},
     {"anEmptyFileIsRefused", "", {}},
 };

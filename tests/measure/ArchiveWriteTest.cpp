@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const double kT0 = MakeDateTime(2024, 3, 5, 14, 7, 9, 512);
-const double kT1 = MakeDateTime(2024, 3, 5, 14, 7, 10, 12);
+const std::int64_t kT0 = MakeLocalMs(2024, 3, 5, 14, 7, 9, 512);
+const std::int64_t kT1 = MakeLocalMs(2024, 3, 5, 14, 7, 10, 12);
 const std::string kName0 = "2024_03_05 14_07_09.txt";
 const std::string kLine0 = "14:07:09.512 1.2E-5 0002\r\n";
 const std::string kLine1 = "14:07:10.012 760 0001\r\n";
@@ -62,6 +62,14 @@ public:
         }
         return TArchiveSystem::Write(fd, data, size);
     }
+    int Truncate(int fd, long long length) override {
+        ++truncates;
+        if (failTruncate) {
+            errno = EIO;
+            return -1;
+        }
+        return TArchiveSystem::Truncate(fd, length);
+    }
     int DataSync(int fd) override {
         ++dataSyncs;
         if (failSync) {
@@ -75,9 +83,9 @@ public:
         syncedFolders.push_back(folder);
         return TArchiveSystem::SyncFolder(folder);
     }
-    int opens = 0, writes = 0, dataSyncs = 0;
+    int opens = 0, writes = 0, dataSyncs = 0, truncates = 0;
     int failWrite = 0;
-    bool failSync = false;
+    bool failSync = false, failTruncate = false;
     std::vector<std::string> syncedFolders;
 };
 
@@ -138,7 +146,7 @@ TEST(ArchiveWriter, aFileOfTheSameNameIsAppendedToNeverTruncated) {
         a.w.Close();
         // A second run within the same second, as after a quick Stop and Start.
         a.w.Reset();
-        a.w.WriteArchiveLine(kT0 + 0.2 / 86400, 1.2e-5L, "0002");
+        a.w.WriteArchiveLine(kT0 + 200, 1.2e-5L, "0002");
         a.w.Close();
         EXPECT_EQ(Files(dir.Path()), std::vector<std::string>{kName0});
         EXPECT_EQ(Read(path),
@@ -169,7 +177,7 @@ TEST(ArchiveWriter, aLineAfterStopIsDroppedWithoutTouchingTheClosedHandle) {
     EXPECT_TRUE(a.w.ArchiveOpen()); // until the next Start
     // The next run writes again, to a file of its own.
     a.w.Reset();
-    a.w.WriteArchiveLine(kT1 + 1.0 / 86400, 760, "0001");
+    a.w.WriteArchiveLine(kT1 + 1000, 760, "0001");
     EXPECT_EQ(Files(dir.Path()).size(), 3u);
 }
 
@@ -188,7 +196,7 @@ TEST(ArchiveWriter, aFolderThatCannotHoldTheFileIsReportedAndRetried) {
     EXPECT_EQ(a.statusChanges, 1);
     EXPECT_FALSE(a.w.ArchiveOpen());
     EXPECT_EQ(sys.writes, 0); // nothing through a handle that failed to open
-    a.w.WriteArchiveLine(kT0 + 0.5 / 86400, 1.2e-5L, "0002");
+    a.w.WriteArchiveLine(kT0 + 500, 1.2e-5L, "0002");
     EXPECT_EQ(sys.opens, 2);
     EXPECT_EQ(sys.writes, 0);
 
@@ -201,43 +209,102 @@ TEST(ArchiveWriter, aFolderThatCannotHoldTheFileIsReportedAndRetried) {
     EXPECT_EQ(Read(a.w.Path()), kLine1);
 }
 
-// A line keeps only its time: a reader puts it on the day nearest the line before. Readings
-// after a night's silence start a file of their own, or they would load on the evening's day.
-TEST(ArchiveWriter, aReadingMoreThanTwelveHoursAfterTheLastLineStartsAFileNamedAfterIt) {
-    test::TempDir dir;
-    Writer a(dir.Path());
-    a.w.WriteArchiveLine(MakeDateTime(2024, 3, 5, 19, 0, 0, 0), 1e-3L, "0001");
-    const double morning = MakeDateTime(2024, 3, 6, 8, 30, 0, 0); // silent overnight
-    a.w.WriteArchiveLine(morning, 2e-3L, "0001");
-    a.w.WriteArchiveLine(morning + 0.5, 3e-3L, "0001"); // 12 h: still this file
-    EXPECT_EQ(Files(dir.Path()),
-              (std::vector<std::string>{"2024_03_05 19_00_00.txt", "2024_03_06 08_30_00.txt"}));
-    EXPECT_EQ(Read(a.w.Path()), "08:30:00.000 0.002 0001\r\n20:30:00.000 0.003 0001\r\n");
-    EXPECT_EQ(a.w.Notice(), "") << "a new file after a gap is no news";
-}
-
-// The file goes away under the open handle: the next line starts a new file, named after it,
-// and the status says so until Stop.
-TEST(ArchiveWriter, aFileRemovedMovedOrReplacedWhileWritingIsNoticedAndANewOneBegun) {
-    for (const char* how : {"delete", "rename", "folder"}) {
-        SCOPED_TRACE(how);
+// A line keeps only its time: a reader puts it on the day nearest the line before, and takes
+// times within a file as never going back but across midnight. Readings after a night's silence,
+// or after the clock went back, start a file of their own named after them.
+TEST(ArchiveWriter, theClockDecidesWhenALineStartsAFileOfItsOwn) {
+    const auto at = [](int d, int h, int m, int s, int ms = 0) {
+        return MakeLocalMs(2026, 10, d, h, m, s, ms);
+    };
+    const struct {
+        const char* name;
+        std::vector<std::int64_t> lines;
+        std::vector<std::string> files;
+        const char* notice; // what the status says after the last line
+    } rows[] = {
+        {"silentOvernight",
+         {at(24, 19, 0, 0), at(25, 8, 30, 0), at(25, 20, 30, 0)}, // 12 h: still that file
+         {"2026_10_24 19_00_00.txt", "2026_10_25 08_30_00.txt"},
+         ""},
+        {"acrossMidnight",
+         {at(24, 23, 59, 59, 500), at(25, 0, 0, 0)},
+         {"2026_10_24 23_59_59.txt"},
+         ""},
+        {"backWithinASecond",
+         {at(25, 9, 0, 1), at(25, 9, 0, 0, 100)},
+         {"2026_10_25 09_00_01.txt"},
+         ""},
+        {"steppedBack",
+         {at(25, 9, 0, 0), at(25, 9, 0, 5), at(25, 9, 0, 3)},
+         {"2026_10_25 09_00_00.txt", "2026_10_25 09_00_03.txt"},
+         "Часы переведены назад, с 09:00:05.000 на 09:00:03.000, начат новый файл архива: "},
+        {"summerTimeEnds",
+         {at(25, 2, 59, 59, 500), at(25, 2, 0, 0), at(25, 2, 0, 0, 500)},
+         {"2026_10_25 02_00_00.txt", "2026_10_25 02_59_59.txt"},
+         "Часы переведены назад, с 02:59:59.500 на 02:00:00.000, начат новый файл архива: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         test::TempDir dir;
         Writer a(dir.Path());
+        std::vector<std::string> told;
+        a.w.onStatusChanged = [&] {
+            if (!a.w.Notice().empty() && (told.empty() || told.back() != a.w.Notice()))
+                told.push_back(a.w.Notice());
+        };
+        for (std::int64_t t : row.lines)
+            a.w.WriteArchiveLine(t, 1e-3L, "0001");
+        EXPECT_EQ(Files(dir.Path()), row.files);
+        EXPECT_EQ(a.w.Notice(), *row.notice ? row.notice + a.w.Path() : "");
+        EXPECT_LE(told.size(), 1u) << "said once";
+        // Each file read back alone never goes back by more than the tolerance.
+        for (const std::string& name : row.files) {
+            TArchiveData data;
+            ASSERT_EQ(ReadArchiveFile(dir.Path() + "/" + name, data), "");
+            for (std::size_t i = 1; i < data.times.size(); ++i)
+                EXPECT_GE(data.times[i], data.times[i - 1] - 1.0 / 86400) << name;
+        }
+    }
+}
+
+// The file goes away under the open handle. Deleted: the next line starts a new file, named
+// after it. Moved or renamed, alone or with its folder: the lines go on into it, and the status
+// says where it is now. A folder that is gone when a new file is due is made again.
+TEST(ArchiveWriter, aFileDeletedOrMovedWhileWritingIsNoticedAndNoLineIsLost) {
+    for (const std::string how : {"delete", "replaceByAFolder", "rename", "moveTheFolder"}) {
+        SCOPED_TRACE(how);
+        test::TempDir dir;
+        const std::string folder = dir.Path() + "/VG-57";
+        Writer a(folder);
         a.w.WriteArchiveLine(kT0, 1.2e-5L, "0002");
         const std::string first = a.w.Path();
-        if (std::string(how) != "rename") fs::remove(first);
-        if (std::string(how) == "rename") fs::rename(first, dir.Path() + "/moved.txt");
-        if (std::string(how) == "folder") fs::create_directory(first);
+        std::string movedTo;
+        if (how == "delete" || how == "replaceByAFolder") fs::remove(first);
+        if (how == "replaceByAFolder") fs::create_directory(first);
+        if (how == "rename") fs::rename(first, movedTo = folder + "/moved.txt");
+        if (how == "moveTheFolder") {
+            fs::rename(folder, dir.Path() + "/old");
+            movedTo = dir.Path() + "/old/" + kName0;
+        }
         a.w.WriteArchiveLine(kT1, 760, "0001");
-        const std::string second = dir.Path() + "/2024_03_05 14_07_10.txt";
-        EXPECT_EQ(a.w.Path(), second);
-        EXPECT_EQ(Read(second), kLine1);
+        a.w.WriteArchiveLine(kT1 + 1000, 760, "0001");
         EXPECT_EQ(a.w.Problem(), "");
-        EXPECT_EQ(a.w.Notice(),
-                  "Файл архива " + first + " удалён или перемещён, начат новый: " + second);
-        a.w.WriteArchiveLine(kT1 + 1.0 / 86400, 760, "0001");
-        EXPECT_EQ(Read(second), kLine1 + "14:07:11.012 760 0001\r\n");
-        EXPECT_NE(a.w.Notice(), "") << "stays until Stop";
+        const std::string line2 = "14:07:11.012 760 0001\r\n";
+        if (movedTo.empty()) {
+            const std::string second = folder + "/2024_03_05 14_07_10.txt";
+            EXPECT_EQ(a.w.Path(), second);
+            EXPECT_EQ(Read(second), kLine1 + line2);
+            EXPECT_EQ(a.w.Notice(), "Файл архива " + first + " удалён, начат новый: " + second);
+        } else {
+            EXPECT_EQ(a.w.Path(), movedTo);
+            EXPECT_EQ(Read(movedTo), kLine0 + kLine1 + line2);
+            EXPECT_EQ(a.w.Notice(),
+                      "Файл архива " + first + " перемещён, запись продолжается в " + movedTo);
+        }
+        // The clock goes back: a new file, in the folder as configured, made again if need be.
+        a.w.WriteArchiveLine(kT0 - 60'000, 5, "0001");
+        EXPECT_EQ(a.w.Path(), folder + "/2024_03_05 14_06_09.txt");
+        EXPECT_EQ(Read(a.w.Path()), "14:06:09.512 5 0001\r\n");
         const int before = a.statusChanges;
         a.w.Close();
         EXPECT_EQ(a.w.Notice(), "");
@@ -249,11 +316,15 @@ TEST(ArchiveWriter, aFailedWriteIsReportedAndTheNextLineReopensAndAppends) {
     const struct {
         const char* name;
         int failWrite;
-        bool failSync;
+        bool failSync, failTruncate;
         const char* reason;
+        const char* between; // what the failed line left between the good ones
     } cases[] = {
-        {"diskFullHalfWayThroughALine", 1, false, "No space left on device"},
-        {"syncFails", 0, true, "Input/output error"},
+        // Cut back off: the file ends in whole lines, and the next joins them.
+        {"diskFullHalfWayThroughALine", 1, false, false, "No space left on device", ""},
+        // Not cut back: the fragment stays a line of its own.
+        {"diskFullAndCannotCutBack", 1, false, true, "No space left on device", "14:07\r\n"},
+        {"syncFails", 0, true, false, "Input/output error", "14:07:10.012 9 0002\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,7 +334,8 @@ TEST(ArchiveWriter, aFailedWriteIsReportedAndTheNextLineReopensAndAppends) {
         a.w.WriteArchiveLine(kT0, 1.2e-5L, "0002");
         sys.failWrite = c.failWrite;
         sys.failSync = c.failSync;
-        a.w.WriteArchiveLine(kT0 + 0.5 / 86400, 9, "0002");
+        sys.failTruncate = c.failTruncate;
+        a.w.WriteArchiveLine(kT0 + 500, 9, "0002");
         const std::string path = dir.Path() + "/" + kName0;
         EXPECT_EQ(a.w.Problem(), "Не удаётся записать архив " + path + ": " + c.reason);
         EXPECT_EQ(sys.opens, 1);
@@ -273,14 +345,11 @@ TEST(ArchiveWriter, aFailedWriteIsReportedAndTheNextLineReopensAndAppends) {
         EXPECT_EQ(a.w.Problem(), "");
         EXPECT_EQ(a.statusChanges, 3); // path, problem, problem gone
         EXPECT_EQ(Files(dir.Path()), std::vector<std::string>{kName0});
-        // Whatever part of the failed line reached the disk stays a line of its own, so the
-        // lines around it still load.
+        EXPECT_EQ(Read(path), kLine0 + c.between + kLine1);
         TArchiveData data;
         ASSERT_EQ(ReadArchiveFile(path, data), "");
         EXPECT_EQ(data.pressures.back(), 760);
         EXPECT_EQ(data.pressures.front(), 1.2e-5);
-        EXPECT_EQ(Read(path).substr(0, kLine0.size()), kLine0);
-        EXPECT_EQ(Read(path).substr(Read(path).size() - kLine1.size() - 2), "\r\n" + kLine1);
     }
 }
 

@@ -5,7 +5,9 @@
 #include "ArchiveReader.h"
 
 #include <QString>
+#include <QTimeZone>
 
+#include <cstdint>
 #include <optional>
 
 namespace vg57::cli {
@@ -26,19 +28,31 @@ struct TCliArchive {
     std::optional<double> date;
     // The readings carry their dates (lines written with a date), so no date is added.
     bool dated() const { return !data.times.empty() && data.tmin >= 1.0; }
+    // The rules of local time, and whether the readings' times are instants (InstantDays) yet.
+    QTimeZone zone = QTimeZone::systemTimeZone();
+    bool instants = false;
+    std::int64_t firstLocalMs = 0; // the first line's wall-clock time, once they are
 };
 
 // Reads the file; the reason on failure ("<path>: <the system's words>"), also when not a line
 // of it is a reading.
 std::optional<QString> LoadCliArchive(TCliArchive& archive);
+// With a date (the lines' own or `date`), the readings become instants by the zone's rules in
+// file order, so that durations and offsets hold across summer time. Without one they stay
+// times of day.
+void TurnIntoInstants(TCliArchive& archive);
+// What a reading's time shows: its wall-clock date-time.
+double ShownTime(const TCliArchive& archive, double time);
 
 // A TIME among the archive's readings, in the readings' own times: a time of day is its first
-// occurrence from the file's first line on; a date-time needs a date for undated readings. The
-// usage reason when it can't be placed.
+// occurrence from the file's first line on; a date-time needs a date for undated readings. With
+// instants, a wall-clock time that names two is the first of them not before `notBefore` (the
+// first reading, or for --to the placed --from). The usage reason when it can't be placed.
 struct TPlaced {
     double value = 0;
     QString problem;
 };
-TPlaced PlaceTime(const TCliArchive& archive, const TCliTime& time);
+TPlaced PlaceTime(const TCliArchive& archive, const TCliTime& time,
+                  std::optional<double> notBefore = std::nullopt);
 
 } // namespace vg57::cli

@@ -9,11 +9,11 @@ namespace vg57::cli {
 int RunExportCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "The archive's readings as CSV: time,pressure,unit, the time in ISO 8601 with the local "
-        "UTC offset. Readings whose lines carry no date take it from --date, else from the "
-        "archive's name (yyyy_mm_dd hh_nn_ss.txt).\nTIME is HH:MM:SS[.zzz] or "
-        "YYYY-MM-DDTHH:MM:SS[.zzz].\nExit 0 done, 2 usage error, 3 when a file can't be read or "
-        "written.");
+        "The archive's readings as CSV: time,pressure,unit, the time in ISO 8601 with the UTC "
+        "offset then in force (TZ names the zone). Readings whose lines carry no date take it "
+        "from --date, else from the archive's name (yyyy_mm_dd hh_nn_ss.txt).\nTIME is "
+        "HH:MM:SS[.zzz] or YYYY-MM-DDTHH:MM:SS[.zzz].\nExit 0 done, 2 usage error, 3 when a file "
+        "can't be read or written.");
     parser.addPositionalArgument("ARCHIVE", "The archive file.");
     parser.addOption({"from", "Only readings from this time on.", "TIME"});
     parser.addOption({"to", "Only readings up to this time.", "TIME"});
@@ -41,20 +41,23 @@ int RunExportCommand(const QStringList& args) {
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);
     // Lines that carry their own dates need none from the name or the command line.
     if (!archive.date && !archive.dated()) return UsageError("--date needed");
+    TurnIntoInstants(archive);
 
     TCsvRange range;
+    range.zone = archive.zone;
+    std::optional<double> placedFrom;
     if (from) {
         const TPlaced p = PlaceTime(archive, *from);
         if (!p.problem.isEmpty()) return UsageError(p.problem);
         range.from = p.value;
+        placedFrom = p.value;
     }
     if (to) {
-        const TPlaced p = PlaceTime(archive, *to);
+        const TPlaced p = PlaceTime(archive, *to, placedFrom);
         if (!p.problem.isEmpty()) return UsageError(p.problem);
         range.to = p.value;
     }
     if (range.to < range.from) return UsageError("--to lies before --from");
-    if (!archive.dated()) range.dateBase = *archive.date;
 
     const TArchiveData& d = archive.data;
     std::size_t rows = 0;

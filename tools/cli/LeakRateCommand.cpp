@@ -96,9 +96,10 @@ int RunLeakRateCommand(const QStringList& args) {
     archive.path = parser.positionalArguments().front();
     archive.date = DateOfArchiveName(archive.path.toStdString());
     if (const auto problem = LoadCliArchive(archive)) return Failure(*problem);
+    TurnIntoInstants(archive);
     const TPlaced start = PlaceTime(archive, *from);
     if (!start.problem.isEmpty()) return UsageError(start.problem);
-    const TPlaced end = PlaceTime(archive, *to);
+    const TPlaced end = PlaceTime(archive, *to, start.value);
     if (!end.problem.isEmpty()) return UsageError(end.problem);
     if (end.value < start.value) return UsageError("--to lies before --from");
 
@@ -122,13 +123,12 @@ int RunLeakRateCommand(const QStringList& args) {
     TLeakOutput out;
     out.result = &a.result;
     out.skippedLines = d.Skipped();
-    // Readings kept as times of day take the date the archive's name gives.
-    const std::optional<double> base = archive.dated() ? std::optional<double>(0) : archive.date;
+    // Dated readings are instants: written with their date and the offset then in force.
+    TZoneRules zone(archive.zone);
     out.timeText = [&](double t) {
-        if (!base) return ReadingTimeText(t).substr(ReadingTimeText(t).size() - 12);
+        if (!archive.instants) return ReadingTimeText(t).substr(ReadingTimeText(t).size() - 12);
         std::string text;
-        TUtcOffsets offsets;
-        AppendIsoTime(text, t < kDatedTimesFrom ? t + *base : t, offsets);
+        AppendIsoTime(text, InstantOfDays(t), zone);
         return text;
     };
     PrintOut(parser.isSet("json") ? LeakJson(out) : LeakText(out));

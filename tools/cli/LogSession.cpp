@@ -68,6 +68,15 @@ public:
     }
     void StatusChanged() override {
         session_.NoteAdapter(cycle);
+        // A file moved, deleted or begun anew after the clock went back: the notice names the
+        // file.
+        if (archive.Notice() != archiveNotice_) {
+            archiveNotice_ = archive.Notice();
+            if (!archiveNotice_.empty()) {
+                Say(archiveNotice_);
+                archivePath_ = archive.Path();
+            }
+        }
         if (archive.Path() != archivePath_ && !archive.Path().empty()) {
             archivePath_ = archive.Path();
             Say("архив: " + archivePath_);
@@ -111,7 +120,7 @@ private:
     const char address_;
     const std::string prefix_;
     enum class TAnswer { unknown, answering, silent } answer_ = TAnswer::unknown;
-    std::string archivePath_, archiveProblem_;
+    std::string archivePath_, archiveProblem_, archiveNotice_;
 
 public:
     TReadingSink* tap = nullptr;
