@@ -134,7 +134,8 @@ TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
 TEST_F(CliFiles, jsonOfARiseAcrossMidnightInMixedUnits) {
     const Result r =
         RunCli({"leak-rate", archive, "--from", "23:59:55", "--to", "00:00:04.5", "--volume", "10",
-                "--json", "--volume-uncertainty", "10", "--limit", "0.3", "Pa/h"});
+                "--json", "--volume-uncertainty", "10", "--limit", "0.3", "Pa/h"},
+               "MSK-3");
     ASSERT_EQ(r.code, 0) << r.err.constData();
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
     EXPECT_EQ(o["readings"].toInt(), 20);

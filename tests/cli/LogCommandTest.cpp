@@ -307,9 +307,13 @@ TEST(LogCommand, anArchiveThatCantBeWrittenIsSaidOnceAndItsRecoveryOnce) {
                     QString::fromStdString(folder)},
                    sim.ConfigHome());
     ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
-    fs::remove_all(folder); // every file tried from now on is new, and fails the same way
+    // A file where the folder was: it can't be made again, and every file tried from now on is
+    // new and fails the same way.
+    fs::remove_all(folder);
+    std::ofstream(folder).put('x');
     ASSERT_FALSE(cli.WaitForLine("Не удаётся записать архив").empty()) << cli.Stderr();
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    fs::remove(folder);
     fs::create_directories(folder);
     ASSERT_FALSE(cli.WaitForLine("архив снова пишется").empty()) << cli.Stderr();
     ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGTERM), 0);
