@@ -2,7 +2,9 @@
 // window and with the whole day in view, linear and logarithmic; the cost of loading a day of
 // points; the median tick with automatic scaling over a whole day against the manual range; and
 // the memory they take. Each figure is also given as a ratio to a bare QPainter
-// min/max polyline of the same slice at the same size, measured in the same run.
+// min/max polyline of the same slice at the same size, measured in the same run. A week and a
+// month at 0.5 s with the whole span in view: the month may cost at most twice the week, as
+// drawing reads the store's summary, not every reading; and a month's memory once loaded.
 #include "ChartModel.h"
 #include "DateTime.h"
 #include "Numbers.h"
@@ -115,7 +117,7 @@ std::pair<double, double> MeasureTick(const Scenario& sc) {
     chart.Refresh(true);
     BareDraw bare;
 
-    const int ticks = sc.points >= 100000 ? 30 : 60;
+    const int ticks = sc.points >= 1000000 ? 20 : sc.points >= 100000 ? 30 : 60;
     long next = sc.points;
     auto t0 = Clock::now();
     for (int k = 0; k < ticks; ++k, ++next) {
@@ -194,6 +196,17 @@ int main(int argc, char** argv) {
         }
     }
 
+    // A week and a month in view, alternately, so that both see the same load of the machine.
+    constexpr long kWeek = 7 * 172800L, kMonth = 30 * 172800L;
+    double weekMs = 0, monthMs = 0;
+    for (int round = 0; round < 2; ++round) {
+        weekMs += MeasureTick({kWeek, true, false}).first / 2;
+        monthMs += MeasureTick({kMonth, true, false}).first / 2;
+    }
+    std::printf("figure: chart_week_in_view_ms %.3f ms\n", weekMs);
+    std::printf("figure: chart_month_in_view_ms %.3f ms\n", monthMs);
+    std::printf("figure: chart_month_week_ratio %.2f x\n", monthMs / weekMs);
+
     // Automatic scaling over a day in view against the manual range, alternately, so that both
     // see the same load of the machine.
     double withAuto = 0, withoutAuto = 0;
@@ -230,6 +243,21 @@ int main(int argc, char** argv) {
     ys = {};
     std::printf("figure: chart_load_172800_ms %.1f ms\n", loadMs);
     std::printf("figure: chart_mem_172800_mib %.1f MiB\n", RssMiB() - emptyMiB);
+    // A month loaded: the chart's memory per reading beyond the 64 MiB allowed in any case.
+    {
+        const double before = RssMiB();
+        std::vector<double> mx(kMonth), my(kMonth);
+        for (long i = 0; i < kMonth; ++i) {
+            mx[i] = kStart + i * kStep;
+            my[i] = PressureAt(i);
+        }
+        model.LoadArchive(std::move(mx), std::move(my), kStart, kStart + kMonth * kStep);
+        chart.Refresh(true);
+        const double mib = RssMiB() - before;
+        std::printf("figure: chart_mem_month_mib %.1f MiB\n", mib);
+        std::printf("figure: chart_mem_month_bytes_per_point %.1f B\n",
+                    std::max(0.0, mib - 64) * 1024 * 1024 / kMonth);
+    }
     std::printf("figure: chart_peak_rss_mib %.1f MiB\n", PeakRssMiB());
     return 0;
 }
