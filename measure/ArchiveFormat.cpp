@@ -222,9 +222,44 @@ std::string FormatArchiveLine(const TLocalTime& t, long double pressure,
     return out;
 }
 
-std::optional<double> ArchiveNameDateTime(std::string_view path) {
+namespace {
+
+std::string_view FileNameOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The address after the date-time: " a5" before ".txt".
+constexpr std::size_t kAddressAt = 19, kAddressSize = 3;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool HasAddress(std::string_view name) {
+    return name.size() == kAddressAt + kAddressSize + 4 && name.substr(kAddressAt, 2) == " a" &&
+           HexDigit(name[kAddressAt + 2]) >= 0;
+}
+
+} // namespace
+
+std::optional<int> ArchiveNameAddress(std::string_view path) {
+    const std::string_view name = FileNameOf(path);
+    if (!HasAddress(name) || !ArchiveNameDateTime(name)) return std::nullopt;
+    return HexDigit(name[kAddressAt + 2]);
+}
+
+std::optional<double> ArchiveNameDateTime(std::string_view path) {
+    std::string_view name = FileNameOf(path);
+    std::string single;
+    if (HasAddress(name)) {
+        single = std::string(name.substr(0, kAddressAt)) +
+                 std::string(name.substr(kAddressAt + kAddressSize));
+        name = single;
+    }
     // Fixed positions: digits everywhere but the separators of "yyyy_mm_dd hh_nn_ss.txt".
     constexpr std::string_view kForm = "dddd_dd_dd dd_dd_dd.txt";
     if (name.size() != kForm.size()) return std::nullopt;

@@ -23,9 +23,12 @@ TLocalTime LocalTimeOf(double dateTime);
 
 // "yyyy_mm_dd hh_nn_ss.txt", e.g. "2024_03_05 14_07_09.txt".
 std::string ArchiveFileName(const TLocalTime& t);
-// The date-time a file name of that form carries (the folder part is ignored); empty for any
-// other name or an impossible date.
+// The date-time a file name of that form carries (the folder part is ignored), also with a
+// gauge's address (ArchiveNameAddress); empty for any other name or an impossible date.
 std::optional<double> ArchiveNameDateTime(std::string_view path);
+// The gauge address of a file of a run of several gauges, "yyyy_mm_dd hh_nn_ss a5.txt": 0..15
+// for '0'..'9' and 'A'..'F' (either case). Empty for a single gauge's name and any other.
+std::optional<int> ArchiveNameAddress(std::string_view path);
 
 // "hh:nn:ss.zzz", space, the pressure in the general number format, space, the unit code, CR LF.
 // An empty unit code leaves the line ending in the space.
