@@ -172,13 +172,18 @@ void TPressureChart::SyncGaugeGraphs() {
     }
     const bool several = n > 1;
     legendShown_->setVisible(several);
-    for (std::size_t k = 0; k < n; ++k) {
-        QCPGraph* line = GaugeLine(k);
-        line->setName(GaugeName(model_.GaugeAddress(k)));
-        if (several)
-            line->addToLegend();
-        else
-            line->removeFromLegend();
+    for (std::size_t k = 0; k < n; ++k)
+        GaugeLine(k)->setName(GaugeName(model_.GaugeAddress(k)));
+    // The gauges' entries in their order, before the reference's and the demonstration's: put
+    // back afresh only when the gauges change.
+    if (legendGauges_ != (several ? n : 0)) {
+        for (std::size_t k = 0; k < n; ++k)
+            GaugeLine(k)->removeFromLegend();
+        for (QCPGraph* g : {reference_, demo_})
+            g->removeFromLegend();
+        for (std::size_t k = 0; several && k < n; ++k)
+            GaugeLine(k)->addToLegend();
+        legendGauges_ = several ? n : 0;
     }
     // The live end is at the right: the legend goes where the oldest readings are.
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop |

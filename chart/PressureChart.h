@@ -72,6 +72,7 @@ private:
     QAction* displaySettings_;
     QAction* legendShown_;
     std::vector<std::pair<QCPGraph*, QCPGraph*>> gauges_; // line and dots, from gauge 1 on
+    std::size_t legendGauges_ = 0;                        // gauges with an entry in the legend
     std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_, refKeys_, refValues_;
     bool refreshPending_ = false;
 };
