@@ -34,13 +34,20 @@ void TPointStore::Summarise(std::size_t s) {
     for (int level = 0; level < kLevels; ++level) {
         const std::size_t size = BlockSize(level), start = s - s % size;
         if (s == start) {
-            blocks_[level].push_back({0, 0, unit, plain});
+            blocks_[level].push_back({y, y, x_[s], 0, 0, unit, plain});
             continue;
         }
         TBlock& b = blocks_[level].back();
         const auto offset = static_cast<std::uint32_t>(s - start);
-        if (y < y_[start + b.lo]) b.lo = offset;
-        if (y > y_[start + b.hi]) b.hi = offset;
+        if (y < b.loY) {
+            b.lo = offset;
+            b.loY = y;
+        }
+        if (y > b.hiY) {
+            b.hi = offset;
+            b.hiY = y;
+        }
+        b.lastX = x_[s];
         b.plain = b.plain && plain && unit == b.unit;
     }
 }

@@ -3,7 +3,7 @@
 // of unit codes) and whether the line breaks before it (a failed reading, Stop and Start, an
 // adapter outage, a gap in a loaded file). Appending at the end and dropping from the front cost
 // O(1) amortised, so a day of readings at 0.5 s (172 800 points) moves no memory per tick.
-// Beside the points the store keeps a summary of fixed blocks of them (64 points, 64 blocks of
+// Beside the points the store keeps a summary of fixed blocks of them (16 points, 16 blocks of
 // those, ...): each block's lowest and highest reading. A drawing of a month in view then reads
 // a few blocks per pixel column instead of every reading.
 #pragma once
@@ -48,14 +48,17 @@ public:
     // A block of the summary: the offsets in it of its lowest and highest reading (the first of
     // equals). A plain block holds one unit, no break before any of its points and only
     // readings above zero (no NaN): to a drawing its points matter only through those two.
+    // Their values and the block's last time are kept in it too, so that a drawing reads one
+    // block, not three places in the points far apart.
     struct TBlock {
+        double loY = 0, hiY = 0, lastX = 0;
         std::uint32_t lo = 0, hi = 0;
         std::uint8_t unit = 0;
         bool plain = true;
     };
-    static constexpr int kLevels = 3;
+    static constexpr int kLevels = 4;
     static constexpr std::size_t BlockSize(int level) {
-        return std::size_t{1} << (6 * (level + 1));
+        return std::size_t{1} << (4 * (level + 1));
     }
     // The block of `level` that starts at point i and is wholly held; null when i starts none.
     const TBlock* BlockAt(int level, std::size_t i) const;

@@ -37,14 +37,14 @@ public:
     }
     // The block's lowest and highest value in the display unit, as Value gives them for each
     // of its points (a plain block lies inside one column, inside the visible range).
-    bool BlockValues(const TPointStore::TBlock& b, std::size_t i, double& lo, double& hi) {
+    bool BlockValues(const TPointStore::TBlock& b, double& lo, double& hi) {
         const double f = o_.factors ? o_.factors[b.unit] : 1.0;
         if (std::isnan(f)) {
             pendingBreak_ = true;
             return false;
         }
-        lo = p_.Y(i + b.lo) * f;
-        hi = p_.Y(i + b.hi) * f;
+        lo = b.loY * f;
+        hi = b.hiY * f;
         if (!ext_.any || lo < ext_.lo) ext_.lo = lo;
         if (!ext_.any || hi > ext_.hi) ext_.hi = hi;
         ext_.any = true;
@@ -136,8 +136,7 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
         for (int level = TPointStore::kLevels - 1; level >= 0; --level) {
             const std::size_t size = TPointStore::BlockSize(level);
             const TPointStore::TBlock* b = points.BlockAt(level, i);
-            if (b && b->plain && i + size <= last && columnOf(points.X(i + size - 1)) == c)
-                return {b, size};
+            if (b && b->plain && i + size <= last && columnOf(b->lastX) == c) return {b, size};
         }
         return {nullptr, 1};
     };
@@ -152,7 +151,7 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
         const auto [block, size] = blockAt(i, c);
         const std::size_t at = i;
         i += size;
-        if (block ? !thin.BlockValues(*block, at, v, blockHi) : !thin.Value(at, v)) continue;
+        if (block ? !thin.BlockValues(*block, v, blockHi) : !thin.Value(at, v)) continue;
         if (thin.TakeBreak()) {
             // A second gap inside one column is narrower than a pixel: it is not drawn apart.
             if (lo == SIZE_MAX || !split) {
