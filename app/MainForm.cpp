@@ -336,6 +336,8 @@ void TVG57Form::BuildClientArea() {
     tools_ = new TChartTools(*area_->Chart1(), chart_);
     selectedInterval = [this] { return tools_->Selection(); };
     area_->Chart1()->PopupMenu()->addAction(leakRate_);
+    panel_->onGaugeChosen = [this](int k) { ChooseGauge(static_cast<std::size_t>(k)); };
+    connect(area_->Chart1(), &TPressureChart::GaugeClicked, this, &TVG57Form::ChooseGauge);
 
     statusText_ = new QLabel(this);
     statusBar()->addWidget(statusText_, 1);

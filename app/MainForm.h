@@ -151,7 +151,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
+    // The panel's gauge: the chart's tools, set point lines and the large value act on it.
+    void ChooseGauge(std::size_t k);
+
 private:
+    // The chart's gauges changed (a load of several gauges' files): the selector and the table.
+    void GaugesChanged();
     void BuildActions();
     void BuildMenus();
     void BuildToolBar();

@@ -6,11 +6,15 @@
 #include "ArchiveFolder.h"
 #include "ArchiveLoader.h"
 #include "ChartArea.h"
+#include "ChartTools.h"
 #include "ConnParamsForm.h"
 #include "EventLoop.h"
 #include "GaugeActions.h"
+#include "GaugeStates.h"
+#include "GaugeTable.h"
 #include "NumberFormat.h"
 #include "PressureUnit.h"
+#include "Staleness.h"
 #include "ValuePanel.h"
 
 #include <QLabel>
@@ -146,6 +150,7 @@ void TVG57Form::StatusChanged() {
         statusText_->setToolTip(StatusDetail());
     }
     UpdateValueLook();
+    if (panel_) GaugesChanged(); // a run may have ended a load of several gauges
 }
 
 void TVG57Form::RunStopped() {
@@ -262,21 +267,57 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
         showMessage(Text(result.problem), Text(result.detail));
         return;
     }
-    const std::size_t points = result.data.times.size(), skipped = result.data.Skipped();
+    const std::size_t points = LoadedReadings(result), skipped = LoadedLinesSkipped(result);
     chart_.LoadedView = true;
     chart_.LoadedDates = result.datedFiles > 0;
     loadedArchive_ = loadingArchive_;
-    ShowLoadedReadings(chart_, std::move(result.data), result.zone);
+    if (result.gauges.empty())
+        ShowLoadedReadings(chart_, std::move(result.data), result.zone);
+    else
+        ShowLoadedGauges(chart_, std::move(result.gauges), result.zone);
+    GaugesChanged();
     loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
     if (result.datedFiles > 0 && result.undatedFiles > 0)
         loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
     StatusChanged();
 }
 
+void TVG57Form::ChooseGauge(std::size_t k) {
+    if (k >= chart_.GaugeCount() || k == chart_.ChosenGauge()) return;
+    chart_.ChooseGauge(k);
+    tools_->ClearSelection(); // it was made on another gauge's readings
+    GaugesChanged();
+    area_->Chart1()->Refresh();
+}
+
+void TVG57Form::GaugesChanged() {
+    QStringList names;
+    for (std::size_t k = 0; k < chart_.GaugeCount(); ++k)
+        names << GaugeName(chart_.GaugeAddress(k));
+    panel_->SetGauges(names, static_cast<int>(chart_.ChosenGauge()));
+    if (names.size() <= 1) return;
+    // A loaded view: each gauge's last reading, aged against the newest of them all.
+    const std::vector<TGaugeState> states = LoadedGaugeStates(chart_);
+    double newest = 0;
+    for (const TGaugeState& s : states)
+        if (s.hasReading) newest = std::max(newest, s.readingTime);
+    std::vector<TGaugeRow> rows;
+    const double staleAfter = kStaleIntervals * MeasureTimer.interval() / 1000.0;
+    for (const TGaugeState& s : states)
+        rows.push_back(GaugeRow(s, newest, staleAfter));
+    panel_->GaugeTable()->SetRows(rows);
+}
+
 void TVG57Form::ReferenceLoaded(TLoadResult&& result) {
     if (result.cancelled) return;
     if (!result.problem.empty()) {
         showMessage(Text(result.problem), Text(result.detail));
+        return;
+    }
+    if (!result.gauges.empty()) {
+        showMessage(QStringLiteral("Эталонная кривая не загружена: выбраны файлы нескольких "
+                                   "приборов, эталоном может быть только один"),
+                    Text(loadingArchive_));
         return;
     }
     const TArchiveData& d = result.data;

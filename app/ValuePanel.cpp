@@ -1,7 +1,9 @@
 #include "ValuePanel.h"
 
 #include "Fonts.h"
+#include "GaugeTable.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -86,6 +88,37 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
     transferIndicator_->setGeometry(707 - kDesignLeft, 445 - kDesignTop, 169, 20);
     transferIndicator_->setAutoFillBackground(true);
     SetTransferIndicator(TIndicator::face);
+
+    selector_ = new QComboBox(this);
+    selector_->setObjectName(QStringLiteral("GaugeSelector"));
+    selector_->setGeometry(caption_->geometry().right() + 8, caption_->y() - 3, 110, 22);
+    selector_->hide();
+    connect(selector_, &QComboBox::activated, this, [this](int k) {
+        if (onGaugeChosen) onGaugeChosen(k);
+    });
+    table_ = new TGaugeTable(this);
+    table_->setGeometry(680 - kDesignLeft, 66 - kDesignTop, kPressureWidth, 140);
+    QFont tableFont = WindowFont();
+    tableFont.setPixelSize(11);
+    table_->setFont(tableFont);
+    table_->hide();
+}
+
+void TValuePanel::SetGauges(const QStringList& names, int chosen) {
+    const bool several = names.size() > 1;
+    if (selector_->count() != names.size() || [&] {
+            for (int k = 0; k < names.size(); ++k)
+                if (selector_->itemText(k) != names[k]) return true;
+            return false;
+        }()) {
+        selector_->clear();
+        selector_->addItems(names);
+    }
+    selector_->setCurrentIndex(chosen);
+    selector_->setVisible(several);
+    table_->setVisible(several);
+    for (QLabel* picture : {image1_, image2_, staticText1_})
+        picture->setVisible(!several);
 }
 
 QLabel* TValuePanel::Place(QLabel* label, int x, int y, int w, int h) {

@@ -10,9 +10,12 @@
 #include <array>
 #include <functional>
 
+class QComboBox;
 class QLabel;
 
 namespace vg57 {
+
+class TGaugeTable;
 
 class TValuePanel : public QWidget {
     Q_OBJECT
@@ -49,8 +52,16 @@ public:
     void SetTransferIndicator(TIndicator colour);
     TIndicator Indicator() const { return indicator_; }
 
+    // Several gauges (their names, in the chart's order): a selector beside the caption and
+    // the table of their states in the pictures' place. One or none: the panel as ever.
+    void SetGauges(const QStringList& names, int chosen);
+    QComboBox* GaugeSelector() const { return selector_; }
+    TGaugeTable* GaugeTable() const { return table_; }
+
     // Both links open the distributor's page.
     std::function<void()> onLinkClicked;
+    // The operator chose gauge k in the selector.
+    std::function<void(int k)> onGaugeChosen;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,6 +81,8 @@ private:
     QLabel* staticTextTest_;
     std::array<QLabel*, kSetPointCount> setPoints_{};
     QWidget* transferIndicator_;
+    QComboBox* selector_;
+    TGaugeTable* table_;
     TIndicator indicator_ = TIndicator::face;
 };
 

@@ -2,7 +2,9 @@
 // window and with the whole day in view, linear and logarithmic; the cost of loading a day of
 // points; the median tick with automatic scaling over a whole day against the manual range; and
 // the memory they take. Each figure is also given as a ratio to a bare QPainter
-// min/max polyline of the same slice at the same size, measured in the same run.
+// min/max polyline of the same slice at the same size, measured in the same run. A week and a
+// month at 0.5 s with the whole span in view: the month may cost at most twice the week, as
+// drawing reads the store's summary, not every reading; and a month's memory once loaded.
 #include "ChartModel.h"
 #include "DateTime.h"
 #include "Numbers.h"
@@ -53,7 +55,9 @@ double PeakRssMiB() {
 class BareDraw {
 public:
     BareDraw() : image_(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied) {}
-    void Draw(const TPointStore& s, double xmin, double xmax, double ymin, double ymax, bool log) {
+    // Clears the image first unless `over` is false (a further gauge drawn over the first).
+    void Draw(const TPointStore& s, double xmin, double xmax, double ymin, double ymax, bool log,
+              bool clear = true) {
         const std::size_t first = s.LowerBound(xmin), last = s.UpperBound(xmax);
         poly_.clear();
         auto py = [&](double y) {
@@ -80,7 +84,7 @@ public:
             hi = std::max(hi, y);
         }
         if (column >= 0) poly_.append(QPointF(column, py(lo)));
-        image_.fill(Qt::white);
+        if (clear) image_.fill(Qt::white);
         QPainter p(&image_);
         p.setPen(QPen(QColor(0, 128, 0), 1));
         p.drawPolyline(poly_.constData(), static_cast<int>(poly_.size()));
@@ -92,17 +96,30 @@ private:
 };
 
 struct Scenario {
-    long points;
+    long points; // per gauge
     bool wholeDay;
     bool log;
+    int gauges = 1;
 };
+
+// Gauge g's readings apart from the others' on the chart.
+double GaugePressureAt(int g, long i) {
+    return PressureAt(i + 977 * g) * (1 + 0.3 * g);
+}
 
 // Milliseconds per live tick (trim + add + repaint) for the chart, and for the bare drawing.
 std::pair<double, double> MeasureTick(const Scenario& sc) {
     TChartModel model(kStart);
     model.TWindow = sc.points * kStep;
+    std::vector<int> addresses;
+    for (int g = 0; g < sc.gauges; ++g)
+        addresses.push_back(g + 1);
+    if (sc.gauges > 1) model.SetGauges(addresses);
     for (long i = 0; i < sc.points; ++i)
         model.Points().Add(kStart + i * kStep, PressureAt(i));
+    for (int g = 1; g < sc.gauges; ++g)
+        for (long i = 0; i < sc.points; ++i)
+            model.AddGaugeReading(g, kStart + i * kStep, GaugePressureAt(g, i), "");
     if (sc.wholeDay) model.TrackSpan = -(sc.points * kStep); // the track stands for all points
     model.timeSlider = {610, 0, 610};
     model.ViewEnd = kStart + sc.points * kStep;
@@ -115,13 +132,15 @@ std::pair<double, double> MeasureTick(const Scenario& sc) {
     chart.Refresh(true);
     BareDraw bare;
 
-    const int ticks = sc.points >= 100000 ? 30 : 60;
+    const int ticks = sc.points >= 1000000 ? 20 : sc.points >= 100000 ? 30 : 60;
     long next = sc.points;
     auto t0 = Clock::now();
     for (int k = 0; k < ticks; ++k, ++next) {
         const double now = kStart + next * kStep;
         model.TrimOldPoints(now);
         model.AddMeasurementPoint(now, PressureAt(next));
+        for (int g = 1; g < sc.gauges; ++g)
+            model.AddGaugeReading(g, now, GaugePressureAt(g, next), "");
         chart.Refresh(true);
     }
     const double chartMs =
@@ -129,7 +148,8 @@ std::pair<double, double> MeasureTick(const Scenario& sc) {
     t0 = Clock::now();
     for (int k = 0; k < ticks; ++k) {
         const auto& t = model.TimeAxis();
-        bare.Draw(model.Points(), t.Min(), t.Max(), 1e-4, 2e-3, sc.log);
+        for (int g = 0; g < sc.gauges; ++g)
+            bare.Draw(model.GaugePoints(g), t.Min(), t.Max(), 1e-4, 2e-3, sc.log, g == 0);
     }
     const double bareMs =
         std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / ticks;
@@ -194,6 +214,31 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Four gauges: a whole day of each in view against the bare bound for the same points, and
+    // the live tick against one gauge's, alternately.
+    const auto [day4, bare4] = MeasureTick({172800, true, false, 4});
+    std::printf("figure: chart_day_4gauges_172800_ms %.3f ms\n", day4);
+    std::printf("figure: chart_day_4gauges_172800_ratio %.2f x\n", day4 / bare4);
+    double live1 = 0, live4 = 0;
+    for (int round = 0; round < 3; ++round) {
+        live1 += MeasureTick({1200, false, false, 1}).first / 3;
+        live4 += MeasureTick({1200, false, false, 4}).first / 3;
+    }
+    std::printf("figure: chart_live_1gauge_ms %.3f ms\n", live1);
+    std::printf("figure: chart_live_4gauges_ms %.3f ms\n", live4);
+    std::printf("figure: chart_live_4gauges_ratio %.2f x\n", live4 / live1);
+
+    // A week and a month in view, alternately, so that both see the same load of the machine.
+    constexpr long kWeek = 7 * 172800L, kMonth = 30 * 172800L;
+    double weekMs = 0, monthMs = 0;
+    for (int round = 0; round < 2; ++round) {
+        weekMs += MeasureTick({kWeek, true, false}).first / 2;
+        monthMs += MeasureTick({kMonth, true, false}).first / 2;
+    }
+    std::printf("figure: chart_week_in_view_ms %.3f ms\n", weekMs);
+    std::printf("figure: chart_month_in_view_ms %.3f ms\n", monthMs);
+    std::printf("figure: chart_month_week_ratio %.2f x\n", monthMs / weekMs);
+
     // Automatic scaling over a day in view against the manual range, alternately, so that both
     // see the same load of the machine.
     double withAuto = 0, withoutAuto = 0;
@@ -230,6 +275,21 @@ int main(int argc, char** argv) {
     ys = {};
     std::printf("figure: chart_load_172800_ms %.1f ms\n", loadMs);
     std::printf("figure: chart_mem_172800_mib %.1f MiB\n", RssMiB() - emptyMiB);
+    // A month loaded: the chart's memory per reading beyond the 64 MiB allowed in any case.
+    {
+        const double before = RssMiB();
+        std::vector<double> mx(kMonth), my(kMonth);
+        for (long i = 0; i < kMonth; ++i) {
+            mx[i] = kStart + i * kStep;
+            my[i] = PressureAt(i);
+        }
+        model.LoadArchive(std::move(mx), std::move(my), kStart, kStart + kMonth * kStep);
+        chart.Refresh(true);
+        const double mib = RssMiB() - before;
+        std::printf("figure: chart_mem_month_mib %.1f MiB\n", mib);
+        std::printf("figure: chart_mem_month_bytes_per_point %.1f B\n",
+                    std::max(0.0, mib - 64) * 1024 * 1024 / kMonth);
+    }
     std::printf("figure: chart_peak_rss_mib %.1f MiB\n", PeakRssMiB());
     return 0;
 }

@@ -21,6 +21,8 @@ TChartModel::TChartModel(double now) : ViewStart(now + kTenMinutes), ViewEnd(now
 
 void TChartModel::FormCreate(double now) {
     points_.Clear();
+    for (TGaugeCurve& c : curves_)
+        c.points.Clear();
     time_.SetAutomatic(false);
     const double tod = TimeOfDay(now);
     // Minimum first: the axis still ends at today's date, far beyond the time of day.
@@ -34,6 +36,12 @@ void TChartModel::TrimOldPoints(double now) {
     for (TPointStore* s : {&points_, &demo_}) {
         while (!s->Empty() && now - TWindow > s->X(0)) {
             s->RemoveFirst();
+            trimmed = true;
+        }
+    }
+    for (TGaugeCurve& c : curves_) {
+        while (!c.points.Empty() && now - TWindow > c.points.X(0)) {
+            c.points.RemoveFirst();
             trimmed = true;
         }
     }
@@ -100,6 +108,8 @@ void TChartModel::AddDemoPoint(double now, double value) {
 
 void TChartModel::BreakLine() {
     gapPending_ = demoGapPending_ = true;
+    for (TGaugeCurve& c : curves_)
+        c.gapPending = true;
 }
 
 void TChartModel::RunStarted() {
@@ -110,7 +120,11 @@ void TChartModel::RunStarted() {
     if (pointsFromFiles_) {
         points_.Clear();
         demo_.Clear();
+        for (TGaugeCurve& c : curves_)
+            c.points.Clear();
         pointsFromFiles_ = false;
+        // The files' gauges go with their readings.
+        if (curves_.size() > 1) SetGauges({});
     }
 }
 
@@ -134,6 +148,8 @@ void TChartModel::LoadArchive(std::vector<double> times, std::vector<double> pre
     }
     points_.Assign(std::move(times), std::move(pressures), ours);
     demo_.Clear();
+    for (TGaugeCurve& c : curves_)
+        c.points.Clear();
     // The unit of the last line; of the last line in a known unit when there is one, so that a
     // stray code at the end does not hide the whole file.
     const auto known = std::find_if(units.rbegin(), units.rend(), [&](std::uint8_t u) {
@@ -262,7 +278,17 @@ const TChartSlice& TChartModel::Slice(int columns) {
     o.logarithmic = pressure_.Logarithmic();
     o.factors = factors_.data();
     ThinVisible(points_, o, slice_.keys, slice_.values, &slice_.extremes);
-    const TThinExtremes& e = slice_.extremes;
+    TThinExtremes e = slice_.extremes;
+    // Automatic scaling spans every gauge's readings in view.
+    for (std::size_t k = 0; k < curves_.size(); ++k) {
+        if (k == chosen_) continue;
+        TChartSlice& other = curves_[k].slice;
+        ThinVisible(curves_[k].points, o, other.keys, other.values, &other.extremes);
+        if (!other.extremes.any) continue;
+        e.lo = e.any ? std::min(e.lo, other.extremes.lo) : other.extremes.lo;
+        e.hi = e.any ? std::max(e.hi, other.extremes.hi) : other.extremes.hi;
+        e.any = true;
+    }
     if (pressure_.Automatic() && e.any) {
         const TPressureRange r = AutomaticRange(e.lo, e.hi, pressure_.Logarithmic());
         pressure_.SetAutomaticLimits(r.lo, r.hi);
@@ -348,11 +374,15 @@ void TChartModel::ShowAll() {
 void TChartModel::SpanAll() {
     // Live, up to the newest tick (a silent end shows as such); loaded, the file's whole span.
     double lo = LoadedView ? ViewStart : ViewEnd, hi = ViewEnd;
-    for (const TPointStore* s : {&points_, &demo_}) {
-        if (s->Empty()) continue;
-        lo = std::min(lo, s->X(0));
-        hi = std::max(hi, s->X(s->Size() - 1));
-    }
+    auto span = [&](const TPointStore& s) {
+        if (s.Empty()) return;
+        lo = std::min(lo, s.X(0));
+        hi = std::max(hi, s.X(s.Size() - 1));
+    };
+    span(points_);
+    span(demo_);
+    for (const TGaugeCurve& c : curves_)
+        span(c.points);
     time_.SetBoth(std::min(lo, hi - kOneSecond), hi);
 }
 

@@ -48,6 +48,15 @@ struct TChartSlice {
     TThinExtremes extremes;
 };
 
+// One gauge's curve. The chosen gauge's readings live in the model's own store (Points()),
+// so that everything written for one gauge acts on the chosen one; its `points` stay empty.
+struct TGaugeCurve {
+    int address = -1; // 0..15; -1 for the single gauge of a chart that names none
+    TPointStore points;
+    bool gapPending = false;
+    TChartSlice slice;
+};
+
 class TChartModel {
 public:
     static constexpr double kTenMinutes = 1.0 / 144.0;
@@ -154,6 +163,37 @@ public:
     // the visible readings per repaint.
     const TChartSlice& Slice(int columns);
 
+    // ---- several gauges: one curve each ----
+    static constexpr int kNoAddress = -1;
+    // The gauges by address (0..15), in the order their curves are listed; the first is
+    // chosen. A gauge kept from the list before keeps its readings. One address or none is the
+    // chart of a single gauge, as ever.
+    void SetGauges(const std::vector<int>& addresses);
+    std::size_t GaugeCount() const { return curves_.size(); }
+    int GaugeAddress(std::size_t k) const { return curves_[k].address; }
+    // The index of a gauge's curve by address; GaugeCount() when there is none.
+    std::size_t GaugeIndex(int address) const;
+    // The panel's gauge: Points(), Readings(), the tools and the set point lines are its.
+    std::size_t ChosenGauge() const { return chosen_; }
+    void ChooseGauge(std::size_t k);
+    const TPointStore& GaugePoints(std::size_t k) const;
+    // Gauge k's part of the last Slice().
+    const TChartSlice& GaugeSlice(std::size_t k) const;
+    // A reading or a failed tick of gauge k: as AddMeasurementPoint and AddMissedTick for the
+    // chosen gauge. Only the chosen gauge's readings change the display unit; the others'
+    // are converted into it.
+    void AddGaugeReading(std::size_t k, double now, double pressure, std::string_view unitCode);
+    void AddGaugeMissedTick(std::size_t k, double now);
+    // The loaded view of files of several gauges: one curve per address, in the order given
+    // (LoadArchive's rules per curve), the time axis over all of them.
+    struct TGaugeArchive {
+        int address = kNoAddress;
+        std::vector<double> times, pressures;
+        std::vector<std::uint8_t> units;
+        std::vector<std::string> unitCodes;
+    };
+    void LoadGaugeArchives(std::vector<TGaugeArchive> archives, double tmin, double tmax);
+
     // ---- settings ----
     void SetLogarithmic(bool on);
     void SetAutoScale(bool on);
@@ -216,7 +256,11 @@ private:
     void MoveWindowTo(double now);
     void SpanAll();
     void UpdateFactors();
+    // The chosen gauge's readings into its place in curves_, and back.
+    void SwapChosen();
     TPointStore points_, demo_;
+    std::vector<TGaugeCurve> curves_{1};
+    std::size_t chosen_ = 0;
     bool gapPending_ = false, demoGapPending_ = false;
     TReferenceCurve reference_;
     bool runStarting_ = false;           // the next reading is the first of a run

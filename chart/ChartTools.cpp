@@ -95,14 +95,29 @@ double TChartTools::TimeAt(int x) const {
 void TChartTools::UpdateReadout(QPoint at) {
     // Readings only (the demonstration values are a store of their own), in the display unit;
     // one that can't be converted is not read out.
-    const TPointStore& points = model_.Points();
     const double t = TimeAt(at.x());
-    const std::size_t i = points.LowerBound(t);
+    // With several gauges, the reading nearest on screen among all of them, named by its gauge.
+    const bool several = model_.GaugeCount() > 1;
+    std::size_t gauge = model_.ChosenGauge();
     std::optional<std::size_t> nearest;
-    for (std::size_t k : {i, i - 1})
-        if (k < points.Size() && !std::isnan(model_.DisplayValue(k)) &&
-            (!nearest || std::fabs(points.X(k) - t) < std::fabs(points.X(*nearest) - t)))
+    double best = 0;
+    for (std::size_t g = 0; g < model_.GaugeCount(); ++g) {
+        const TPointStore& s = model_.GaugePoints(g);
+        const std::size_t i = s.LowerBound(t);
+        for (std::size_t k : {i, i - 1}) {
+            if (k >= s.Size()) continue;
+            const double v = s.Y(k) * model_.DisplayFactor(s.Unit(k));
+            if (std::isnan(v)) continue;
+            const double dx = chart_.xAxis->coordToPixel(s.X(k) * kSecondsPerDay) - at.x();
+            const double dy = several ? chart_.yAxis->coordToPixel(v) - at.y() : 0;
+            const double d = std::hypot(dx, dy);
+            if (nearest && d >= best) continue;
+            best = d;
             nearest = k;
+            gauge = g;
+        }
+    }
+    const TPointStore& points = model_.GaugePoints(gauge);
     const bool inside = chart_.axisRect()->rect().contains(at);
     if (!nearest || !inside ||
         std::fabs(chart_.xAxis->coordToPixel(points.X(*nearest) * kSecondsPerDay) - at.x()) >
@@ -121,6 +136,7 @@ void TChartTools::UpdateReadout(QPoint at) {
                        FormatReadoutTime(model_.ShownTime(time), model_.TimeLabelsWithDate()) +
                        "   " + FormatGeneral(value)) +
                    unit;
+    if (several) text.prepend(GaugeName(model_.GaugeAddress(gauge)) + QStringLiteral("   "));
     if (const auto reference = model_.Reference().PressureAt(time);
         reference && !std::isnan(factor)) {
         text += QStringLiteral("   эталон ") +

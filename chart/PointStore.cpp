@@ -13,7 +13,51 @@ std::uint8_t Tag(std::uint8_t unit, bool gap) {
 
 void TPointStore::SetGapBefore(std::size_t i, bool gap) {
     std::uint8_t& t = tag_[head_ + i];
+    const bool was = (t & kGapBit) != 0;
     t = Tag(t, gap);
+    if (gap == was) return;
+    if (!gap) return SummariseFrom(head_ + i);
+    for (int level = 0; level < kLevels; ++level)
+        blocks_[level][(head_ + i) / BlockSize(level)].plain = false;
+}
+
+const TPointStore::TBlock* TPointStore::BlockAt(int level, std::size_t i) const {
+    const std::size_t s = head_ + i, size = BlockSize(level);
+    if (s % size != 0 || s + size > x_.size()) return nullptr;
+    return &blocks_[level][s / size];
+}
+
+void TPointStore::Summarise(std::size_t s) {
+    const std::uint8_t unit = tag_[s] & kUnitMask;
+    const double y = y_[s];
+    const bool plain = (tag_[s] & kGapBit) == 0 && y > 0;
+    for (int level = 0; level < kLevels; ++level) {
+        const std::size_t size = BlockSize(level), start = s - s % size;
+        if (s == start) {
+            blocks_[level].push_back({y, y, x_[s], 0, 0, unit, plain});
+            continue;
+        }
+        TBlock& b = blocks_[level].back();
+        const auto offset = static_cast<std::uint32_t>(s - start);
+        if (y < b.loY) {
+            b.lo = offset;
+            b.loY = y;
+        }
+        if (y > b.hiY) {
+            b.hi = offset;
+            b.hiY = y;
+        }
+        b.lastX = x_[s];
+        b.plain = b.plain && plain && unit == b.unit;
+    }
+}
+
+void TPointStore::SummariseFrom(std::size_t s) {
+    const std::size_t start = s - s % BlockSize(kLevels - 1);
+    for (int level = 0; level < kLevels; ++level)
+        blocks_[level].resize(start / BlockSize(level));
+    for (std::size_t k = start; k < x_.size(); ++k)
+        Summarise(k);
 }
 
 void TPointStore::Add(double x, double y, std::uint8_t unit, bool gapBefore) {
@@ -22,12 +66,14 @@ void TPointStore::Add(double x, double y, std::uint8_t unit, bool gapBefore) {
         x_.push_back(x);
         y_.push_back(y);
         tag_.push_back(Tag(unit, gapBefore));
+        Summarise(x_.size() - 1);
         return;
     }
     const auto at = static_cast<std::ptrdiff_t>(head_ + UpperBound(x));
     x_.insert(x_.begin() + at, x);
     y_.insert(y_.begin() + at, y);
     tag_.insert(tag_.begin() + at, Tag(unit, gapBefore));
+    SummariseFrom(static_cast<std::size_t>(at));
 }
 
 void TPointStore::RemoveFirst() {
@@ -44,6 +90,7 @@ void TPointStore::Compact() {
     y_.erase(y_.begin(), y_.begin() + n);
     tag_.erase(tag_.begin(), tag_.begin() + n);
     head_ = 0;
+    SummariseFrom(0);
 }
 
 void TPointStore::Clear() {
@@ -53,6 +100,8 @@ void TPointStore::Clear() {
     x_.shrink_to_fit();
     y_.shrink_to_fit();
     tag_.shrink_to_fit();
+    for (auto& level : blocks_)
+        level = {};
     counts_.fill(0);
     head_ = 0;
 }
@@ -75,6 +124,7 @@ void TPointStore::Assign(std::vector<double> xs, std::vector<double> ys,
             tag_[i] = unitOf(i);
             ++counts_[tag_[i]];
         }
+        SummariseFrom(0);
         return;
     }
     std::vector<std::size_t> order(n);
@@ -93,6 +143,7 @@ void TPointStore::Assign(std::vector<double> xs, std::vector<double> ys,
         tag_.push_back(unitOf(i));
         ++counts_[unitOf(i)];
     }
+    SummariseFrom(0);
 }
 
 std::size_t TPointStore::LowerBound(double x) const {

@@ -3,6 +3,9 @@
 // of unit codes) and whether the line breaks before it (a failed reading, Stop and Start, an
 // adapter outage, a gap in a loaded file). Appending at the end and dropping from the front cost
 // O(1) amortised, so a day of readings at 0.5 s (172 800 points) moves no memory per tick.
+// Beside the points the store keeps a summary of fixed blocks of them (16 points, 16 blocks of
+// those, ...): each block's lowest and highest reading. A drawing of a month in view then reads
+// a few blocks per pixel column instead of every reading.
 #pragma once
 
 #include <array>
@@ -42,13 +45,38 @@ public:
     std::size_t LowerBound(double x) const;
     std::size_t UpperBound(double x) const;
 
+    // A block of the summary: the offsets in it of its lowest and highest reading (the first of
+    // equals). A plain block holds one unit, no break before any of its points and only
+    // readings above zero (no NaN): to a drawing its points matter only through those two.
+    // Their values and the block's last time are kept in it too, so that a drawing reads one
+    // block, not three places in the points far apart.
+    struct TBlock {
+        double loY = 0, hiY = 0, lastX = 0;
+        std::uint32_t lo = 0, hi = 0;
+        std::uint8_t unit = 0;
+        bool plain = true;
+    };
+    static constexpr int kLevels = 4;
+    static constexpr std::size_t BlockSize(int level) {
+        return std::size_t{1} << (4 * (level + 1));
+    }
+    // The block of `level` that starts at point i and is wholly held; null when i starts none.
+    const TBlock* BlockAt(int level, std::size_t i) const;
+
 private:
     static constexpr std::uint8_t kUnitMask = 0x7F, kGapBit = 0x80;
     void Compact();
+    // Takes the stored point at s (an index into x_) into the last block of every level.
+    void Summarise(std::size_t s);
+    // Summarises afresh from the top-level block that holds the stored point s.
+    void SummariseFrom(std::size_t s);
     std::vector<double> x_, y_;
     std::vector<std::uint8_t> tag_; // unit index | kGapBit
     std::array<std::size_t, kUnits> counts_{};
     std::size_t head_ = 0; // points before it have been removed
+    // Per level, block k covers the stored points [k * BlockSize, (k + 1) * BlockSize); the
+    // last may be partly filled.
+    std::array<std::vector<TBlock>, kLevels> blocks_;
 };
 
 // Breaks the line where two points lie more than `factor` times the median spacing apart, and

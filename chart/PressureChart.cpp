@@ -109,8 +109,85 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
 
     popup_ = new QMenu(this);
     displaySettings_ = popup_->addAction(QStringLiteral("&Параметры отображения"));
+    legendShown_ = popup_->addAction(QStringLiteral("Легенда"));
+    legendShown_->setCheckable(true);
+    legendShown_->setChecked(true);
+    legendShown_->setVisible(false);
+    connect(legendShown_, &QAction::toggled, this, [this] { Refresh(); });
+    connect(this, &QCustomPlot::plottableClick, this,
+            [this](QCPAbstractPlottable* p, int, QMouseEvent*) { Clicked(p); });
+    connect(this, &QCustomPlot::legendClick, this,
+            [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) {
+                if (auto* entry = qobject_cast<QCPPlottableLegendItem*>(item))
+                    Clicked(entry->plottable());
+            });
     setContextMenuPolicy(Qt::DefaultContextMenu);
     Refresh();
+}
+
+QString GaugeName(int address) {
+    return QStringLiteral("Адрес %1").arg(QString::number(std::max(0, address), 16).toUpper());
+}
+
+QColor TPressureChart::GaugeColour(std::size_t k) {
+    // The first gauge green as a single gauge's; the others apart from it and from each other.
+    static const QColor kColours[] = {QColor(0, 128, 0),   QColor(0, 80, 200),  QColor(200, 60, 0),
+                                      QColor(140, 0, 160), QColor(0, 140, 140), QColor(130, 110, 0),
+                                      QColor(200, 0, 90),  QColor(70, 70, 70)};
+    return kColours[k % std::size(kColours)];
+}
+
+QCPGraph* TPressureChart::GaugeLine(std::size_t k) const {
+    return k == 0 ? series_ : k <= gauges_.size() ? gauges_[k - 1].first : nullptr;
+}
+
+QCPGraph* TPressureChart::GaugeDots(std::size_t k) const {
+    return k == 0 ? lone_ : k <= gauges_.size() ? gauges_[k - 1].second : nullptr;
+}
+
+void TPressureChart::Clicked(QCPAbstractPlottable* plottable) {
+    for (std::size_t k = 0; k < model_.GaugeCount(); ++k)
+        if (plottable == GaugeLine(k) || plottable == GaugeDots(k)) emit GaugeClicked(k);
+}
+
+void TPressureChart::SyncGaugeGraphs() {
+    const std::size_t n = std::max<std::size_t>(1, model_.GaugeCount());
+    while (gauges_.size() + 1 > n) {
+        removeGraph(gauges_.back().first);
+        removeGraph(gauges_.back().second);
+        gauges_.pop_back();
+    }
+    while (gauges_.size() + 1 < n) {
+        const QColor colour = GaugeColour(gauges_.size() + 1);
+        QCPGraph* line = addGraph();
+        line->setPen(QPen(colour, 1));
+        line->setAdaptiveSampling(false);
+        QCPGraph* dots = addGraph();
+        dots->setPen(QPen(colour, 1));
+        dots->setLineStyle(QCPGraph::lsNone);
+        dots->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, 4));
+        dots->setAdaptiveSampling(false);
+        dots->removeFromLegend();
+        gauges_.emplace_back(line, dots);
+    }
+    const bool several = n > 1;
+    legendShown_->setVisible(several);
+    for (std::size_t k = 0; k < n; ++k)
+        GaugeLine(k)->setName(GaugeName(model_.GaugeAddress(k)));
+    // The gauges' entries in their order, before the reference's and the demonstration's: put
+    // back afresh only when the gauges change.
+    if (legendGauges_ != (several ? n : 0)) {
+        for (std::size_t k = 0; k < n; ++k)
+            GaugeLine(k)->removeFromLegend();
+        for (QCPGraph* g : {reference_, demo_})
+            g->removeFromLegend();
+        for (std::size_t k = 0; several && k < n; ++k)
+            GaugeLine(k)->addToLegend();
+        legendGauges_ = several ? n : 0;
+    }
+    // The live end is at the right: the legend goes where the oldest readings are.
+    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop |
+                                                        (several ? Qt::AlignLeft : Qt::AlignRight));
 }
 
 void TPressureChart::contextMenuEvent(QContextMenuEvent* event) {
@@ -175,16 +252,20 @@ void TPressureChart::Refresh(bool immediate) {
     }
     xAxis->setRange(t.Min() * kSecondsPerDay, t.Max() * kSecondsPerDay);
     // The slice first: the same pass sets the automatic pressure range.
-    const TChartSlice& slice = model_.Slice(std::max(1, axisRect()->width()));
+    model_.Slice(std::max(1, axisRect()->width()));
     double lo = p.Min(), hi = p.Max();
     if (hi <= lo) hi = lo + 1e-10;
     yAxis->setRange(lo, hi);
     const QString title = QString::fromStdString(UnitTitle(model_.DisplayUnit()));
     if (yAxis->label() != title) yAxis->setLabel(title);
 
-    Feed(series_, slice.keys, slice.values);
-    CollectLoneReadings(slice.keys, slice.values, loneKeys_, loneValues_);
-    Feed(lone_, loneKeys_, loneValues_);
+    SyncGaugeGraphs();
+    for (std::size_t k = 0; k < std::max<std::size_t>(1, model_.GaugeCount()); ++k) {
+        const TChartSlice& part = model_.GaugeSlice(k);
+        Feed(GaugeLine(k), part.keys, part.values);
+        CollectLoneReadings(part.keys, part.values, loneKeys_, loneValues_);
+        Feed(GaugeDots(k), loneKeys_, loneValues_);
+    }
     TThinOptions o;
     o.xmin = t.Min();
     o.xmax = t.Max();
@@ -208,7 +289,9 @@ void TPressureChart::Refresh(bool immediate) {
         return shown;
     };
     const bool demoShown = inView(demo_, demoKeys_, demoValues_);
-    legend->setVisible(inView(reference_, refKeys_, refValues_) || demoShown);
+    const bool referenceShown = inView(reference_, refKeys_, refValues_);
+    legend->setVisible((referenceShown || demoShown || model_.GaugeCount() > 1) &&
+                       (legendShown_->isChecked() || !legendShown_->isVisible()));
     if (demoShown != demoInView_) {
         demoInView_ = demoShown;
         if (onDemoInViewChanged) onDemoInViewChanged();

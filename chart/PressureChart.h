@@ -3,6 +3,9 @@
 // a green line broken at every gap, the readings with no neighbour on either side as green dots,
 // and the demonstration values grey and dashed; the legend names the reference and the
 // demonstration while they are in view. The pressure axis carries the display unit as its title.
+// With several gauges each has its own line and dots in its own colour, named "Адрес N" in a
+// legend at the top left, away from the live end; a click on a curve or its legend entry asks
+// for that gauge to be chosen.
 #pragma once
 
 #include "ChartModel.h"
@@ -16,6 +19,8 @@ namespace vg57 {
 
 // A smaller copy of a font, whether it is sized in points or, as the chart's may be, in pixels.
 QFont ScaledFont(QFont font, double factor);
+// "Адрес 5", "Адрес A": a gauge as the chart and the panel name it.
+QString GaugeName(int address);
 
 class TPressureChart : public QCustomPlot {
     Q_OBJECT
@@ -43,11 +48,25 @@ public:
     bool DemoInView() const { return demoInView_; }
     // Called when DemoInView changes (the status bar announces only what is seen).
     std::function<void()> onDemoInViewChanged;
+    // Gauge k's line and its lone readings' dots (gauge 0's are Readings() and LoneReadings()).
+    QCPGraph* GaugeLine(std::size_t k) const;
+    QCPGraph* GaugeDots(std::size_t k) const;
+    static QColor GaugeColour(std::size_t k);
+    // "Легенда" of the context menu, there with several gauges only: hides the legend.
+    QAction* LegendAction() const { return legendShown_; }
+
+signals:
+    // A click on gauge k's curve or on its legend entry.
+    void GaugeClicked(std::size_t k);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // One line and one set of dots per gauge of the model.
+    void SyncGaugeGraphs();
+    void FeedGauges();
+    void Clicked(QCPAbstractPlottable* plottable);
     TChartModel& model_;
     QCPGraph* series_;
     QCPGraph* lone_;
@@ -56,6 +75,9 @@ private:
     QSharedPointer<QCPAxisTicker> linearTicker_, logTicker_;
     QMenu* popup_;
     QAction* displaySettings_;
+    QAction* legendShown_;
+    std::vector<std::pair<QCPGraph*, QCPGraph*>> gauges_; // line and dots, from gauge 1 on
+    std::size_t legendGauges_ = 0;                        // gauges with an entry in the legend
     std::vector<double> loneKeys_, loneValues_, demoKeys_, demoValues_, refKeys_, refValues_;
     bool refreshPending_ = false;
     bool demoInView_ = false;

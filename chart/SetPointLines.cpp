@@ -48,6 +48,18 @@ void TSetPointLines::SetPoints(const TChartSetPoints& points) {
     chart_.replot(QCustomPlot::rpQueuedReplot);
 }
 
+void TSetPointLines::SetGaugePoints(int address, const TChartSetPoints& points) {
+    byGauge_[address] = points;
+    chart_.replot(QCustomPlot::rpQueuedReplot);
+}
+
+const TChartSetPoints& TSetPointLines::Points() const {
+    static const TChartSetPoints kNone;
+    if (model_.GaugeCount() <= 1) return points_;
+    const auto at = byGauge_.find(model_.GaugeAddress(model_.ChosenGauge()));
+    return at == byGauge_.end() ? kNone : at->second;
+}
+
 void TSetPointLines::SetShown(bool on) {
     shown_ = on;
     chart_.replot(QCustomPlot::rpQueuedReplot);
@@ -55,13 +67,18 @@ void TSetPointLines::SetShown(bool on) {
 
 void TSetPointLines::Place() {
     // Before the first reading the chart has no unit: the set points are drawn in their own.
+    const TChartSetPoints& points = Points();
     const std::string& display = model_.DisplayUnit();
-    const double factor = display.empty() ? 1.0 : UnitFactor(points_.unitCode, display);
+    const double factor = display.empty() ? 1.0 : UnitFactor(points.unitCode, display);
     const QCPRange range = chart_.yAxis->range();
+    const bool several = model_.GaugeCount() > 1;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const double raw = points_.values[i];
+        // Several gauges' lines are told apart by their bound, not only by their relay.
+        labels_[i]->setText(QStringLiteral("SP%1").arg(i / 2 + 1) +
+                            (several ? QString(i % 2 ? 'H' : 'L') : QString()));
+        const double raw = points.values[i];
         const double v = raw * factor;
-        const bool drawn = shown_ && points_.known && raw > 0 && std::isfinite(v) &&
+        const bool drawn = shown_ && points.known && raw > 0 && std::isfinite(v) &&
                            v >= range.lower && v <= range.upper;
         lines_[i]->setVisible(drawn);
         labels_[i]->setVisible(drawn);

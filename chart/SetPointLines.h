@@ -2,12 +2,14 @@
 // relay, each labelled with its relay ("SP1") at the right edge. They are shown in the display
 // unit, converted from the unit they were read in; a set point of 0 (relay off), one not known
 // and one outside the pressure axis's range are not drawn. They are only drawn: the automatic
-// pressure range never widens for them.
+// pressure range never widens for them. With several gauges they are the chosen gauge's, each
+// labelled with its bound ("SP1L", "SP1H").
 #pragma once
 
 #include <QObject>
 
 #include <array>
+#include <map>
 #include <string>
 
 class QCPItemLine;
@@ -32,8 +34,11 @@ class TSetPointLines : public QObject {
 public:
     TSetPointLines(TPressureChart& chart, const TChartModel& model);
 
+    // The single gauge's set points; with several gauges, those of the gauge at `address`.
     void SetPoints(const TChartSetPoints& points);
-    const TChartSetPoints& Points() const { return points_; }
+    void SetGaugePoints(int address, const TChartSetPoints& points);
+    // The set points drawn: the chosen gauge's.
+    const TChartSetPoints& Points() const;
     // "Показывать уставки на графике"; on at start.
     void SetShown(bool on);
     bool Shown() const { return shown_; }
@@ -48,6 +53,7 @@ private:
     TPressureChart& chart_;
     const TChartModel& model_;
     TChartSetPoints points_;
+    std::map<int, TChartSetPoints> byGauge_;
     bool shown_ = true;
     std::array<QCPItemLine*, TChartSetPoints::kCount> lines_{};
     std::array<QCPItemText*, TChartSetPoints::kCount> labels_{};

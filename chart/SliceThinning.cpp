@@ -35,6 +35,21 @@ public:
         }
         return true;
     }
+    // The block's lowest and highest value in the display unit, as Value gives them for each
+    // of its points (a plain block lies inside one column, inside the visible range).
+    bool BlockValues(const TPointStore::TBlock& b, double& lo, double& hi) {
+        const double f = o_.factors ? o_.factors[b.unit] : 1.0;
+        if (std::isnan(f)) {
+            pendingBreak_ = true;
+            return false;
+        }
+        lo = b.loY * f;
+        hi = b.hiY * f;
+        if (!ext_.any || lo < ext_.lo) ext_.lo = lo;
+        if (!ext_.any || hi > ext_.hi) ext_.hi = hi;
+        ext_.any = true;
+        return true;
+    }
     // True once when the line is to break before the next point drawn.
     bool TakeBreak() {
         const bool b = pendingBreak_;
@@ -114,29 +129,46 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
         }
         lo = hi = SIZE_MAX;
     };
-    for (std::size_t i = first; i < last; ++i) {
+    // The largest plain block of the summary that starts at i and ends inside column c.
+    auto blockAt = [&](std::size_t i,
+                       long c) -> std::pair<const TPointStore::TBlock*, std::size_t> {
+        if (c < 0 || c >= columns) return {nullptr, 1};
+        for (int level = TPointStore::kLevels - 1; level >= 0; --level) {
+            const std::size_t size = TPointStore::BlockSize(level);
+            const TPointStore::TBlock* b = points.BlockAt(level, i);
+            if (b && b->plain && i + size <= last && columnOf(b->lastX) == c) return {b, size};
+        }
+        return {nullptr, 1};
+    };
+    double blockHi = 0;
+    for (std::size_t i = first; i < last;) {
         const long c = columnOf(points.X(i));
         if (c != column) {
             flush();
             column = c;
             split = false;
         }
-        if (!thin.Value(i, v)) continue;
+        const auto [block, size] = blockAt(i, c);
+        const std::size_t at = i;
+        i += size;
+        if (block ? !thin.BlockValues(*block, v, blockHi) : !thin.Value(at, v)) continue;
         if (thin.TakeBreak()) {
             // A second gap inside one column is narrower than a pixel: it is not drawn apart.
             if (lo == SIZE_MAX || !split) {
                 split = lo != SIZE_MAX;
                 flush();
-                thin.PutBreak(i);
+                thin.PutBreak(at);
             }
         }
+        const std::size_t loAt = block ? at + block->lo : at, hiAt = block ? at + block->hi : at;
+        if (!block) blockHi = v;
         if (lo == SIZE_MAX || v < loV) {
-            lo = i;
+            lo = loAt;
             loV = v;
         }
-        if (hi == SIZE_MAX || v > hiV) {
-            hi = i;
-            hiV = v;
+        if (hi == SIZE_MAX || blockHi > hiV) {
+            hi = hiAt;
+            hiV = blockHi;
         }
     }
     flush();

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <map>
 #include <numeric>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -115,25 +117,20 @@ TLoadResult Refused(std::string problem, std::string detail = {}) {
 
 } // namespace
 
-TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
-    std::uint64_t total = 0;
-    for (const std::string& path : request.paths) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            total += static_cast<std::uint64_t>(st.st_size);
-    }
-    progress.bytesTotal = total;
+namespace {
 
-    TLoadResult result;
-    result.zone = request.zone;
+// Reads one gauge's files into `data`, in time order. Empty, or the refusal (or cancellation).
+std::optional<TLoadResult> ReadGauge(const std::vector<std::string>& paths,
+                                     const TLoadRequest& request, std::uint64_t bytes,
+                                     TLoadProgress& progress, TLoadResult& result,
+                                     TArchiveData& data) {
     TZoneRules rules(request.zone);
     std::vector<TFileSpan> spans;
-    TArchiveData data;
-    const std::size_t hint = ReadingsHint(total, request.maxReadings);
+    const std::size_t hint = ReadingsHint(bytes, request.maxReadings);
     data.times.reserve(hint);
     data.pressures.reserve(hint);
     data.units.reserve(hint);
-    for (const std::string& path : request.paths) {
+    for (const std::string& path : paths) {
         const std::size_t firstOfFile = data.times.size();
         TArchiveReader reader(std::move(data));
         reader.Limit(request.maxReadings);
@@ -172,7 +169,53 @@ TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
         data.tmin = data.times.front();
         data.tmax = data.times.back();
     }
-    result.data = std::move(data);
+    return std::nullopt;
+}
+
+// A gauge address's value, 0..15, for ordering the gauges.
+int HexValue(char address) {
+    return address <= '9' ? address - '0' : address - 'A' + 10;
+}
+
+std::uint64_t FileBytes(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return static_cast<std::uint64_t>(st.st_size);
+    return 0;
+}
+
+} // namespace
+
+TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress) {
+    std::uint64_t total = 0;
+    // The files per gauge address, in order of address; -1 for names without one.
+    std::map<int, std::vector<std::string>> byGauge;
+    std::map<int, std::uint64_t> bytes;
+    for (const std::string& path : request.paths) {
+        const std::optional<char> named = ArchiveNameAddress(path);
+        const int address = named ? HexValue(*named) : -1;
+        byGauge[address].push_back(path);
+        bytes[address] += FileBytes(path);
+        total += FileBytes(path);
+    }
+    progress.bytesTotal = total;
+
+    TLoadResult result;
+    result.zone = request.zone;
+    if (byGauge.size() <= 1) {
+        if (auto refused = ReadGauge(request.paths, request, total, progress, result, result.data))
+            return std::move(*refused);
+        return result;
+    }
+    TLoadRequest rest = request;
+    for (const auto& [address, paths] : byGauge) {
+        TLoadedGauge& gauge = result.gauges.emplace_back();
+        gauge.address = address;
+        if (auto refused = ReadGauge(paths, rest, bytes[address], progress, result, gauge.data))
+            return std::move(*refused);
+        // The limit holds for the whole load.
+        rest.maxReadings -= std::min(rest.maxReadings, gauge.data.times.size());
+    }
     return result;
 }
 
@@ -189,6 +232,35 @@ void ShowLoadedReadings(TChartModel& chart, TArchiveData&& data, const QTimeZone
     chart.LoadArchive(std::move(data.times), std::move(data.pressures), tmin, tmax, data.units,
                       data.unitCodes);
     chart.SetShownTime(ShownLocalTime(zone));
+}
+
+void ShowLoadedGauges(TChartModel& chart, std::vector<TLoadedGauge>&& gauges,
+                      const QTimeZone& zone) {
+    std::vector<TChartModel::TGaugeArchive> archives;
+    double tmin = 0, tmax = 0;
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        TArchiveData& d = gauges[k].data;
+        tmin = k == 0 ? d.tmin : std::min(tmin, d.tmin);
+        tmax = k == 0 ? d.tmax : std::max(tmax, d.tmax);
+        archives.push_back({gauges[k].address, std::move(d.times), std::move(d.pressures),
+                            std::move(d.units), std::move(d.unitCodes)});
+    }
+    chart.LoadGaugeArchives(std::move(archives), tmin, tmax);
+    chart.SetShownTime(ShownLocalTime(zone));
+}
+
+std::size_t LoadedReadings(const TLoadResult& result) {
+    std::size_t n = result.data.times.size();
+    for (const TLoadedGauge& g : result.gauges)
+        n += g.data.times.size();
+    return n;
+}
+
+std::size_t LoadedLinesSkipped(const TLoadResult& result) {
+    std::size_t n = result.data.Skipped();
+    for (const TLoadedGauge& g : result.gauges)
+        n += g.data.Skipped();
+    return n;
 }
 
 std::string LoadArchiveFile(const std::string& path, TChartModel& chart) {

@@ -2,6 +2,7 @@
 // loads that are refused with nothing kept.
 #include "ArchiveFormat.h"
 #include "ArchiveLoader.h"
+#include "ChartModel.h"
 #include "DateTime.h"
 #include "TempDir.h"
 
@@ -111,6 +112,53 @@ TEST(LoadFiles, refusalsNameTheFilesAndKeepNothing) {
     for (const char* name : {"2024_02_30 10_00_00.txt", "2024_03_05 24_00_00.txt",
                              "x2024_03_05 14_07_09.txt", "2024-03-05 14_07_09.txt"})
         EXPECT_FALSE(ArchiveNameDateTime(name)) << name;
+}
+
+} // namespace
+
+namespace {
+
+TEST(LoadFiles, filesOfSeveralGaugesOfOneRunBecomeOneCurveEach) {
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    // Chosen out of order; the gauges' files overlap in time, as one run's do.
+    const TLoadResult r =
+        Load(dir,
+             {{"2026_12_07 10_00_00 a5.txt", "10:00:00.000 3 0003\r\n10:00:01.000 4 0003\r\n"},
+              {"2026_12_07 10_00_00 a1.txt", "10:00:00.000 100 0001\r\nbad\r\n"},
+              {"2026_12_07 10_00_03 a1.txt", "10:00:03.000 200 0001\r\n"},
+              {"2026_12_07 10_00_00 aB.txt", "10:00:00.500 7 0001\r\n"}},
+             paths);
+    ASSERT_EQ(r.problem, "");
+    ASSERT_EQ(r.gauges.size(), 3u);
+    EXPECT_EQ(LoadedReadings(r), 5u);
+    EXPECT_EQ(LoadedLinesSkipped(r), 1u);
+    TChartModel chart(Dec(7, 9, 0, 0));
+    ShowLoadedGauges(chart, TLoadResult(r).gauges);
+    ASSERT_EQ(chart.GaugeCount(), 3u);
+    const int addresses[] = {1, 5, 11};
+    const std::vector<double> pascals[] = {{100, 200}, {300, 400}, {7}};
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(chart.GaugeAddress(k), addresses[k]);
+        const TPointStore& s = chart.GaugePoints(k);
+        ASSERT_EQ(s.Size(), pascals[k].size()) << k;
+        for (std::size_t i = 0; i < s.Size(); ++i)
+            EXPECT_DOUBLE_EQ(s.Y(i) * chart.DisplayFactor(s.Unit(i)), pascals[k][i]) << k;
+    }
+    EXPECT_EQ(chart.DisplayUnit(), "0001") << "the first gauge's unit";
+    EXPECT_DOUBLE_EQ(chart.TimeAxis().Min(), Dec(7, 10, 0, 0));
+    EXPECT_DOUBLE_EQ(chart.TimeAxis().Max(), Dec(7, 10, 0, 3));
+
+    // One gauge's own files still may not overlap.
+    std::vector<std::string> more;
+    test::TempDir dir2;
+    EXPECT_EQ(Load(dir2,
+                   {{"2026_12_07 10_00_00 a1.txt", "10:00:00 1 0001\r\n10:00:09 1 0001\r\n"},
+                    {"2026_12_07 10_00_05 a1.txt", "10:00:05 1 0001\r\n"},
+                    {"2026_12_07 10_00_00 a2.txt", "10:00:00 1 0001\r\n"}},
+                   more)
+                  .problem.rfind("Файлы перекрываются", 0),
+              0u);
 }
 
 } // namespace

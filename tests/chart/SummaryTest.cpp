@@ -1,0 +1,109 @@
+// The store's block summary changes nothing a drawing shows: each pixel column's lowest and
+// highest value, and the range's extremes, are those of the unthinned points, whatever breaks,
+// units, non-positive values and edits the store has seen.
+#include "SliceThinning.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+
+using namespace vg57;
+
+namespace {
+
+struct SummaryCase {
+    const char* name;
+    bool log;
+    std::function<void(TPointStore&)> edit; // after 300 000 points at x = i
+};
+
+double Wave(long i) {
+    return 1e-3 * (1.5 + std::sin(i * 0.0007)) * (1 + 0.1 * std::sin(i * 1.3));
+}
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kFactors[3] = {1.0, 100.0, kNaN}; // unit 2 can't be converted
+
+const SummaryCase kCases[] = {
+    {"plain", false, [](TPointStore&) {}},
+    {"breaks", false,
+     [](TPointStore& s) {
+         for (std::size_t i = 7; i < s.Size(); i += 5003)
+             s.SetGapBefore(i, true);
+     }},
+    {"aClearedBreak", false,
+     [](TPointStore& s) {
+         s.SetGapBefore(70000, true);
+         s.SetGapBefore(70000, false);
+     }},
+    {"frontDroppedPastCompaction", false,
+     [](TPointStore& s) {
+         for (int i = 0; i < 160001; ++i)
+             s.RemoveFirst();
+     }},
+    {"anInsertInTheMiddle", false, [](TPointStore& s) { s.Add(123456.5, 9.0); }},
+    {"zerosOnALogAxis", true,
+     [](TPointStore& s) {
+         s.Add(200000.5, 0.0);
+         s.Add(250000.5, -1.0);
+     }},
+};
+
+void PrintTo(const SummaryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Summary : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(Summary, columnExtremesEqualThoseOfEveryPoint) {
+    const SummaryCase& c = GetParam();
+    TPointStore s;
+    for (long i = 0; i < 300000; ++i) {
+        // A stretch in another unit, one that can't be converted, and a bare NaN reading.
+        const auto unit = static_cast<std::uint8_t>(i / 50000 == 3 ? 1 : i / 1000 == 111 ? 2 : 0);
+        s.Add(i, i == 222222 ? kNaN : Wave(i), unit);
+    }
+    c.edit(s);
+    TThinOptions o;
+    o.xmin = 1000.25;
+    o.xmax = 299000.75;
+    o.columns = 577;
+    o.logarithmic = c.log;
+    o.factors = kFactors;
+    std::vector<double> keys, values;
+    TThinExtremes e;
+    ThinVisible(s, o, keys, values, &e);
+    EXPECT_LE(keys.size(), 4u * 577 + 4);
+
+    const double perColumn = o.columns / (o.xmax - o.xmin);
+    auto columnOf = [&](double x) { return std::min(576L, long((x - o.xmin) * perColumn)); };
+    std::map<long, std::pair<double, double>> want, got;
+    auto widen = [](auto& m, long col, double v) {
+        auto [it, fresh] = m.try_emplace(col, v, v);
+        it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
+        (void)fresh;
+    };
+    double lo = INFINITY, hi = -INFINITY;
+    for (std::size_t i = 0; i < s.Size(); ++i) {
+        const double v = s.Y(i) * kFactors[s.Unit(i)];
+        if (s.X(i) < o.xmin || s.X(i) > o.xmax || std::isnan(v) || (c.log && v <= 0)) continue;
+        widen(want, columnOf(s.X(i)), v);
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (!std::isnan(values[i]) && keys[i] >= o.xmin && keys[i] <= o.xmax)
+            widen(got, columnOf(keys[i]), values[i]);
+    EXPECT_EQ(got, want);
+    ASSERT_TRUE(e.any);
+    EXPECT_EQ(e.lo, lo);
+    EXPECT_EQ(e.hi, hi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Summary, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
