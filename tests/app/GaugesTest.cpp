@@ -58,7 +58,7 @@ protected:
 };
 
 TEST_F(Gauges, aLoadOfThreeGaugesShowsThreeCurvesAndAClickChoosesOne) {
-    window->chooseArchive = [this] {
+    window->chooseArchive = [this](const QString&) {
         return QStringList{Write(5, 3, 300), Write(1, 40, 100), Write(2, 40, 200)};
     };
     window->show();
