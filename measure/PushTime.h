@@ -2,11 +2,12 @@
 // keeps local civil time of day and the file's name its first date. A line's day is the one
 // nearest the line before, as the loader reads it; its local time becomes an instant by the
 // zone's rules in file order: where the clock repeats an hour, the first pass is summer time and
-// the second standard time, since a file is written in order. The one place that turns local
-// times into instants for the pushes.
+// the second standard time, since a file is written in order. The zone's rules are the loader's
+// and the analysis' (CivilTime); this adds the line-by-line day rule and a cursor's state.
 #pragma once
 
 #include "ArchiveFormat.h"
+#include "CivilTime.h"
 
 #include <QTimeZone>
 
@@ -45,17 +46,9 @@ public:
                                 bool havePrevious);
 
 private:
-    int OffsetMsAt(std::int64_t instantMs) const;
-    void CacheSpan(std::int64_t instantMs);
-
-    QTimeZone zone_;
+    TZoneRules rules_;
     TFileTimeState state_;
     std::int64_t nameLocalMs_ = 0;
-    // The offset of the last instant and the span it holds for: most lines lie well inside one,
-    // so the zone's rules are looked up about twice a year of readings.
-    bool haveSpan_ = false;
-    std::int64_t spanFrom_ = 0, spanTo_ = 0;
-    int spanOffsetMs_ = 0;
 };
 
 } // namespace vg57
