@@ -5,6 +5,7 @@
 // as "figure: NAME VALUE UNIT".
 #include "ArchiveFormat.h"
 #include "DateTime.h"
+#include "Loopback.h"
 #include "SimProcess.h"
 #include "SoakRss.h"
 #include "TempDir.h"
@@ -33,22 +34,12 @@
 #include <unistd.h>
 
 using namespace vg57;
+using vg57::test::FreeLoopbackPort;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 namespace {
 
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 [[noreturn]] void Fail(const std::string& why) {
     std::fprintf(stderr, "bench_push: %s\n", why.c_str());

@@ -1,6 +1,7 @@
 // vg57-cli log as a service manager sees it: exit codes for what is wrong, and a stop by signal
 // that ends a wait at once and leaves a whole archive.
 #include "CliProcess.h"
+#include "Loopback.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 
@@ -54,15 +55,6 @@ std::vector<std::string> ArchiveLines(const std::string& folder, bool* whole) {
     return lines;
 }
 
-int ConnectLoopback(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    return fd;
-}
 
 // One scrape's body, by hand: the request, then everything until the server closes.
 std::string Scrape(int port) {

@@ -2,6 +2,7 @@
 // read back through its HTTP API: the pressure as the simulator holds it, then staleness and a
 // gauge that is down once the simulator falls silent. Loopback only; every loop is bounded.
 #include "CliProcess.h"
+#include "Loopback.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 
@@ -29,17 +30,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // The instant query's samples: each series' value, or nothing when the query failed.
 std::optional<std::vector<double>> Query(httplib::Client& api, const std::string& expr) {

@@ -3,6 +3,7 @@
 // nothing twice; mosquitto sees the states, keeps the last one retained, and says "offline" when
 // the logger dies. Every loop is bounded; the servers are stopped by the test.
 #include "CliProcess.h"
+#include "Loopback.h"
 #include "SimProcess.h"
 #include "TempDir.h"
 
@@ -37,17 +38,6 @@ namespace {
 
 const char kZone[] = "Europe/Berlin"; // the children's zone, whatever the machine's
 
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 template <class F> bool Eventually(F done, std::chrono::milliseconds limit) {
     for (const auto end = std::chrono::steady_clock::now() + limit;

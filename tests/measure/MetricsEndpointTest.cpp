@@ -2,6 +2,7 @@
 // and that none of them holds a connection, a byte budget or the stop.
 #include "GuardedHttpServer.h"
 #include "MetricsBoard.h"
+#include "Loopback.h"
 #include "MetricsServer.h"
 
 #include <gtest/gtest.h>
@@ -15,26 +16,18 @@
 #include <unistd.h>
 
 using namespace vg57;
+using namespace vg57::test;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    return fd;
-}
 
 // Sends `parts` one after another `gap` apart (stopping when the server has hung up), then
 // reads until the server closes or `limit` passes. Returns what came back.
 std::string Exchange(int port, const std::vector<std::string>& parts, std::chrono::milliseconds gap,
                      std::chrono::milliseconds limit = 5000ms) {
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     const auto end = Clock::now() + limit;
     std::string reply;
     char buf[4096];
@@ -138,7 +131,7 @@ TEST(MetricsEndpoint, slowAndIdleClientsNeitherHoldTheirConnectionNorLockScrapes
     const long before = descriptors();
     std::vector<int> idle;
     for (int i = 0; i < 300; ++i)
-        idle.push_back(Connect(e.port));
+        idle.push_back(ConnectLoopback(e.port));
     for (int i = 0; i < 5; ++i)
         EXPECT_NE(Scrape(e.port).find("vg57_device_up"), std::string::npos);
     EXPECT_LE(descriptors(), before + 300 + 2 * THttpLimits{}.maxConnections);
