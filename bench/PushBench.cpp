@@ -40,7 +40,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 [[noreturn]] void Fail(const std::string& why) {
     std::fprintf(stderr, "bench_push: %s\n", why.c_str());
     std::exit(1);
@@ -85,7 +84,8 @@ public:
         httplib::Client c("127.0.0.1", port_);
         c.set_read_timeout(120, 0);
         const auto r = c.Post("/query?db=lab&epoch=ms", httplib::Params{{"q", q}});
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
         const QJsonArray results = doc.object()["results"].toArray();
         const QJsonObject result = results.isEmpty() ? QJsonObject() : results.at(0).toObject();
         const QJsonArray series = result["series"].toArray();
@@ -212,7 +212,8 @@ void Backfill() {
     influx.Start();
     const double seconds = Push({QString::fromStdString(path)}, influx.Url());
     const long long stored = influx.Count();
-    if (stored != kLines) Fail("stored " + std::to_string(stored) + " of " + std::to_string(kLines));
+    if (stored != kLines)
+        Fail("stored " + std::to_string(stored) + " of " + std::to_string(kLines));
     std::printf("push backfill: %ld lines in %.1f s\n", kLines, seconds);
     std::printf("figure: push_backfill_readings_per_s %.0f readings/s\n", kLines / seconds);
 }

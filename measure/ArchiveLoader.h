@@ -59,8 +59,8 @@ struct TLoadProgress {
 // ("yyyy_mm_dd hh_nn_ss a5.txt") of more than one gauge are read per gauge (a file without one
 // counts as a gauge of its own), each gauge's files checked on their own. Refused, with nothing
 // read kept: a file that cannot be read, a file without a readable line, files that overlap in
-// local time (two files of one run split by a clock set back), more than maxReadings readings. Peak memory is about 29 bytes per reading, also when
-// sorting.
+// local time (two files of one run split by a clock set back), more than maxReadings readings. Peak
+// memory is about 29 bytes per reading, also when sorting.
 TLoadResult LoadArchives(const TLoadRequest& request, TLoadProgress& progress);
 
 // Reads one whole archive file on day 0. Returns empty, or "<path>: <the system's words>" when

@@ -55,7 +55,6 @@ std::vector<std::string> ArchiveLines(const std::string& folder, bool* whole) {
     return lines;
 }
 
-
 // One scrape's body, by hand: the request, then everything until the server closes.
 std::string Scrape(int port) {
     const int fd = ConnectLoopback(port);
@@ -152,8 +151,7 @@ TEST(LogCommand, aStopSignalEndsAWaitWithinASecondAndTheArchiveIsWhole) {
         if (row.afterReadings) {
             ASSERT_FALSE(cli.WaitForLine("архив: ").empty()) << cli.Stderr();
             // The start line tells which direction control is in force (none on a pty).
-            EXPECT_NE(cli.Stderr().find("; направление RS-485 не переключается"),
-                      std::string::npos)
+            EXPECT_NE(cli.Stderr().find("; направление RS-485 не переключается"), std::string::npos)
                 << cli.Stderr();
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             sim.Command(row.fault);

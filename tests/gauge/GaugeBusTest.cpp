@@ -1,6 +1,6 @@
 // The bus's cases, each a row: a line of gauges played on a pseudo-terminal by a far end that
-// answers in order, each reply after its own delay (behind a late one too), so that a late reply lands exactly where a
-// misbehaving gauge would put it.
+// answers in order, each reply after its own delay (behind a late one too), so that a late reply
+// lands exactly where a misbehaving gauge would put it.
 #include "GaugeRig.h"
 
 #include "MainWindowLink.h"

@@ -30,7 +30,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
 // The instant query's samples: each series' value, or nothing when the query failed.
 std::optional<std::vector<double>> Query(httplib::Client& api, const std::string& expr) {
     const auto res = api.Get(("/api/v1/query?query=" + expr).c_str());

@@ -38,7 +38,6 @@ namespace {
 
 const char kZone[] = "Europe/Berlin"; // the children's zone, whatever the machine's
 
-
 template <class F> bool Eventually(F done, std::chrono::milliseconds limit) {
     for (const auto end = std::chrono::steady_clock::now() + limit;
          std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(50ms))

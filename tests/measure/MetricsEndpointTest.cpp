@@ -1,8 +1,8 @@
 // The metrics endpoint against clients that misbehave, on raw loopback sockets: what each gets,
 // and that none of them holds a connection, a byte budget or the stop.
 #include "GuardedHttpServer.h"
-#include "MetricsBoard.h"
 #include "Loopback.h"
+#include "MetricsBoard.h"
 #include "MetricsServer.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +21,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
 
 // Sends `parts` one after another `gap` apart (stopping when the server has hung up), then
 // reads until the server closes or `limit` passes. Returns what came back.
