@@ -26,7 +26,8 @@ std::unique_ptr<char[]> Exact(std::string_view bytes) {
 }
 
 // The pressure field follows the general number rules: accepted exactly when ParseNumber
-// accepts it (away from the edge of a double), and to within a rounding of its value.
+// accepts it (away from the edge of a double) and the line is otherwise whole, and to within a
+// rounding of its value.
 void CheckPressureAgainstGeneralRules(std::string_view line,
                                       const std::optional<vg57::TArchiveReading>& reading) {
     const std::size_t p1 = line.find(' ');
@@ -36,6 +37,14 @@ void CheckPressureAgainstGeneralRules(std::string_view line,
     if (p2 == std::string_view::npos) return;
     const auto general = vg57::ParseNumber(window.substr(0, p2));
     if (!general) {
+        if (reading) std::abort();
+        return;
+    }
+    // Refused whatever the number: a negative pressure (the gauge gives none), and a unit code of
+    // neither four characters nor none (a line cut short).
+    const std::string_view rest = line.substr(p1 + 1 + p2 + 1);
+    const std::size_t unit = std::min(rest.find_first_of(" \r"), rest.size());
+    if (*general < 0 || (unit != 0 && unit != 4)) {
         if (reading) std::abort();
         return;
     }
