@@ -91,13 +91,15 @@ TValuePanel::TValuePanel(QWidget* parent) : QWidget(parent) {
 
     selector_ = new QComboBox(this);
     selector_->setObjectName(QStringLiteral("GaugeSelector"));
-    selector_->setGeometry(caption_->geometry().right() + 8, caption_->y() - 3, 110, 22);
     selector_->hide();
     connect(selector_, &QComboBox::activated, this, [this](int k) {
         if (onGaugeChosen) onGaugeChosen(k);
     });
     table_ = new TGaugeTable(this);
     table_->setGeometry(680 - kDesignLeft, 66 - kDesignTop, kPressureWidth, 140);
+    // Between the table and the caption: the caption grows with the value's age or "(измерения
+    // остановлены)", and a selector beside it would cover that.
+    selector_->setGeometry(table_->x(), table_->geometry().bottom() + 5, 110, 22);
     QFont tableFont = WindowFont();
     tableFont.setPixelSize(11);
     table_->setFont(tableFont);
