@@ -5,6 +5,7 @@
 // as "figure: NAME VALUE UNIT".
 #include "ArchiveFormat.h"
 #include "DateTime.h"
+#include "InfluxServer.h"
 #include "Loopback.h"
 #include "SimProcess.h"
 #include "SoakRss.h"
@@ -45,58 +46,19 @@ namespace {
     std::exit(1);
 }
 
-class Influx {
+// The server of the benchmark, with its database and a count of what it holds.
+class Influx : public vg57::test::TInfluxServer {
 public:
-    explicit Influx(const std::string& dir) : dir_(dir), port_(FreeLoopbackPort()) {
-        std::ofstream(dir + "/influxdb.conf")
-            << "reporting-disabled = true\nbind-address = \"127.0.0.1:" << FreeLoopbackPort()
-            << "\"\n[meta]\n  dir = \"" << dir << "/meta\"\n[data]\n  dir = \"" << dir
-            << "/data\"\n  wal-dir = \"" << dir << "/wal\"\n  query-log-enabled = false\n"
-            << "[http]\n  bind-address = \"127.0.0.1:" << port_ << "\"\n  log-enabled = false\n"
-            << "  max-body-size = 0\n[monitor]\n  store-enabled = false\n[logging]\n"
-            << "  level = \"error\"\n";
-    }
-    ~Influx() { Stop(); }
+    using TInfluxServer::TInfluxServer;
     void Start() {
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.start("influxd", {"-config", QString::fromStdString(dir_ + "/influxdb.conf")});
-        httplib::Client c("127.0.0.1", port_);
-        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-            if (const auto r = c.Get("/ping"); r && r->status == 204) {
-                Query("CREATE DATABASE lab");
-                return;
-            }
-        Fail("influxd did not start");
-    }
-    void Stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(30000)) process_.kill();
-        process_.waitForFinished(5000);
+        if (!TInfluxServer::Start()) Fail("influxd did not start");
+        Query("CREATE DATABASE lab");
     }
     // The number of distinct times stored.
     long long Count() {
         const QJsonArray rows = Query("SELECT count(pressure) FROM vg57");
         return rows.isEmpty() ? 0 : static_cast<long long>(rows.at(0).toArray().at(1).toDouble());
     }
-    QJsonArray Query(const std::string& q) {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_read_timeout(120, 0);
-        const auto r = c.Post("/query?db=lab&epoch=ms", httplib::Params{{"q", q}});
-        const QJsonDocument doc =
-            QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
-        const QJsonArray results = doc.object()["results"].toArray();
-        const QJsonObject result = results.isEmpty() ? QJsonObject() : results.at(0).toObject();
-        const QJsonArray series = result["series"].toArray();
-        return series.isEmpty() ? QJsonArray() : series.at(0).toObject()["values"].toArray();
-    }
-    QString Url() const { return QString("http://127.0.0.1:%1/write?db=lab").arg(port_); }
-
-private:
-    std::string dir_;
-    int port_;
-    QProcess process_;
 };
 
 long ArchivedLines(const std::string& folder) {

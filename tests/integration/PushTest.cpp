@@ -3,6 +3,7 @@
 // nothing twice; mosquitto sees the states, keeps the last one retained, and says "offline" when
 // the logger dies. Every loop is bounded; the servers are stopped by the test.
 #include "CliProcess.h"
+#include "InfluxServer.h"
 #include "Loopback.h"
 #include "SimProcess.h"
 #include "TempDir.h"
@@ -46,54 +47,6 @@ template <class F> bool Eventually(F done, std::chrono::milliseconds limit) {
 }
 
 // influxd with its data, meta and WAL in `dir`, serving HTTP on one loopback port.
-class InfluxServer {
-public:
-    explicit InfluxServer(const std::string& dir) : dir_(dir), port_(FreeLoopbackPort()) {
-        std::ofstream(dir + "/influxdb.conf")
-            << "reporting-disabled = true\nbind-address = \"127.0.0.1:" << FreeLoopbackPort()
-            << "\"\n[meta]\n  dir = \"" << dir << "/meta\"\n[data]\n  dir = \"" << dir
-            << "/data\"\n  wal-dir = \"" << dir << "/wal\"\n  query-log-enabled = false\n"
-            << "[http]\n  bind-address = \"127.0.0.1:" << port_ << "\"\n  log-enabled = false\n"
-            << "[monitor]\n  store-enabled = false\n[logging]\n  level = \"error\"\n";
-    }
-    ~InfluxServer() { Stop(); }
-    bool Start() {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start("influxd", {"-config", QString::fromStdString(dir_ + "/influxdb.conf")});
-        httplib::Client c("127.0.0.1", port_);
-        return process_.waitForStarted(10000) && Eventually(
-                                                     [&] {
-                                                         const auto r = c.Get("/ping");
-                                                         return r && r->status == 204;
-                                                     },
-                                                     30s);
-    }
-    void Stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(15000)) process_.kill();
-        process_.waitForFinished(5000);
-    }
-    // The statement's first series' rows.
-    QJsonArray Query(const std::string& q) {
-        httplib::Client c("127.0.0.1", port_);
-        const auto r = c.Post("/query?db=lab&epoch=ms", httplib::Params{{"q", q}});
-        // Named at each step: Qt's references into temporaries dangle.
-        const QJsonDocument doc =
-            QJsonDocument::fromJson(QByteArray::fromStdString(r ? r->body : ""));
-        const QJsonArray results = doc.object()["results"].toArray();
-        const QJsonObject result = results.isEmpty() ? QJsonObject() : results.at(0).toObject();
-        const QJsonArray series = result["series"].toArray();
-        return series.isEmpty() ? QJsonArray() : series.at(0).toObject()["values"].toArray();
-    }
-    QString Url() const { return QString("http://127.0.0.1:%1/write?db=lab").arg(port_); }
-
-private:
-    std::string dir_;
-    int port_;
-    QProcess process_;
-};
 
 // Every reading of the archive files in `folder` as Unix milliseconds and pressure.
 std::map<qint64, double> ArchivedReadings(const std::string& folder) {
@@ -114,7 +67,7 @@ std::map<qint64, double> ArchivedReadings(const std::string& folder) {
     return out;
 }
 
-std::map<qint64, double> StoredReadings(InfluxServer& influx) {
+std::map<qint64, double> StoredReadings(TInfluxServer& influx) {
     std::map<qint64, double> out;
     const QJsonArray rows = influx.Query("SELECT pressure FROM vg57");
     for (const QJsonValue& value : rows) {
@@ -158,7 +111,7 @@ protected:
                 influx_.Url()};
     }
     TempDir work_;
-    InfluxServer influx_{work_.Path()};
+    TInfluxServer influx_{work_.Path()};
     std::string archive_;
 };
 
