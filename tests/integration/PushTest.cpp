@@ -202,6 +202,14 @@ TEST(PushMqtt, statesAreSeenTheLastStaysRetainedAndOfflineFollowsADeadLogger) {
         server.terminate();
         if (!server.waitForFinished(10000)) server.kill();
     });
+    // Started is not listening: a subscriber that comes first is refused and sees nothing.
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const int fd = ConnectLoopback(port);
+            if (fd >= 0) close(fd);
+            return fd >= 0;
+        },
+        10s));
     // The first message on a topic, as mosquitto_sub prints it; empty when none came in time.
     const auto first = [&](const QString& topic) {
         QProcess sub;
