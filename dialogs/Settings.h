@@ -20,6 +20,9 @@ struct TSettings {
     std::uint16_t StopBits = 1;
     // The gauge's address on the RS-485 line, one of "0123456789ABCDEF".
     char DevAddress = '0';
+    // The addresses ticked in "Приборы на линии", in line order. Two or more: these gauges are
+    // measured together and DevAddress is not used; fewer: DevAddress alone is measured.
+    std::string LineAddresses;
     // The RTS level while sending on an RS-485 adapter: 0 high, 1 low, 2 as the driver states
     // (the positions of the dialog's list).
     std::int32_t RtsOnSend = 2;
@@ -29,5 +32,12 @@ struct TSettings {
 
 // The address characters; an address's list position is its index here.
 inline constexpr char kDevAddressChars[] = "0123456789ABCDEF";
+
+// The gauges the settings measure, in polling order: the ticked line addresses when two or more
+// are ticked, else the single address.
+inline std::string GaugeAddresses(const TSettings& settings) {
+    return settings.LineAddresses.size() >= 2 ? settings.LineAddresses
+                                              : std::string(1, settings.DevAddress);
+}
 
 } // namespace vg57
