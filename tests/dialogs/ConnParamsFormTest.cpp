@@ -3,6 +3,7 @@
 #include "ConnParamsForm.h"
 
 #include "ComPort.h"
+#include "GaugeBus.h"
 #include "Pty.h"
 #include "TempDir.h"
 
@@ -31,7 +32,8 @@ struct Fixture {
     TempDir noTtys;
     platform::PortMapSources sources;
     TSettings settings;
-    TComPort port;
+    TGaugeBus bus;
+    TComPort& port = bus.Port();
     std::vector<platform::PortEntry> portNames;
     bool ran = false; // the hook's expectations were checked: the dialog was shown
 
@@ -42,7 +44,7 @@ struct Fixture {
     }
     // Opens the dialog, lets `act` work on it, and returns what RunConnectionDialog returned.
     bool Run(const std::function<int(TSetupCommForm&)>& act) {
-        return RunConnectionDialog(nullptr, settings, port, portNames, sources,
+        return RunConnectionDialog(nullptr, settings, bus, portNames, sources,
                                    [this, &act](TSetupCommForm& d) {
                                        ran = true;
                                        return act(d);
@@ -110,8 +112,8 @@ TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
         TRtsOnSend portRts;
     };
     const Row rows[] = {
-        {1, 4, 2, 1, 10, 1, {"COM4", 38400, 2, 2, 'A', 1}, pEven, TRtsOnSend::Low},
-        {0, 0, 0, 0, 15, 0, {"COM1", 1200, 0, 1, 'F', 0}, pNone, TRtsOnSend::High},
+        {1, 4, 2, 1, 10, 1, {"COM4", 38400, 2, 2, 'A', "", 1}, pEven, TRtsOnSend::Low},
+        {0, 0, 0, 0, 15, 0, {"COM1", 1200, 0, 1, 'F', "", 0}, pNone, TRtsOnSend::High},
     };
     for (const Row& r : rows) {
         Fixture f{1, 4};
@@ -250,11 +252,11 @@ TEST(ConnectionDialog, keyboardFocusStartsOnOkEnterConfirmsEscapeCancels) {
             QTest::keyClick(d, key);
         });
         const TParity parityBefore = f.port.Parity();
-        const bool ok = RunConnectionDialog(&owner, f.settings, f.port, f.portNames, f.sources);
+        const bool ok = RunConnectionDialog(&owner, f.settings, f.bus, f.portNames, f.sources);
         EXPECT_EQ(ok, expected);
         EXPECT_TRUE(seen.isNull()) << "the dialog is destroyed";
         if (expected) {
-            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A', 2}));
+            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A', "", 2}));
             EXPECT_EQ(f.port.Parity(), pEven);
         } else {
             EXPECT_EQ(f.settings, TSettings{});
