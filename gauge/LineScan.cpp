@@ -93,6 +93,13 @@ TLineScan::TResult TLineScan::Run(const TPortLine& line, const std::string& port
                 break;
             }
             if (cancelled_ || bus_.Cut()) break;
+            // A pulled adapter would cost every address left its time-out, and tell nothing.
+            if (port.DeviceLost()) {
+                result.error = "Адаптер порта " + portName + " отключён";
+                if (const std::string why = port.DeviceLossText(); !why.empty())
+                    result.error += ": " + why;
+                break;
+            }
             result.asked += address;
             if (answered && WellFormedFrom(address, reply)) result.answered += address;
             if (onProgress)

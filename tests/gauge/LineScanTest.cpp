@@ -4,6 +4,7 @@
 
 #include "MainWindowLink.h"
 #include "MonotonicClock.h"
+#include "Pty.h"
 #include "SimProcess.h"
 
 #include <QTimer>
@@ -89,9 +90,10 @@ TEST(LineScan, aCancelInsideAWaitEndsTheScanThereAndTheLineAnswersRightAfter) {
     }
 }
 
-// A port that won't open (no terminal behind COM9), and a line held by a command sequence: an
-// error that names the port and says why, nothing asked, the port as it was.
-TEST(LineScan, aPortThatWontOpenOrAHeldLineIsRefusedWithTheReason) {
+// A port that won't open (no terminal behind COM9), an adapter pulled inside a wait, and a line
+// held by a command sequence: an error that names the port and says why, nothing more asked, the
+// port as it was.
+TEST(LineScan, aPortThatWontOpenOrGoesAwayOrAHeldLineEndsTheScanWithTheReason) {
     ScanRig r;
     std::filesystem::create_symlink("/dev/null", r.sim.PortsDir() + "/COM9");
     TPortLine com9 = r.line;
@@ -104,10 +106,23 @@ TEST(LineScan, aPortThatWontOpenOrAHeldLineIsRefusedWithTheReason) {
     EXPECT_EQ(r.bus.Port().ComNumber(), 3) << result.error;
     EXPECT_FALSE(r.bus.Port().Open());
 
+    PtyPair adapter;
+    std::filesystem::create_symlink(adapter.SlavePath(), r.sim.PortsDir() + "/COM7");
+    TPortLine com7 = r.line;
+    com7.number = 7;
+    QTimer::singleShot(300, [&] { adapter.CloseMaster(); });
+    const std::int64_t start = MonotonicMs();
+    result = r.scan.Run(com7, "COM7", "0125");
+    EXPECT_LT(MonotonicMs() - start, 4000) << "not every address's time-out";
+    EXPECT_EQ(result.error.rfind("Адаптер порта COM7 отключён", 0), 0u) << result.error;
+    EXPECT_EQ(result.asked, "");
+    EXPECT_FALSE(r.bus.Port().Open());
+
+    const std::uint64_t exchanges = r.bus.Counters().exchanges;
     r.bus.GaugeBusy = true;
     result = r.scan.Run(r.line, "COM3", "125");
     EXPECT_NE(result.error.find("Линия занята"), std::string::npos);
-    EXPECT_EQ(r.bus.Counters().exchanges, 0u);
+    EXPECT_EQ(r.bus.Counters().exchanges, exchanges);
     EXPECT_TRUE(r.bus.GaugeBusy) << "the holder keeps the line";
 }
 
