@@ -248,7 +248,7 @@ void TSetupCommForm::SetScanning(bool on) {
     ScanButton->setText(on ? QStringLiteral("Остановить") : QStringLiteral("Найти приборы"));
     // What the scan runs on, and what it writes, are not for changing meanwhile.
     for (QWidget* w : std::initializer_list<QWidget*>{OkButton, PortList, BaudRateList, ParityList,
-                                                      StopBitList, RtsOnSendList})
+                                                      StopBitList, DevAddressList, RtsOnSendList})
         w->setEnabled(!on);
     for (QCheckBox* box : LineBoxes)
         box->setEnabled(!on);
