@@ -167,7 +167,7 @@ TSetupCommForm::TSetupCommForm(QWidget* owner, TGaugeBus* bus) : QDialog(owner) 
     setTabOrder(previous, ScanButton);
     OkButton->setFocus();
     UpdateLineHint();
-    // The connection's rows at the first dialog's height, the line's board beside them.
+    // Wider than the first dialog's 319 x 231: the line's board stands beside the rows.
     resize(std::max(sizeHint().width(), 560), std::max(sizeHint().height(), 258));
 }
 
