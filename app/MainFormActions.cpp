@@ -93,7 +93,7 @@ void TVG57Form::ShowMessage(const std::string& text) {
 }
 
 bool TVG57Form::RunConnectionDialog() {
-    if (!vg57::RunConnectionDialog(this, Settings, Vg57Port, PortNames, {}, connectionExec))
+    if (!vg57::RunConnectionDialog(this, Settings, Bus, PortNames, {}, connectionExec))
         return false;
     link_.DevAddress = Settings.DevAddress;
     link_.PortConfigured = true;

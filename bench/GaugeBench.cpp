@@ -2,11 +2,12 @@
 // request framed and written, the reply framed and handed to the wait) against the dispatcher's
 // own round trip, on the same pseudo-terminal with the same immediate responder, in rounds that
 // alternate so that drift hits both alike; then the CPU the process burns while SendCommand
-// waits out its time-out on a silent line.
+// waits out its time-out on a silent line, and a scan of the 16 addresses on that line.
 #include "ComPort.h"
 #include "DataPacket.h"
 #include "EventLoop.h"
 #include "GaugeLink.h"
+#include "LineScan.h"
 #include "Numbers.h"
 #include "PtyRoundTrip.h"
 #include "TempDir.h"
@@ -131,6 +132,21 @@ int main(int argc, char** argv) {
         std::printf("silent gauge: %s after %.0f ms\n", answered ? "answered?!" : "timed out",
                     wall / 1000.0);
         std::printf("figure: exchange_silent_wait_cpu %.3f %%\n", cpu);
+    }
+    {
+        // "Найти приборы" with nothing on the line: every address waits out its time-out.
+        Program program(8);
+        TLineScan scan(program.bus);
+        const TPortLine line{8, 9600, pOdd, 1, TRtsOnSend::Driver, false};
+        const auto t0 = Clock::now();
+        const auto result = scan.Run(line, "COM8", "0123456789ABCDEF");
+        const double seconds = Micros(Clock::now() - t0) / 1e6;
+        if (!result.answered.empty() || result.asked.size() != 16 || !result.error.empty()) {
+            std::fprintf(stderr, "line scan: asked %s, answered %s: %s\n", result.asked.c_str(),
+                         result.answered.c_str(), result.error.c_str());
+            return 1;
+        }
+        std::printf("figure: line_scan_silent_s %.1f s\n", seconds);
     }
     close(silentSlave);
     close(silentMaster);

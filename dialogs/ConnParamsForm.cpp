@@ -1,13 +1,18 @@
 #include "ConnParamsForm.h"
 
 #include "ComPort.h"
+#include "GaugeBus.h"
+#include "MessageBox.h"
 #include "SerialExcept.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
@@ -51,12 +56,23 @@ int IndexOfText(const QComboBox* list, const std::string& text) {
     return list->findText(QString::fromStdString(text), Qt::MatchExactly);
 }
 
+constexpr int kAddressCount = sizeof kDevAddressChars - 1;
+
+// "1, 2, 5"
+QString AddressList(const std::string& addresses) {
+    QStringList out;
+    for (const char a : addresses)
+        out << QString(QChar::fromLatin1(a));
+    return out.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 ENoPortChosen::ENoPortChosen()
     : std::runtime_error("Порт не выбран: выберите порт в списке \"Порт\" и нажмите \"Ok\".") {}
 
-TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
+TSetupCommForm::TSetupCommForm(QWidget* owner, TGaugeBus* bus) : QDialog(owner) {
+    if (bus) scan_.emplace(*bus);
     setWindowTitle(QStringLiteral("Настройка параметров соединения"));
     // The buttons are made first so that the tab order starts with them and focus with "Ok".
     OkButton = new QPushButton(QStringLiteral("Ok"), this);
@@ -83,13 +99,54 @@ TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
         grid->addWidget(rows[r].second, r, 1);
     }
     grid->setColumnStretch(1, 1);
+    grid->setRowStretch(6, 1);
+
+    // The gauges on the line: a compact 4 x 4 board of the 16 addresses.
+    auto* line = new QGroupBox(QStringLiteral("Приборы на линии"), this);
+    auto* board = new QGridLayout;
+    for (int i = 0; i < kAddressCount; ++i) {
+        LineBoxes[i] = new QCheckBox(QString(QChar::fromLatin1(kDevAddressChars[i])), line);
+        board->addWidget(LineBoxes[i], i / 4, i % 4);
+        connect(LineBoxes[i], &QCheckBox::toggled, this, &TSetupCommForm::UpdateLineHint);
+    }
+    LineHint = new QLabel(line);
+    LineHint->setWordWrap(true);
+    ScanButton = new QPushButton(QStringLiteral("Найти приборы"), line);
+    ScanButton->setAutoDefault(false); // Enter stays with "Ok"
+    ScanButton->setEnabled(scan_.has_value());
+    ScanButton->setToolTip(QStringLiteral("Опросить адреса 0–F на выбранных порту и скорости "
+                                          "и отметить ответившие приборы"));
+    ScanProgress = new QProgressBar(line);
+    ScanProgress->setRange(0, kAddressCount);
+    ScanProgress->setValue(0);
+    ScanProgress->setFormat(QStringLiteral("%v из %m"));
+    ScanProgress->setTextVisible(false);
+    ScanStatus = new QLabel(line);
+    ScanStatus->setWordWrap(true);
+    auto* scanRow = new QHBoxLayout;
+    scanRow->addWidget(ScanButton);
+    scanRow->addWidget(ScanProgress, 1);
+    auto* lineLayout = new QVBoxLayout(line);
+    lineLayout->addLayout(board);
+    lineLayout->addWidget(LineHint);
+    lineLayout->addLayout(scanRow);
+    lineLayout->addWidget(ScanStatus);
+    lineLayout->addStretch();
+    connect(ScanButton, &QPushButton::clicked, this, &TSetupCommForm::FindGauges);
+    connect(DevAddressList, &QComboBox::currentIndexChanged, this, &TSetupCommForm::UpdateLineHint);
+    showError = [this](const QString& text) {
+        ShowMessageBox(this, QMessageBox::Warning, QStringLiteral("Ошибка!"), text);
+    };
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(grid);
+    columns->addWidget(line);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(OkButton);
     buttons->addWidget(CancelButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(grid);
-    layout->addStretch();
+    layout->addLayout(columns, 1);
     layout->addLayout(buttons);
 
     OkButton->setDefault(true);
@@ -102,10 +159,16 @@ TSetupCommForm::TSetupCommForm(QWidget* owner) : QDialog(owner) {
     setTabOrder(ParityList, StopBitList);
     setTabOrder(StopBitList, DevAddressList);
     setTabOrder(DevAddressList, RtsOnSendList);
+    QWidget* previous = RtsOnSendList;
+    for (QWidget* next : LineBoxes) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+    setTabOrder(previous, ScanButton);
     OkButton->setFocus();
-    // Outer size 319 x 258 with the usual frame (4-pixel borders, 23-pixel caption): one row more
-    // than the first dialog's 231.
-    resize(311, 231);
+    UpdateLineHint();
+    // Wider than the first dialog's 319 x 231: the line's board stands beside the rows.
+    resize(std::max(sizeHint().width(), 560), std::max(sizeHint().height(), 258));
 }
 
 void TSetupCommForm::Fill(const std::vector<platform::PortEntry>& ports,
@@ -133,6 +196,117 @@ void TSetupCommForm::Fill(const std::vector<platform::PortEntry>& ports,
     RtsOnSendList->setCurrentIndex(
         settings.RtsOnSend >= 0 && settings.RtsOnSend < RtsOnSendList->count() ? settings.RtsOnSend
                                                                                : 2);
+    for (int i = 0; i < kAddressCount; ++i)
+        LineBoxes[i]->setChecked(settings.LineAddresses.find(kDevAddressChars[i]) !=
+                                 std::string::npos);
+    UpdateLineHint();
+}
+
+std::string TSetupCommForm::LineAddresses() const {
+    std::string out;
+    for (int i = 0; i < kAddressCount; ++i)
+        if (LineBoxes[i]->isChecked()) out += kDevAddressChars[i];
+    return out;
+}
+
+void TSetupCommForm::UpdateLineHint() {
+    TSettings chosen;
+    chosen.LineAddresses = LineAddresses();
+    const int address = DevAddressList->currentIndex();
+    chosen.DevAddress = address >= 0 ? kDevAddressChars[address] : '0';
+    // The rule the program measures by, said in the operator's terms.
+    LineHint->setText(chosen.LineAddresses.size() >= 2
+                          ? QStringLiteral("Опрашиваются все отмеченные: %1.")
+                                .arg(AddressList(GaugeAddresses(chosen)))
+                          : QStringLiteral("Отмечено меньше двух: опрашивается один прибор, "
+                                           "«Адрес» %1.")
+                                .arg(AddressList(GaugeAddresses(chosen))));
+}
+
+std::optional<TPortLine> TSetupCommForm::ChosenLine(std::string& why) const {
+    const int number = platform::PortNumberOf(ChosenPortName());
+    const int baud = BaudRateList->currentIndex(), parity = ParityList->currentIndex();
+    const int stop = StopBitList->currentIndex();
+    if (!IsPortNumber(number)) {
+        why = ENoPortChosen().what();
+        return std::nullopt;
+    }
+    if (baud < 0 || parity < 0 || stop < 0) {
+        why = "Не выбраны скорость, контроль четности или стоповые биты.";
+        return std::nullopt;
+    }
+    TPortLine line;
+    line.number = static_cast<std::uint16_t>(number);
+    line.baud = std::stoi(kBaudRates[baud]);
+    line.parity = static_cast<TParity>(parity);
+    line.stopBits = static_cast<std::uint16_t>(std::stoi(kStopBits[stop]));
+    line.rtsOnSend = kRtsOnSendKinds[std::max(RtsOnSendList->currentIndex(), 0)];
+    return line;
+}
+
+void TSetupCommForm::SetScanning(bool on) {
+    ScanButton->setText(on ? QStringLiteral("Остановить") : QStringLiteral("Найти приборы"));
+    // What the scan runs on, and what it writes, are not for changing meanwhile.
+    for (QWidget* w : std::initializer_list<QWidget*>{OkButton, PortList, BaudRateList, ParityList,
+                                                      StopBitList, DevAddressList, RtsOnSendList})
+        w->setEnabled(!on);
+    for (QCheckBox* box : LineBoxes)
+        box->setEnabled(!on);
+    if (on) {
+        ScanProgress->setValue(0);
+        ScanProgress->setTextVisible(true);
+        ScanStatus->setText(QStringLiteral("Поиск…"));
+    }
+}
+
+void TSetupCommForm::FindGauges() {
+    if (!scan_) return;
+    // A click inside the scan's own wait: the button says "Остановить" then.
+    if (scan_->Running()) {
+        scan_->Cancel();
+        return;
+    }
+    std::string why;
+    const std::optional<TPortLine> line = ChosenLine(why);
+    if (!line) {
+        showError(QString::fromStdString(why));
+        return;
+    }
+    SetScanning(true);
+    scan_->onProgress = [this](int done, int, char address, bool answered) {
+        ScanProgress->setValue(done);
+        if (const char* a = std::strchr(kDevAddressChars, address); a && address)
+            LineBoxes[a - kDevAddressChars]->setChecked(answered);
+    };
+    const TLineScan::TResult result =
+        scan_->Run(*line, ChosenPortName(), std::string(kDevAddressChars));
+    scan_->onProgress = nullptr;
+    SetScanning(false);
+    if (!result.error.empty()) {
+        ScanStatus->setText(QStringLiteral("Поиск не выполнен."));
+        // Not while the dialog is on its way out.
+        if (!doneAfterScan_) showError(QString::fromStdString(result.error));
+    } else if (result.cancelled) {
+        ScanStatus->setText(QStringLiteral("Поиск остановлен: опрошено адресов %1 из %2.")
+                                .arg(result.asked.size())
+                                .arg(kAddressCount));
+    } else if (result.answered.empty()) {
+        ScanStatus->setText(QStringLiteral("Ни один прибор не ответил."));
+    } else {
+        ScanStatus->setText(QStringLiteral("Ответили: %1.").arg(AddressList(result.answered)));
+    }
+    if (doneAfterScan_) QDialog::done(*std::exchange(doneAfterScan_, std::nullopt));
+}
+
+void TSetupCommForm::done(int result) {
+    if (Scanning()) {
+        // Closing inside the scan's wait: the wait is cut, and the dialog closes once the scan
+        // has put the port back.
+        doneAfterScan_ = result;
+        scan_->Cancel();
+        return;
+    }
+    QDialog::done(result);
 }
 
 void TSetupCommForm::ShowDirection(const std::string& portName, const std::string& direction) {
@@ -158,58 +332,30 @@ void TSetupCommForm::showEvent(QShowEvent* event) {
 
 namespace {
 
-// The port's line as the dialog may change it.
-struct TPortLine {
-    std::uint16_t number;
-    std::int32_t baud;
-    TParity parity;
-    std::uint16_t stopBits;
-    TRtsOnSend rtsOnSend;
-    bool open;
-};
-
-TPortLine LineOf(const TComPort& port) {
-    return {port.ComNumber(), port.Baud(),      port.Parity(),
-            port.StopBits(),  port.RtsOnSend(), port.Open()};
-}
-
-// The system's words in an error, with its detail where it has one.
-std::string Reason(const std::exception& e) {
-    std::string detail;
-    if (const auto* s = dynamic_cast<const ESerialException*>(&e)) detail = s->Detail();
-    if (const auto* io = dynamic_cast<const EInOutError*>(&e)) detail = io->Detail();
-    return detail.empty() ? e.what() : std::string(e.what()) + ": " + detail;
-}
-
 // Puts the port back as it was, open again if it was; says so when that fails too.
 void RestorePort(TComPort& port, const TPortLine& line, const std::string& name,
                  const std::exception& refused) {
     try {
-        port.SetOpen(false);
-        port.SetComNumber(line.number);
-        port.SetBaud(line.baud);
-        port.SetParity(line.parity);
-        port.SetStopBits(line.stopBits);
-        port.SetRtsOnSend(line.rtsOnSend);
-        if (line.open) port.SetOpen(true);
+        SetLine(port, line);
     } catch (const std::exception& e) {
-        throw std::runtime_error(Reason(refused) + "\nПрежний порт " + name +
-                                 " открыть снова не удалось: " + Reason(e));
+        throw std::runtime_error(ErrorReason(refused) + "\nПрежний порт " + name +
+                                 " открыть снова не удалось: " + ErrorReason(e));
     }
 }
 
 } // namespace
 
-bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
+bool RunConnectionDialog(QWidget* owner, TSettings& settings, TGaugeBus& bus,
                          std::vector<platform::PortEntry>& portNames,
                          const platform::PortMapSources& sources, const TSetupCommExec& exec) {
+    TComPort& port = bus.Port();
     // Adapters come and go while the program runs: the list is read afresh each time.
     portNames = platform::ScanPortMap(sources);
     std::erase_if(portNames, [](const platform::PortEntry& e) { return !IsPortNumber(e.number); });
 
     // Owned by the window, yet freed here on every path; the guard copes with the window having
     // taken it down first.
-    QPointer<TSetupCommForm> form = new TSetupCommForm(owner);
+    QPointer<TSetupCommForm> form = new TSetupCommForm(owner, &bus);
     const auto destroy = qScopeGuard([&form] { delete form.data(); });
     form->Fill(portNames, settings);
     form->ShowDirection("COM" + std::to_string(port.ComNumber()), port.Rs485Text());
@@ -244,6 +390,7 @@ bool RunConnectionDialog(QWidget* owner, TSettings& settings, TComPort& port,
         settings.StopBits = static_cast<std::uint16_t>(std::stoi(kStopBits[stopIndex]));
         port.SetStopBits(settings.StopBits);
         settings.DevAddress = addressIndex >= 0 ? kDevAddressChars[addressIndex] : '0';
+        settings.LineAddresses = form->LineAddresses();
         settings.RtsOnSend = rtsIndex;
         port.SetRtsOnSend(kRtsOnSendKinds[rtsIndex]);
     } catch (const std::exception& refused) {

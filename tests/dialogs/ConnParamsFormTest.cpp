@@ -3,11 +3,16 @@
 #include "ConnParamsForm.h"
 
 #include "ComPort.h"
+#include "GaugeBus.h"
 #include "Pty.h"
 #include "TempDir.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,7 +36,8 @@ struct Fixture {
     TempDir noTtys;
     platform::PortMapSources sources;
     TSettings settings;
-    TComPort port;
+    TGaugeBus bus;
+    TComPort& port = bus.Port();
     std::vector<platform::PortEntry> portNames;
     bool ran = false; // the hook's expectations were checked: the dialog was shown
 
@@ -40,9 +46,10 @@ struct Fixture {
         for (int n : ports)
             map.Link(n, "/dev/null");
     }
+    ~Fixture() { port.SetOpen(false); } // the bus wants its port closed before it goes
     // Opens the dialog, lets `act` work on it, and returns what RunConnectionDialog returned.
     bool Run(const std::function<int(TSetupCommForm&)>& act) {
-        return RunConnectionDialog(nullptr, settings, port, portNames, sources,
+        return RunConnectionDialog(nullptr, settings, bus, portNames, sources,
                                    [this, &act](TSetupCommForm& d) {
                                        ran = true;
                                        return act(d);
@@ -110,8 +117,8 @@ TEST(ConnectionDialog, okAppliesEveryChoiceToTheSettingsAndThePort) {
         TRtsOnSend portRts;
     };
     const Row rows[] = {
-        {1, 4, 2, 1, 10, 1, {"COM4", 38400, 2, 2, 'A', 1}, pEven, TRtsOnSend::Low},
-        {0, 0, 0, 0, 15, 0, {"COM1", 1200, 0, 1, 'F', 0}, pNone, TRtsOnSend::High},
+        {1, 4, 2, 1, 10, 1, {"COM4", 38400, 2, 2, 'A', "", 1}, pEven, TRtsOnSend::Low},
+        {0, 0, 0, 0, 15, 0, {"COM1", 1200, 0, 1, 'F', "", 0}, pNone, TRtsOnSend::High},
     };
     for (const Row& r : rows) {
         Fixture f{1, 4};
@@ -250,11 +257,11 @@ TEST(ConnectionDialog, keyboardFocusStartsOnOkEnterConfirmsEscapeCancels) {
             QTest::keyClick(d, key);
         });
         const TParity parityBefore = f.port.Parity();
-        const bool ok = RunConnectionDialog(&owner, f.settings, f.port, f.portNames, f.sources);
+        const bool ok = RunConnectionDialog(&owner, f.settings, f.bus, f.portNames, f.sources);
         EXPECT_EQ(ok, expected);
         EXPECT_TRUE(seen.isNull()) << "the dialog is destroyed";
         if (expected) {
-            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A', 2}));
+            EXPECT_EQ(f.settings, (TSettings{"COM3", 1200, 2, 1, 'A', "", 2}));
             EXPECT_EQ(f.port.Parity(), pEven);
         } else {
             EXPECT_EQ(f.settings, TSettings{});
@@ -262,4 +269,94 @@ TEST(ConnectionDialog, keyboardFocusStartsOnOkEnterConfirmsEscapeCancels) {
         }
         EXPECT_TRUE(owner.findChildren<TSetupCommForm*>().isEmpty());
     }
+}
+
+// "Приборы на линии": ticked as the settings say, stored on OK in address order beside the
+// single address, and the rule that decides between them said under the board.
+TEST(ConnectionDialog, lineAddressesAndTheSingleAddressRoundTrip) {
+    struct Row {
+        std::string before;
+        std::vector<int> toggle;
+        int address;
+        std::string after, hint;
+    };
+    const Row rows[] = {
+        {"", {15, 1, 5}, 10, "15F", "Опрашиваются все отмеченные: 1, 5, F."},
+        {"0A", {0}, 3, "A", "Отмечено меньше двух: опрашивается один прибор, «Адрес» 3."},
+    };
+    for (const Row& r : rows) {
+        Fixture f{3};
+        f.settings.LineAddresses = r.before;
+        EXPECT_TRUE(f.Run([&](TSetupCommForm& d) {
+            EXPECT_EQ(d.LineAddresses(), r.before);
+            for (int i : r.toggle)
+                d.LineBoxes[i]->toggle();
+            d.DevAddressList->setCurrentIndex(r.address);
+            EXPECT_EQ(d.LineHint->text().toStdString(), r.hint);
+            return int(QDialog::Accepted);
+        }));
+        EXPECT_EQ(f.settings.LineAddresses, r.after);
+        EXPECT_EQ(f.settings.DevAddress, kDevAddressChars[r.address]);
+    }
+}
+
+// A scan on a line where nothing answers, and what lands inside its wait: "Остановить" in the
+// second address's wait, or Escape or the close button in the first's. The wait is cut there,
+// no scan starts inside it, and the port is closed again as it was found.
+TEST(ConnectionDialog, stopEscapeOrCloseInsideTheScansWaitCutItThere) {
+    enum Act { stop, escape, close };
+    for (const Act act : {stop, escape, close}) {
+        SCOPED_TRACE(act);
+        Fixture f{};
+        vg57::test::PtyPair silent;
+        f.map.Link(3, silent.SlavePath());
+        f.settings.LineAddresses = "01";
+        const int cutAtMs = act == stop ? 2500 : 300;
+        std::int64_t tookMs = -1;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<TSetupCommForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            QTimer::singleShot(cutAtMs, Qt::PreciseTimer, d, [&, d] {
+                EXPECT_EQ(d->ScanButton->text(), "Остановить");
+                EXPECT_FALSE(d->OkButton->isEnabled());
+                if (act == stop) d->ScanButton->click();
+                if (act == escape) QTest::keyClick(d, Qt::Key_Escape);
+                if (act == close) d->close();
+            });
+            QElapsedTimer t;
+            t.start();
+            d->ScanButton->click();
+            tookMs = t.elapsed();
+            if (act != stop) return;
+            EXPECT_EQ(d->ScanButton->text(), "Найти приборы");
+            EXPECT_EQ(d->LineAddresses(), "1") << "0 was silent, 1 was not asked";
+            EXPECT_EQ(d->ScanProgress->value(), 1);
+            EXPECT_EQ(d->ScanStatus->text(), "Поиск остановлен: опрошено адресов 1 из 16.");
+            d->reject();
+        });
+        EXPECT_FALSE(RunConnectionDialog(nullptr, f.settings, f.bus, f.portNames, f.sources));
+        EXPECT_LT(tookMs, cutAtMs + 1500) << "cut inside the wait";
+        EXPECT_EQ(f.bus.Counters().exchanges, act == stop ? 2u : 1u);
+        EXPECT_FALSE(f.port.Open());
+        EXPECT_FALSE(f.bus.Cut());
+        EXPECT_EQ(f.settings.LineAddresses, "01") << "closed without OK";
+    }
+}
+
+TEST(ConnectionDialog, aScanOnAPortThatWontOpenSaysWhyAndTicksNothing) {
+    Fixture f{4}; // COM4 is no terminal
+    f.settings.ComPort = "COM4";
+    f.settings.LineAddresses = "5";
+    QStringList errors;
+    f.Run([&](TSetupCommForm& d) {
+        d.showError = [&](const QString& text) { errors << text; };
+        d.ScanButton->click();
+        EXPECT_EQ(d.LineAddresses(), "5");
+        EXPECT_EQ(d.ScanButton->text(), "Найти приборы");
+        return int(QDialog::Rejected);
+    });
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Невозможно открыть порт COM4: ")) << errors[0].toStdString();
+    EXPECT_EQ(f.bus.Counters().exchanges, 0u);
+    EXPECT_FALSE(f.port.Open());
 }
