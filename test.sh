@@ -38,13 +38,14 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+# Tests mostly wait on lines, timers and servers: they run as many at once as there are cores.
 jobs=$(nproc)
 
 echo "== build (debug: address and undefined-behaviour sanitizers)"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 echo "== tests (debug; the server tests have the labels prometheus and push)"
-ctest --test-dir build/debug --output-on-failure --timeout 300
+ctest --test-dir build/debug --output-on-failure --timeout 300 -j "$jobs"
 
 # The alert rules shipped for Prometheus: valid, and firing as their tests say.
 if command -v promtool >/dev/null; then
@@ -71,7 +72,7 @@ echo "== build (thread sanitizer: threaded tests only)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target tsan_tests
 echo "== threaded tests (thread sanitizer)"
-ctest --test-dir build/tsan -L threaded --output-on-failure --timeout 300
+ctest --test-dir build/tsan -L threaded --output-on-failure --timeout 300 -j "$jobs"
 
 # A fuzzer's own status decides: its summary lines are shown, but a filter's status must never
 # stand in for it (under pipefail, "|| true" after the pipe hid every crash).
