@@ -95,7 +95,8 @@ void TLineGauge::SetSetPointText(int index, const std::string& text) {
 
 void TLineGauge::SetTransferIndicator(TIndicator colour) {
     shown_.indicator = colour;
-    if (OnPanel()) window_.SetTransferIndicator(colour);
+    // The line's activity is shown for the panel's gauge, whatever the chart shows.
+    if (&window_.PanelGauge() == this) window_.SetTransferIndicator(colour);
 }
 
 void TLineGauge::ShowMessage(const std::string& text) {

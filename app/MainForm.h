@@ -67,7 +67,8 @@ public:
     bool Several() const { return gauges_.size() > 1; }
     // The panel's gauge among them: the chart's chosen curve when it is one of theirs.
     TLineGauge& PanelGauge() { return *gauges_.at(panelGauge_); }
-    bool OnPanel(const TLineGauge& gauge) const { return gauges_.at(panelGauge_).get() == &gauge; }
+    // Whether what the gauge's link shows goes to the panel now.
+    bool OnPanel(const TLineGauge& gauge) const;
     // With several gauges " (адрес 5)", which the questions and messages about one of them carry;
     // empty with one.
     std::string GaugeTag(char address) const;

@@ -40,6 +40,12 @@ int TVG57Form::AddressNumber(const TLineGauge& gauge) const {
     return AddressOf(gauge.Address());
 }
 
+bool TVG57Form::OnPanel(const TLineGauge& gauge) const {
+    // While several gauges' files are shown, the panel shows theirs; the link's texts wait.
+    return gauges_.at(panelGauge_).get() == &gauge &&
+           !(chart_.LoadedView && chart_.GaugeCount() > 1);
+}
+
 bool TVG57Form::AnyMeasuring() const {
     return std::any_of(gauges_.begin(), gauges_.end(),
                        [](const auto& g) { return g->cycle.Measuring(); });
@@ -120,11 +126,6 @@ void TVG57Form::LiveRunStarted(const TLineGauge& gauge) {
     chart_.LoadedView = false;
     chart_.RunStarted();
     SetChartGauges();
-    if (panelFromFile_ && !Several()) {
-        // The loaded gauge's reading is no longer what the panel is about.
-        panelFromFile_ = false;
-        panel_->SetPressureText(QString::fromUtf8(TValuePanel::kNoData));
-    }
     GaugesChanged();
     ShowPanelGauge();
 }
@@ -215,7 +216,8 @@ void TVG57Form::ShowPanelGauge() {
         panel_->ShowFromFile();
         return;
     }
-    if (!Several()) return; // one gauge's link writes the panel itself
+    // One gauge's link writes the panel itself, unless files were shown there meanwhile.
+    if (!Several() && !panelFromFile_) return;
     panelFromFile_ = false;
     const TLineGauge::TShown& s = PanelGauge().Shown();
     panel_->SetPressureText(s.pressure ? Text(*s.pressure) : none);
