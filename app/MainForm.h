@@ -25,6 +25,8 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -189,6 +191,8 @@ private:
     void ShowPanelGauge();
     // Every measured gauge's turn on the line, in order, as one handler.
     void TakeTurns();
+    // The longest round of turns lately, the one running included, in seconds.
+    double LineRoundSeconds() const;
     void StartAll();
     void StopAll();
     // A gauge's cycle and archive wired to the window, as the first one's are.
@@ -237,6 +241,10 @@ private:
     std::size_t panelGauge_ = 0;
     bool turnsHeld_ = false;     // the gauges are being started, or taking turns
     bool panelFromFile_ = false; // the panel shows a loaded gauge's last reading
+    // The rounds of turns lately: when each ended and how long it took. A silent gauge is
+    // retried every few seconds, so they are kept for two of its retries.
+    std::deque<std::pair<std::chrono::steady_clock::time_point, double>> rounds_;
+    std::chrono::steady_clock::time_point roundStart_{}; // of the round running; 0: none
     // The first gauge's, which one gauge alone is.
     TGaugeLink& link_;
     TArchiveWriter& archive_;

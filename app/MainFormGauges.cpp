@@ -68,6 +68,19 @@ void TVG57Form::WireGauge(TLineGauge& gauge) {
         });
     };
     gauge.archive.onStatusChanged = [this] { StatusChanged(); };
+    cycle.lineRoundSeconds = [this] { return Several() ? LineRoundSeconds() : 0.0; };
+}
+
+double TVG57Form::LineRoundSeconds() const {
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    const auto kept = milliseconds(2 * TGaugeBus::kSilentRetryMs + 5000);
+    double longest = 0;
+    if (roundStart_ != steady_clock::time_point{})
+        longest = duration<double>(now - roundStart_).count();
+    for (const auto& [end, seconds] : rounds_)
+        if (now - end < kept) longest = std::max(longest, seconds);
+    return longest;
 }
 
 void TVG57Form::SyncGauges() {
@@ -144,6 +157,7 @@ void TVG57Form::StartAll() {
     if (!link_.PortConfigured && !RunConnectionDialog()) return;
     SyncGauges();
     if (!Several()) return cycle_.ActionStartExecute();
+    rounds_.clear(); // what the line achieved before says nothing of this run
     // Each Start sets its gauge up on the line; the others' turns wait until all are started.
     turnsHeld_ = true;
     const auto release = qScopeGuard([this] { turnsHeld_ = false; });
@@ -169,7 +183,16 @@ void TVG57Form::TakeTurns() {
     if (turnsHeld_ || Bus.TransferState == tsWaiting || Bus.GaugeBusy || Bus.AcquireDepth > 0)
         return;
     turnsHeld_ = true;
-    const auto release = qScopeGuard([this] { turnsHeld_ = false; });
+    roundStart_ = std::chrono::steady_clock::now();
+    const auto release = qScopeGuard([this] {
+        turnsHeld_ = false;
+        const auto now = std::chrono::steady_clock::now();
+        rounds_.emplace_back(now, std::chrono::duration<double>(now - roundStart_).count());
+        roundStart_ = {};
+        const auto kept = std::chrono::milliseconds(2 * TGaugeBus::kSilentRetryMs + 5000);
+        while (!rounds_.empty() && (now - rounds_.front().first > kept || rounds_.size() > 512))
+            rounds_.pop_front();
+    });
     // One handler for the round: an action pressed meanwhile runs after the last gauge's turn.
     TActionGate::TScope scope(gate_);
     for (std::size_t k = 0; k < gauges_.size(); ++k) {
