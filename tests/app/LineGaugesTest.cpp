@@ -172,3 +172,36 @@ TEST_F(LineGauges, stopPressedInsideATicksWaitEndsEveryGaugesRunOnce) {
 }
 
 } // namespace
+
+// The adapter is every gauge's: lost and found once for all, each run going on in its own file;
+// a session that ends then closes every archive.
+TEST_F(LineGauges, anAdapterLostAndFoundIsEveryGaugesAndAnEndingSessionClosesEveryArchive) {
+    window->show();
+    Press(TActionId::Start);
+    ASSERT_TRUE(Until([&] { return AllReading(2); }, 5000));
+    sim->Command("unplug");
+    ASSERT_TRUE(Until([&] { return window->Gauge(2).cycle.AdapterGone(); }));
+    for (std::size_t k = 0; k < 3; ++k)
+        EXPECT_TRUE(window->Gauge(k).cycle.AdapterGone());
+    EXPECT_EQ(Cell(0, 3), "адаптер отключён");
+    sim->Command("replug");
+    const std::size_t before = std::max({Readings(0), Readings(1), Readings(2)});
+    ASSERT_TRUE(Until([&] { return AllReading(before + 2); }, 6000));
+    std::vector<std::string> paths;
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_FALSE(window->Gauge(k).cycle.AdapterGone());
+        paths.push_back(window->Gauge(k).archive.Path());
+    }
+    window->EndSession();
+    ASSERT_TRUE(Until([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(questions.isEmpty());
+    std::vector<std::uintmax_t> sizes;
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_FALSE(window->Gauge(k).cycle.Measuring());
+        EXPECT_EQ(window->Gauge(k).archive.Path(), paths[k]) << "the same file all along";
+        sizes.push_back(fs::file_size(paths[k]));
+    }
+    Until([] { return false; }, 300);
+    for (std::size_t k = 0; k < 3; ++k)
+        EXPECT_EQ(fs::file_size(paths[k]), sizes[k]) << "nothing written after the end";
+}
