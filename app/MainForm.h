@@ -188,7 +188,8 @@ private:
     void SetChartGauges();
     bool AnyMeasuring() const;
     // The panel shows the panel's gauge: what its link showed last, or a loaded gauge's reading.
-    void ShowPanelGauge();
+    // One gauge's link writes the panel itself: its texts are shown again only when `again`.
+    void ShowPanelGauge(bool again = false);
     // Every measured gauge's turn on the line, in order, as one handler.
     void TakeTurns();
     // The longest round of turns lately, the one running included, in seconds.

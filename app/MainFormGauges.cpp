@@ -91,6 +91,7 @@ void TVG57Form::SyncGauges() {
         return;
     }
     const char panelAddress = PanelGauge().Address();
+    const bool wereSeveral = Several();
     std::vector<std::unique_ptr<TLineGauge>> old = std::move(gauges_);
     gauges_.clear();
     // The first gauge stays first whatever its address: the metrics and Cycle() follow it.
@@ -118,7 +119,8 @@ void TVG57Form::SyncGauges() {
     }
     SetChartGauges();
     GaugesChanged();
-    ShowPanelGauge();
+    // Back to one gauge: the panel may still show another's texts.
+    ShowPanelGauge(wereSeveral);
 }
 
 void TVG57Form::SetChartGauges() {
@@ -220,7 +222,7 @@ void TVG57Form::ChooseGauge(std::size_t k) {
     area_->Chart1()->Refresh();
 }
 
-void TVG57Form::ShowPanelGauge() {
+void TVG57Form::ShowPanelGauge(bool again) {
     if (!panel_) return;
     const QString none = QString::fromUtf8(TValuePanel::kNoData);
     if (chart_.LoadedView && chart_.GaugeCount() > 1) {
@@ -240,7 +242,7 @@ void TVG57Form::ShowPanelGauge() {
         return;
     }
     // One gauge's link writes the panel itself, unless files were shown there meanwhile.
-    if (!Several() && !panelFromFile_) return;
+    if (!Several() && !panelFromFile_ && !again) return;
     panelFromFile_ = false;
     const TLineGauge::TShown& s = PanelGauge().Shown();
     panel_->SetPressureText(s.pressure ? Text(*s.pressure) : none);
