@@ -146,9 +146,12 @@ void TVG57Form::RunStopped() {
 void TVG57Form::UpdateValueLook() {
     if (!panel_) return;
     const TMeasureCycle& cycle = gauges_.at(panelGauge_)->cycle;
+    // Among several gauges a silent one is asked only now and then, so its ticks say nothing of
+    // its age: its failed reading greys it, as it greys its row.
+    const bool silent = cycle.Stale() || (Several() && cycle.NoAnswer());
     if (cycle.NoLinkYet())
         panel_->ShowNoLink();
-    else if (cycle.Stale() && cycle.ReadingAgeSeconds() >= 0)
+    else if (silent && cycle.ReadingAgeSeconds() >= 0)
         panel_->ShowStale(cycle.ReadingAgeSeconds());
 }
 

@@ -84,6 +84,7 @@ TEST_F(LineGauges, eachGaugeArchivesItsOwnReadingsAndASilentOneGreysOnlyItsRow) 
     // Choosing it shows its last value, never another gauge's, and the status bar names it.
     emit window->ValuePanel()->GaugeSelector()->activated(2);
     EXPECT_EQ(window->ValuePanel()->PressureText()->text(), "500 Па");
+    EXPECT_TRUE(window->ValuePanel()->ValueGreyed()) << "as its row";
     EXPECT_EQ(window->StatusMessage(), "Нет ответа от прибора (адрес 5)…");
 
     Press(TActionId::Stop);
