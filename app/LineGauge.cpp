@@ -11,7 +11,7 @@
 namespace vg57 {
 
 TLineGauge::TLineGauge(TVG57Form& window, char address)
-    : window_(window), link(window.Bus, *this),
+    : window_(window), feed_(window.Chart()), link(window.Bus, *this),
       cycle({window.Vg57Port, link, *this, *this, archive, window.ActionStates(),
              window.MeasureTimer, *this}) {
     link.DevAddress = address;
@@ -135,31 +135,24 @@ void TLineGauge::Reading(double time, double pressure, const std::string& unitCo
     readingTime_ = time;
     pressure_ = pressure;
     unitCode_ = unitCode;
+    if (!window_.Several()) return feed_.Reading(time, pressure, unitCode);
     TChartModel& chart = window_.Chart();
     chart.TrimOldPoints(time);
-    if (!window_.Several())
-        chart.AddMeasurementPoint(time, pressure, unitCode);
-    else
-        chart.AddGaugeReading(chart.GaugeIndex(window_.AddressNumber(*this)), time, pressure,
-                              unitCode);
+    chart.AddGaugeReading(chart.GaugeIndex(window_.AddressNumber(*this)), time, pressure, unitCode);
 }
 
 void TLineGauge::Missed(double time) {
+    if (!window_.Several()) return feed_.Missed(time);
     TChartModel& chart = window_.Chart();
     chart.TrimOldPoints(time);
-    if (!window_.Several())
-        chart.AddMissedTick(time);
-    else
-        chart.AddGaugeMissedTick(chart.GaugeIndex(window_.AddressNumber(*this)), time);
+    chart.AddGaugeMissedTick(chart.GaugeIndex(window_.AddressNumber(*this)), time);
 }
 
 void TLineGauge::Demonstration(double time, double value) {
     // The demonstration series is the single gauge's: among several gauges' readings a made-up
     // value would pass for one, so a silent gauge's curve just breaks.
     if (window_.Several()) return Missed(time);
-    TChartModel& chart = window_.Chart();
-    chart.TrimOldPoints(time);
-    chart.AddDemoPoint(time, value);
+    feed_.Demonstration(time, value);
 }
 
 } // namespace vg57

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ArchiveWriter.h"
+#include "ChartFeed.h"
 #include "GaugeLink.h"
 #include "GaugeStates.h"
 #include "MeasureCycle.h"
@@ -64,6 +65,7 @@ private:
     bool OnPanel() const;
 
     TVG57Form& window_;
+    TChartFeed feed_; // the chart of one gauge alone, as ever
     TShown shown_;
     // Set point values as their texts came since the last unit read; none for those not read.
     std::array<std::optional<long double>, kSetPointCount> setPointsRead_{};
