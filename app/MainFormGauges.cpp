@@ -84,7 +84,10 @@ double TVG57Form::LineRoundSeconds() const {
 }
 
 void TVG57Form::SyncGauges() {
-    const std::string addresses = GaugeAddresses(Settings);
+    std::string addresses;
+    for (char a : GaugeAddresses(Settings))
+        if (addresses.find(a) == std::string::npos) addresses += a; // one link per gauge
+    if (addresses.empty()) addresses = std::string(1, Settings.DevAddress);
     if (addresses.size() == 1 && gauges_.size() == 1) {
         // One gauge, as ever: the link follows the address chosen in the dialog.
         link_.DevAddress = addresses.front();
