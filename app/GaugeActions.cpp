@@ -48,17 +48,17 @@ bool AskWithFreshReading(TGaugeLink& link, const TConfirm& confirm, const std::s
 
 } // namespace
 
-void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm) {
+void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm, const std::string& gauge) {
     if (AskWithFreshReading(
-            link, confirm, "Выполнить калибровку по атмосферному давлению?",
+            link, confirm, "Выполнить калибровку по атмосферному давлению" + gauge + "?",
             [](double pa) { return pa < 1e4; }, "атмосферного"))
         link.CalibrateAtmosphere();
 }
 
-void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm) {
+void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm, const std::string& gauge) {
     if (AskWithFreshReading(
-            link, confirm, "Выполнить калибровку нуля?", [](double pa) { return pa > 1e-1; },
-            "нуля"))
+            link, confirm, "Выполнить калибровку нуля" + gauge + "?",
+            [](double pa) { return pa > 1e-1; }, "нуля"))
         link.CalibrateZero();
 }
 

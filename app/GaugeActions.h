@@ -26,9 +26,16 @@ using TConfirm = std::function<bool(const std::string& question)>;
 // One slip must not recalibrate the gauge: takes a fresh reading ("R1", "S1"; calibration runs
 // while stopped, so the last one may be hours old), asks with it ("нет данных" when the reading
 // fails), and only on "Да" sends "C1" / "C2". The link shows the result through its view when a
-// well-formed reply came. Runs event loops, as ActionDeviceSettingsExecute.
-void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm);
-void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm);
+// well-formed reply came. Runs event loops, as ActionDeviceSettingsExecute. `gauge` (" (адрес 5)"
+// with several gauges on the line) follows the action's name in the question.
+void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm, const std::string& gauge);
+void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm, const std::string& gauge);
+inline void ActionCalibrAtmExecute(TGaugeLink& link, const TConfirm& confirm) {
+    ActionCalibrAtmExecute(link, confirm, {});
+}
+inline void ActionCalibrZeroExecute(TGaugeLink& link, const TConfirm& confirm) {
+    ActionCalibrZeroExecute(link, confirm, {});
+}
 
 // The unit list's position of a unit code ("0002" -> 1), or -1 for a number outside the three
 // codes. Raises EUnitCodeNotNumber when the code is not a number.

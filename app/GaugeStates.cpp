@@ -25,6 +25,10 @@ const char* StateText(EGaugeState s) {
         return "не отвечает";
     case EGaugeState::adapterGone:
         return "адаптер отключён";
+    case EGaugeState::stopped:
+        return "не измеряется";
+    case EGaugeState::fromFile:
+        return "из файла";
     }
     return "";
 }
@@ -35,7 +39,8 @@ TGaugeRow GaugeRow(const TGaugeState& gauge, double now, double staleAfterSecond
     TGaugeRow row;
     row.address = AddressText(gauge.address);
     row.state = StateText(gauge.state);
-    row.grey = gauge.state != EGaugeState::answering || !gauge.hasReading;
+    row.grey = (gauge.state != EGaugeState::answering && gauge.state != EGaugeState::fromFile) ||
+               !gauge.hasReading;
     if (!gauge.hasReading) {
         row.pressure = "—";
         return row;
@@ -57,6 +62,7 @@ std::vector<TGaugeState> LoadedGaugeStates(const TChartModel& chart) {
         const TPointStore& points = chart.GaugePoints(k);
         TGaugeState& s = states.emplace_back();
         s.address = chart.GaugeAddress(k);
+        s.state = EGaugeState::fromFile;
         if (points.Empty()) continue;
         const std::size_t last = points.Size() - 1;
         s.hasReading = true;

@@ -9,7 +9,9 @@ namespace vg57 {
 
 class TChartModel;
 
-enum class EGaugeState { answering, silent, adapterGone };
+// A loaded gauge's row tells no link state: the file carries none. A live gauge not measured
+// (stopped, or not started) neither.
+enum class EGaugeState { answering, silent, adapterGone, stopped, fromFile };
 
 struct TGaugeState {
     int address = 0;
@@ -25,11 +27,11 @@ struct TGaugeRow {
     bool grey = false; // not current: as the large value greys
 };
 
-// The row at date-time `now`. A reading older than `staleAfterSeconds`, or a gauge that does not
-// answer, greys the row; the age is shown in whole seconds whenever there is a reading.
+// The row at date-time `now`. A reading older than `staleAfterSeconds`, or a gauge that is not
+// answering now, greys the row; the age is shown in whole seconds whenever there is a reading.
 TGaugeRow GaugeRow(const TGaugeState& gauge, double now, double staleAfterSeconds);
 
-// The states of a loaded view's gauges: each one's last reading, aged against the newest of all.
+// The states of a loaded view's gauges (from the file): each one's last reading.
 std::vector<TGaugeState> LoadedGaugeStates(const TChartModel& chart);
 
 } // namespace vg57

@@ -52,8 +52,13 @@ const char* const kClosing = "close";
 } // namespace
 
 TVG57Form::TVG57Form(QWidget* parent)
-    : QMainWindow(parent), chart_(CurrentDateTime()), link_(Bus, *this),
-      cycle_({Vg57Port, link_, *this, chartFeed_, archive_, actions_, MeasureTimer, *this}) {
+    : QMainWindow(parent), chart_(CurrentDateTime()), gauges_([this] {
+          std::vector<std::unique_ptr<TLineGauge>> first;
+          first.push_back(std::make_unique<TLineGauge>(*this, '1'));
+          return first;
+      }()),
+      link_(gauges_.front()->link), archive_(gauges_.front()->archive),
+      cycle_(gauges_.front()->cycle) {
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
 
@@ -61,10 +66,15 @@ TVG57Form::TVG57Form(QWidget* parent)
     Vg57Port.SetComNumber(3);
     Vg57Port.SetBaud(38400);
     Vg57Port.SetParity(pOdd);
-    Vg57Port.OnDeviceLost = [this](TComPort&) { cycle_.DeviceLost(); };
+    // One adapter for all the gauges: its loss and return are every gauge's.
+    Vg57Port.OnDeviceLost = [this](TComPort&) {
+        for (std::size_t k = 0; k < gauges_.size(); ++k)
+            gauges_[k]->cycle.DeviceLost();
+    };
     Vg57Port.OnPortOpen = [this](TComPort&) {
         lineNotice_.clear(); // said once per open: this open's come after it
-        cycle_.PortOpened();
+        for (std::size_t k = 0; k < gauges_.size(); ++k)
+            gauges_[k]->cycle.PortOpened();
     };
     Vg57Port.OnLineNotice = [this](TComPort&, const std::string& text) {
         lineNotice_ = text;
@@ -76,27 +86,16 @@ TVG57Form::TVG57Form(QWidget* parent)
 
     MeasureTimer.setInterval(500);
     connect(&MeasureTimer, &QTimer::timeout, this, [this] {
+        if (Several()) return TakeTurns();
         // Ticks run inside waits too; they are handlers that may wait themselves.
         TActionGate::TScope scope(gate_);
         platform::RunShowingErrors([this] { cycle_.MeasureTimerTimer(); });
     });
-    cycle_.comPortName = [this] { return Settings.ComPort; };
-    cycle_.handlerRunning = [this] { return gate_.Busy(); };
-    cycle_.asHandler = [this](const std::function<void()>& step) {
-        TActionGate::TScope scope(gate_);
-        step();
-    };
-    cycle_.onRenumbered = [this](int number) { Settings.ComPort = "COM" + std::to_string(number); };
-    cycle_.afterHandlers = [this](const std::function<void()>& step) {
-        gate_.Trigger("setUp", {}, [this, step] {
-            if (!closePending_) platform::RunShowingErrors(step);
-        });
-    };
+    WireGauge(*gauges_.front());
     gate_.scheduleDrain = [this] {
         QMetaObject::invokeMethod(
             this, [this] { gate_.Drain(); }, Qt::QueuedConnection);
     };
-    archive_.onStatusChanged = [this] { StatusChanged(); };
     chooseArchive = [this](const QString& caption) {
         const QStringList files = QFileDialog::getOpenFileNames(
             this, caption, lastArchive_, QStringLiteral("Архивы (*.txt);;Все файлы (*)"));
@@ -133,10 +132,12 @@ TVG57Form::~TVG57Form() {
     // events, and no queued action, tick or reconnection may run then.
     gate_.Close();
     load_.reset(); // joins the loading thread, which may still be reading
-    cycle_.Shutdown();
-    link_.CancelExchanges(kClosing);
+    for (auto& g : gauges_)
+        g->cycle.Shutdown();
+    Bus.CancelExchanges(kClosing);
     MeasureTimer.stop();
-    archive_.Close();
+    for (auto& g : gauges_)
+        g->archive.Close();
     // The port is closed while everything it may call back still lives: closing handles events.
     Vg57Port.OnDeviceLost = nullptr;
     Vg57Port.OnPortOpen = nullptr;
@@ -184,13 +185,10 @@ void TVG57Form::BuildActions() {
         connect(Action(id), &QAction::triggered, this,
                 [=, this] { Operate(key, id, handler, cutsWaits); });
     };
-    wire(TActionId::Start, "start", [this] {
-        PrepareArchive(); // the folder may have been moved or deleted since the last run
-        cycle_.ActionStartExecute();
-    });
+    wire(TActionId::Start, "start", [this] { StartAll(); });
     // Stop must not wait behind a long exchange: the running wait ends at once.
     wire(
-        TActionId::Stop, "stop", [this] { cycle_.ActionStopExecute(); }, true);
+        TActionId::Stop, "stop", [this] { StopAll(); }, true);
     wire(TActionId::LoadfromFile, "load", [this] { ActionLoadfromFileExecute(); });
     wire(TActionId::LoadReference, "loadReference", [this] { ActionLoadReferenceExecute(); });
     // Exit is closing the window: at once when no handler runs, else as the close box does it,
@@ -235,9 +233,9 @@ void TVG57Form::Operate(const std::string& key, TActionId id, std::function<void
     std::function<void()> cut, lift;
     if (cutsWaits) {
         cut = [this, id, key] {
-            if (actions_.Enabled(id)) link_.CancelExchanges(key);
+            if (actions_.Enabled(id)) Bus.CancelExchanges(key);
         };
-        lift = [this, key] { link_.ResumeExchanges(key); };
+        lift = [this, key] { Bus.ResumeExchanges(key); };
     }
     gate_.Trigger(
         key, [this, id] { return actions_.Enabled(id); },
@@ -370,7 +368,7 @@ void TVG57Form::LayoutClientArea() {
 }
 
 void TVG57Form::closeEvent(QCloseEvent* event) {
-    if (!closeNow_ && !sessionEnding_ && cycle_.Measuring()) {
+    if (!closeNow_ && !sessionEnding_ && AnyMeasuring()) {
         // A run is not ended by a stray click. Asked as an action would be, once the running
         // handler has returned; nothing is cut short unless the answer is yes.
         event->ignore();
@@ -403,7 +401,7 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
     // A handler is still waiting lower on the stack: end its wait, and close once it returned.
     event->ignore();
     closePending_ = true;
-    link_.CancelExchanges(kClosing); // never lifted: closing sends nothing more
+    Bus.CancelExchanges(kClosing); // never lifted: closing sends nothing more
     MeasureTimer.stop();
     gate_.Trigger("close", {}, [this] {
         closeNow_ = true;
@@ -412,16 +410,18 @@ void TVG57Form::closeEvent(QCloseEvent* event) {
 }
 
 bool TVG57Form::AskToStopAndClose() {
-    return !closePending_ && cycle_.Measuring() &&
+    return !closePending_ && AnyMeasuring() &&
            askQuestion(QStringLiteral("Идут измерения. Остановить и выйти?"));
 }
 
 void TVG57Form::StopForClose() {
-    link_.CancelExchanges(kClosing);
+    Bus.CancelExchanges(kClosing);
     MeasureTimer.stop();
-    // As Stop ends a run: nothing more reaches this run's file, which is closed now.
-    cycle_.Shutdown();
-    archive_.Close();
+    // As Stop ends a run: nothing more reaches this run's files, which are closed now.
+    for (auto& g : gauges_) {
+        g->cycle.Shutdown();
+        g->archive.Close();
+    }
 }
 
 void TVG57Form::EndSession() {

@@ -8,7 +8,6 @@
 #include "AppSettFlow.h"
 #include "ArchiveLoadRun.h"
 #include "ArchiveWriter.h"
-#include "ChartFeed.h"
 #include "ChartModel.h"
 #include "ComPort.h"
 #include "ConnParamsForm.h"
@@ -16,14 +15,18 @@
 #include "GaugeActions.h"
 #include "GaugeLink.h"
 #include "LeakRateDialog.h"
+#include "LineGauge.h"
 #include "MeasureCycle.h"
 #include "PortMap.h"
+#include "SetPointLines.h"
 #include "Settings.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
 #include <array>
+#include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -57,6 +60,21 @@ public:
     QTimer MeasureTimer;
     TSettings Settings;
     std::vector<platform::PortEntry> PortNames;
+
+    // The gauges measured, in polling order: GaugeAddresses(Settings) as of the last Start or
+    // connection set-up. The first is never replaced (the metrics follow it); with one gauge the
+    // window is that gauge's view alone.
+    std::size_t GaugeCount() const { return gauges_.size(); }
+    TLineGauge& Gauge(std::size_t k) { return *gauges_.at(k); }
+    bool Several() const { return gauges_.size() > 1; }
+    // The panel's gauge among them: the chart's chosen curve when it is one of theirs.
+    TLineGauge& PanelGauge() { return *gauges_.at(panelGauge_); }
+    // Whether what the gauge's link shows goes to the panel now.
+    bool OnPanel(const TLineGauge& gauge) const;
+    // With several gauges " (адрес 5)", which the questions and messages about one of them carry;
+    // empty with one.
+    std::string GaugeTag(char address) const;
+    int AddressNumber(const TLineGauge& gauge) const;
 
     TGaugeLink& Link() { return link_; }
     TMeasureCycle& Cycle() { return cycle_; }
@@ -133,6 +151,12 @@ public:
     void StatusChanged() override;
     void RunStopped() override;
 
+    // ---- what the gauges tell beyond their view ----
+    // A gauge's set points read together with its unit: its set point lines on the chart.
+    void ShowSetPointLines(const TLineGauge& gauge, const TChartSetPoints& points);
+    // A gauge's run started: the first one starts the chart's live run.
+    void LiveRunStarted(const TLineGauge& gauge);
+
     // The session ends (logout, SIGTERM): the run stops as Stop stops it and the window closes
     // without a question.
     void EndSession();
@@ -155,8 +179,25 @@ protected:
     void ChooseGauge(std::size_t k);
 
 private:
-    // The chart's gauges changed (a load of several gauges' files): the selector and the table.
+    // The chart's gauges changed, or their states: the selector and the table.
     void GaugesChanged();
+    // The gauges to measure from the settings, before a run or after the connection set-up:
+    // gauges kept at their addresses, the others made or let go. Never inside a wait.
+    void SyncGauges();
+    // The chart's gauges as the live ones, the panel's gauge kept.
+    void SetChartGauges();
+    bool AnyMeasuring() const;
+    // The panel shows the panel's gauge: what its link showed last, or a loaded gauge's reading.
+    // One gauge's link writes the panel itself: its texts are shown again only when `again`.
+    void ShowPanelGauge(bool again = false);
+    // Every measured gauge's turn on the line, in order, as one handler.
+    void TakeTurns();
+    // The longest round of turns lately, the one running included, in seconds.
+    double LineRoundSeconds() const;
+    void StartAll();
+    void StopAll();
+    // A gauge's cycle and archive wired to the window, as the first one's are.
+    void WireGauge(TLineGauge& gauge);
     void BuildActions();
     void BuildMenus();
     void BuildToolBar();
@@ -195,12 +236,20 @@ private:
     void UpdateValueLook();
 
     TChartModel chart_;
-    TChartFeed chartFeed_{chart_};
-    TGaugeLink link_;
-    TArchiveWriter archive_;
     TActionStates actions_;
     TActionGate gate_;
-    TMeasureCycle cycle_;
+    std::vector<std::unique_ptr<TLineGauge>> gauges_;
+    std::size_t panelGauge_ = 0;
+    bool turnsHeld_ = false;     // the gauges are being started, or taking turns
+    bool panelFromFile_ = false; // the panel shows a loaded gauge's last reading
+    // The rounds of turns lately: when each ended and how long it took. A silent gauge is
+    // retried every few seconds, so they are kept for two of its retries.
+    std::deque<std::pair<std::chrono::steady_clock::time_point, double>> rounds_;
+    std::chrono::steady_clock::time_point roundStart_{}; // of the round running; 0: none
+    // The first gauge's, which one gauge alone is.
+    TGaugeLink& link_;
+    TArchiveWriter& archive_;
+    TMeasureCycle& cycle_;
     std::string archiveFolderProblem_;
     std::string metricsProblem_;
     std::string lineNotice_; // what the serial link said last about its direction control
@@ -209,9 +258,7 @@ private:
     QString loadNotice_;         // what the last load read, for the status bar
     std::string loadingArchive_; // the first file of the load running now
     std::string loadedArchive_;  // the first file of the last load, to name exports after
-    // Set point values as their texts came since the last unit read; none for those not read.
-    std::array<std::optional<long double>, kSetPointCount> setPointsRead_{};
-    TLeakSession leakSession_; // the leak test's inputs and baseline, kept while the program runs
+    TLeakSession leakSession_;   // the leak test's inputs and baseline, kept while the program runs
     bool closeNow_ = false;
     bool closePending_ = false; // closed during a wait: nothing queued runs any more
     bool closeAsked_ = false;   // the question whether to stop and close is open or queued

@@ -10,11 +10,8 @@
 #include "ConnParamsForm.h"
 #include "EventLoop.h"
 #include "GaugeActions.h"
-#include "GaugeStates.h"
-#include "GaugeTable.h"
-#include "NumberFormat.h"
 #include "PressureUnit.h"
-#include "Staleness.h"
+#include "SPSetup.h"
 #include "ValuePanel.h"
 
 #include <QLabel>
@@ -22,7 +19,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <limits>
 
 namespace vg57 {
 
@@ -51,21 +47,6 @@ QString ChartUnitsNote(const TChartModel& chart) {
 
 void TVG57Form::SetUnitsText(const std::string& text) {
     panel_->Units()->setText(Text(text));
-    // Set points read just before: the chart draws them in the unit read now. Known only when all
-    // six came and the link took each (a malformed one leaves its old value there).
-    if (std::none_of(setPointsRead_.begin(), setPointsRead_.end(),
-                     [](const auto& v) { return v.has_value(); }))
-        return;
-    TChartSetPoints points;
-    points.unitCode = link_.UnitCode;
-    points.known = true;
-    for (std::size_t i = 0; i < setPointsRead_.size(); ++i) {
-        points.known = points.known && setPointsRead_[i] == link_.SetPoints[i];
-        points.values[i] = static_cast<double>(link_.SetPoints[i]);
-    }
-    setPointsRead_.fill(std::nullopt);
-    area_->SetPoints()->SetPoints(points);
-    if (points.known) cycle_.PublishSetPoints();
 }
 
 void TVG57Form::SetPressureText(const std::string& text) {
@@ -79,9 +60,6 @@ void TVG57Form::SetTestText(const std::string& text) {
 
 void TVG57Form::SetSetPointText(int index, const std::string& text) {
     panel_->SetPoint(index)->setText(Text(text));
-    if (index >= 0 && index < kSetPointCount)
-        setPointsRead_[static_cast<std::size_t>(index)] =
-            ParseNumber(text).value_or(std::numeric_limits<long double>::quiet_NaN());
 }
 
 void TVG57Form::SetTransferIndicator(TIndicator colour) {
@@ -96,7 +74,8 @@ bool TVG57Form::RunConnectionDialog() {
     if (!vg57::RunConnectionDialog(this, Settings, Bus, PortNames, {}, connectionExec))
         return false;
     link_.DevAddress = Settings.DevAddress;
-    link_.PortConfigured = true;
+    for (const auto& g : gauges_)
+        g->link.PortConfigured = true;
     return true;
 }
 
@@ -107,22 +86,28 @@ void TVG57Form::ShowPortOpenError(const std::string& port, const std::string& re
 }
 
 QString TVG57Form::StatusMessage() const {
-    if (cycle_.AdapterGone()) return Text(cycle_.AdapterText());
-    if (!archive_.Problem().empty()) return Text(archive_.Problem());
+    // What is said of one gauge is said of the panel's; the adapter and the files are everyone's.
+    const TLineGauge& shown = *gauges_.at(panelGauge_);
+    const TMeasureCycle& cycle = shown.cycle;
+    const QString tag = Text(GaugeTag(shown.Address()));
+    for (const auto& g : gauges_)
+        if (g->cycle.AdapterGone()) return Text(g->cycle.AdapterText());
+    for (const auto& g : gauges_)
+        if (!g->archive.Problem().empty()) return Text(g->archive.Problem());
     // Announced only while one is in view: off the axis they would be looked for in vain.
-    if (cycle_.DemoShown() && area_ && area_->Chart1()->DemoInView())
+    if (cycle.DemoShown() && area_ && area_->Chart1()->DemoInView())
         return QStringLiteral("Прибор не отвечает: показаны демонстрационные значения");
-    if (cycle_.Stale() || cycle_.DemoShown()) return QStringLiteral("Прибор не отвечает");
-    if (cycle_.NoAnswer()) return QStringLiteral("Нет ответа от прибора…");
+    if (cycle.Stale() || cycle.DemoShown()) return QStringLiteral("Прибор не отвечает") + tag;
+    if (cycle.NoAnswer()) return QStringLiteral("Нет ответа от прибора") + tag + "…";
     if (!archiveFolderProblem_.empty()) return Text(archiveFolderProblem_);
-    if (cycle_.Measuring() && !archive_.Notice().empty()) return Text(archive_.Notice());
+    if (cycle.Measuring() && !shown.archive.Notice().empty()) return Text(shown.archive.Notice());
     // Readings left out or converted are news while they are on the chart, live or loaded.
     const QString units = ChartUnitsNote(chart_);
     if (!units.isEmpty() && !chart_.LoadedView) return units;
     if (!metricsProblem_.empty()) return Text(metricsProblem_);
-    if (cycle_.Measuring() && !lineNotice_.empty()) return Text(lineNotice_);
-    if (cycle_.Measuring() && !archive_.Path().empty())
-        return QStringLiteral("Архив: ") + Text(archive_.Path());
+    if (cycle.Measuring() && !lineNotice_.empty()) return Text(lineNotice_);
+    if (cycle.Measuring() && !shown.archive.Path().empty())
+        return QStringLiteral("Архив: ") + Text(shown.archive.Path());
     if (chart_.LoadedView) {
         QStringList notes;
         if (!loadNotice_.isEmpty()) notes << loadNotice_;
@@ -138,13 +123,14 @@ void TVG57Form::SetMetricsProblem(std::string text) {
 }
 
 QString TVG57Form::StatusDetail() const {
-    if (cycle_.AdapterGone()) return Text(cycle_.AdapterReason());
+    for (const auto& g : gauges_)
+        if (g->cycle.AdapterGone()) return Text(g->cycle.AdapterReason());
     // While measuring, which RS-485 direction control is in force on the port.
-    return cycle_.Measuring() && Vg57Port.Open() ? Text(Vg57Port.Rs485Text()) : QString();
+    return AnyMeasuring() && Vg57Port.Open() ? Text(Vg57Port.Rs485Text()) : QString();
 }
 
 void TVG57Form::StatusChanged() {
-    if (cycle_.Measuring()) loadNotice_.clear(); // the loaded readings are no longer shown
+    if (AnyMeasuring()) loadNotice_.clear(); // the loaded readings are no longer shown
     if (statusText_) {
         statusText_->setText(StatusMessage());
         statusText_->setToolTip(StatusDetail());
@@ -159,10 +145,14 @@ void TVG57Form::RunStopped() {
 
 void TVG57Form::UpdateValueLook() {
     if (!panel_) return;
-    if (cycle_.NoLinkYet())
+    const TMeasureCycle& cycle = gauges_.at(panelGauge_)->cycle;
+    // Among several gauges a silent one is asked only now and then, so its ticks say nothing of
+    // its age: its failed reading greys it, as it greys its row.
+    const bool silent = cycle.Stale() || (Several() && cycle.NoAnswer());
+    if (cycle.NoLinkYet())
         panel_->ShowNoLink();
-    else if (cycle_.Stale() && cycle_.ReadingAgeSeconds() >= 0)
-        panel_->ShowStale(cycle_.ReadingAgeSeconds());
+    else if (silent && cycle.ReadingAgeSeconds() >= 0)
+        panel_->ShowStale(cycle.ReadingAgeSeconds());
 }
 
 // ---- actions ----
@@ -173,21 +163,32 @@ void TVG57Form::ReopenIfLost() {
 
 void TVG57Form::ActionConnectionSetupExecute() {
     if (!RunConnectionDialog()) return;
+    SyncGauges();
     ReopenIfLost();
-    if (!link_.EnsureGaugeReady()) return;
-    actions_.Enable(TActionId::DeviceSettings, true);
-    actions_.Enable(TActionId::CalibrAtm, true);
-    actions_.Enable(TActionId::CalibrZero, true);
-    // The panel shows the set points, the unit and one reading; none goes to chart or archive.
-    // A malformed set point is shown, and the unit and the reading still come.
-    platform::RunShowingErrors([this] { link_.ReadSetPoints(); });
-    platform::RunShowingErrors([this] { link_.ReadUnit(); });
-    platform::RunShowingErrors([this] { link_.ReadMeasurement(); });
+    // Every gauge of the line is asked; the actions are offered once one has answered.
+    for (std::size_t k = 0; k < gauges_.size(); ++k) {
+        TGaugeLink& link = gauges_[k]->link;
+        if (Bus.Cut() || closePending_ || !link.EnsureGaugeReady()) continue;
+        actions_.Enable(TActionId::DeviceSettings, true);
+        actions_.Enable(TActionId::CalibrAtm, true);
+        actions_.Enable(TActionId::CalibrZero, true);
+        // The panel shows the set points, the unit and one reading; none goes to chart or
+        // archive. A malformed set point is shown, and the unit and the reading still come.
+        platform::RunShowingErrors([&link] { link.ReadSetPoints(); });
+        platform::RunShowingErrors([&link] { link.ReadUnit(); });
+        platform::RunShowingErrors([&link] { link.ReadMeasurement(); });
+    }
 }
 
 void TVG57Form::ActionDeviceSettingsExecute() {
-    if (!cycle_.Measuring()) ReopenIfLost();
-    vg57::ActionDeviceSettingsExecute(this, link_, deviceSettingsExec);
+    TLineGauge& gauge = PanelGauge();
+    if (!gauge.cycle.Measuring()) ReopenIfLost();
+    // With several gauges the dialog's title names the one it acts on.
+    const QString tag = Text(GaugeTag(gauge.Address()));
+    vg57::ActionDeviceSettingsExecute(this, gauge.link, [this, tag](TSPSetupForm& form) {
+        form.setWindowTitle(form.windowTitle() + tag);
+        return deviceSettingsExec ? deviceSettingsExec(form) : form.exec();
+    });
 }
 
 TConfirm TVG57Form::Confirm() {
@@ -199,12 +200,14 @@ TConfirm TVG57Form::Confirm() {
 
 void TVG57Form::ActionCalibrAtmExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrAtmExecute(link_, Confirm());
+    TLineGauge& gauge = PanelGauge();
+    vg57::ActionCalibrAtmExecute(gauge.link, Confirm(), GaugeTag(gauge.Address()));
 }
 
 void TVG57Form::ActionCalibrZeroExecute() {
     ReopenIfLost();
-    vg57::ActionCalibrZeroExecute(link_, Confirm());
+    TLineGauge& gauge = PanelGauge();
+    vg57::ActionCalibrZeroExecute(gauge.link, Confirm(), GaugeTag(gauge.Address()));
 }
 
 void TVG57Form::ActionProgramSettingsExecute() {
@@ -276,36 +279,11 @@ void TVG57Form::LoadFinished(TLoadResult&& result) {
     else
         ShowLoadedGauges(chart_, std::move(result.gauges), result.zone);
     GaugesChanged();
+    ShowPanelGauge();
     loadNotice_ = QStringLiteral("Загружено %1 точек, пропущено %2 строк").arg(points).arg(skipped);
     if (result.datedFiles > 0 && result.undatedFiles > 0)
         loadNotice_ += QStringLiteral("; файлы без даты в имени показаны на нулевом дне");
     StatusChanged();
-}
-
-void TVG57Form::ChooseGauge(std::size_t k) {
-    if (k >= chart_.GaugeCount() || k == chart_.ChosenGauge()) return;
-    chart_.ChooseGauge(k);
-    tools_->ClearSelection(); // it was made on another gauge's readings
-    GaugesChanged();
-    area_->Chart1()->Refresh();
-}
-
-void TVG57Form::GaugesChanged() {
-    QStringList names;
-    for (std::size_t k = 0; k < chart_.GaugeCount(); ++k)
-        names << GaugeName(chart_.GaugeAddress(k));
-    panel_->SetGauges(names, static_cast<int>(chart_.ChosenGauge()));
-    if (names.size() <= 1) return;
-    // A loaded view: each gauge's last reading, aged against the newest of them all.
-    const std::vector<TGaugeState> states = LoadedGaugeStates(chart_);
-    double newest = 0;
-    for (const TGaugeState& s : states)
-        if (s.hasReading) newest = std::max(newest, s.readingTime);
-    std::vector<TGaugeRow> rows;
-    const double staleAfter = kStaleIntervals * MeasureTimer.interval() / 1000.0;
-    for (const TGaugeState& s : states)
-        rows.push_back(GaugeRow(s, newest, staleAfter));
-    panel_->GaugeTable()->SetRows(rows);
 }
 
 void TVG57Form::ReferenceLoaded(TLoadResult&& result) {
@@ -348,7 +326,8 @@ void TVG57Form::SetArchiveFolder() {
 
 void TVG57Form::PrepareArchive() {
     const TArchiveFolder folder = PrepareArchiveFolder();
-    archive_.SetFolder(folder.path);
+    for (const auto& g : gauges_)
+        g->archive.SetFolder(folder.path);
     archiveFolderProblem_ = folder.problem;
 }
 

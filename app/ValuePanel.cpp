@@ -168,6 +168,11 @@ void TValuePanel::ShowStopped() {
     SetCaption(QString::fromUtf8(kCaption) + QStringLiteral(" (измерения остановлены)"));
 }
 
+void TValuePanel::ShowFromFile() {
+    SetGreyed(true);
+    SetCaption(QStringLiteral("Последнее в файле"));
+}
+
 void TValuePanel::SetGreyed(bool on) {
     if (greyed_ == on) return;
     greyed_ = on;

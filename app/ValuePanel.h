@@ -47,6 +47,8 @@ public:
     void ShowStale(long long ageSeconds);
     // Measuring has stopped: the last value stays, grey, and the caption says why.
     void ShowStopped();
+    // The value is a loaded file's last reading: grey, and the caption says where it is from.
+    void ShowFromFile();
     QLabel* Caption() const { return caption_; }
     bool ValueGreyed() const { return greyed_; }
     void SetTransferIndicator(TIndicator colour);

@@ -209,7 +209,9 @@ bool TMeasureCycle::Stale() const {
 }
 
 double TMeasureCycle::StalenessSeconds() const {
-    return StalenessInterval(p_.measureTimer.interval() / 1000.0, pace_.AchievedSeconds());
+    const double line = lineRoundSeconds ? lineRoundSeconds() : 0;
+    return std::max(
+        line, StalenessInterval(p_.measureTimer.interval() / 1000.0, pace_.AchievedSeconds()));
 }
 
 long long TMeasureCycle::ReadingAgeSeconds() const {

@@ -76,6 +76,10 @@ public:
     // Runs a step once no handler is running any more, as an operator action would run (the
     // late set-up); empty: posted to the event loop.
     std::function<void(const std::function<void()>& step)> afterHandlers;
+    // On a line shared with other gauges: the longest a round of every gauge's turn took lately,
+    // in seconds (another gauge's time-out delays this one's tick, which is no sign of this
+    // gauge falling silent); empty with one gauge.
+    std::function<double()> lineRoundSeconds;
 
     bool Measuring() const { return measuring_; }
     void ActionStartExecute();

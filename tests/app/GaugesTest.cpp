@@ -36,6 +36,11 @@ TEST(GaugeRows, aRowIsGreyWhenItsGaugeIsNotCurrent) {
         {{3, true, 5, "0002", now + 5.0 / 86400, EGaugeState::adapterGone},
          {"3", "5 Торр", "0 с", "адаптер отключён", true}},
         {{4, false, 0, "", 0, EGaugeState::answering}, {"4", "—", "", "отвечает", true}},
+        // A file tells no link state: only its reading's age greys it.
+        {{6, true, 7, "0001", now - 1.0 / 86400, EGaugeState::fromFile},
+         {"6", "7 Па", "1 с", "из файла", false}},
+        {{7, true, 7, "0001", now - 1.0 / 86400, EGaugeState::stopped},
+         {"7", "7 Па", "1 с", "не измеряется", true}},
     };
     for (const auto& r : rows) {
         const TGaugeRow got = GaugeRow(r.gauge, now, 1.5);
@@ -62,6 +67,8 @@ TEST_F(Gauges, aLoadOfThreeGaugesShowsThreeCurvesAndAClickChoosesOne) {
         return QStringList{Write(5, 3, 300), Write(1, 40, 100), Write(2, 40, 200)};
     };
     window->show();
+    Press(TActionId::ConnectionSetup); // a live value on the panel first
+    ASSERT_NE(window->ValuePanel()->PressureText()->text(), TValuePanel::kNoData);
     Press(TActionId::LoadfromFile);
     ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
     TChartModel& chart = window->Chart();
@@ -79,6 +86,11 @@ TEST_F(Gauges, aLoadOfThreeGaugesShowsThreeCurvesAndAClickChoosesOne) {
     TValuePanel* panel = window->ValuePanel();
     EXPECT_TRUE(panel->GaugeSelector()->isVisible());
     ASSERT_EQ(panel->GaugeTable()->rowCount(), 3);
+    EXPECT_EQ(panel->GaugeTable()->item(0, 3)->text(), "из файла") << "a file tells no link state";
+    // The large value is the chosen file's last reading, never the live line's.
+    EXPECT_EQ(panel->PressureText()->text(), "139 Па");
+    EXPECT_TRUE(panel->ValueGreyed());
+    EXPECT_EQ(panel->Caption()->text(), "Последнее в файле");
     // Gauge 5's last reading is 37 s older than the others': grey, with its age.
     EXPECT_EQ(panel->GaugeTable()->item(2, 2)->text(), "37 с");
     EXPECT_EQ(panel->GaugeTable()->item(2, 0)->foreground().color(), QColor(Qt::gray));
@@ -87,6 +99,7 @@ TEST_F(Gauges, aLoadOfThreeGaugesShowsThreeCurvesAndAClickChoosesOne) {
     emit panel->GaugeSelector()->activated(2);
     EXPECT_EQ(chart.ChosenGauge(), 2u);
     EXPECT_EQ(chart.Points().Size(), 3u) << "the tools read gauge 5's readings";
+    EXPECT_EQ(panel->PressureText()->text(), "302 Па");
 
     // A click on gauge 2's curve, where its reading of 10:00:20 is drawn.
     plot->Refresh(true);

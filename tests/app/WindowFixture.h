@@ -29,8 +29,9 @@ namespace vg57::test {
 class WindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim = std::make_unique<SimProcess>(
-            std::vector<std::string>{"--log", home.Path() + "/sim.log"});
+        std::vector<std::string> args{"--log", home.Path() + "/sim.log"};
+        args.insert(args.end(), simArgs.begin(), simArgs.end());
+        sim = std::make_unique<SimProcess>(args);
         sim->Command("hold");
         sim->Command("noise off");
         setenv("XDG_CONFIG_HOME", sim->ConfigHome().c_str(), 1);
@@ -66,6 +67,7 @@ protected:
     std::vector<std::string> Requests() const;
 
     TempDir home;
+    std::vector<std::string> simArgs; // beyond the log, given before SetUp
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<TVG57Form> window;
     QStringList messages, details;
