@@ -4,6 +4,7 @@
 #include "MainForm.h"
 
 #include "ArchiveDate.h"
+#include "ArchiveFormat.h"
 #include "ArchiveLoader.h"
 #include "ChartArea.h"
 #include "ChartExport.h"
@@ -22,7 +23,9 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace vg57 {
 
@@ -39,14 +42,14 @@ struct TKeptReadings {
     bool undated = false; // times of day of files whose names carry no date
 };
 
-// The readings the chart holds, as the chart shows them: converted into its one unit, and never
-// a demonstration value, which the chart keeps apart.
+// Gauge k's readings as the chart shows them: converted into its one unit, and never a
+// demonstration value, which the chart keeps apart.
 TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
-                           const TArchiveWriter& archive) {
+                           const TArchiveWriter& archive, std::size_t k) {
     TKeptReadings kept;
     kept.file = chart.LoadedView ? loaded : archive.Path();
-    const std::vector<TChartReading> shown = chart.Readings(
-        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
+    const std::vector<TChartReading> shown = chart.GaugeReadings(
+        k, -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
     kept.times.reserve(shown.size());
     kept.pressures.reserve(shown.size());
     for (const TChartReading& r : shown) {
@@ -57,6 +60,11 @@ TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
     // A loaded file without a date in its name lies on day 0: the export asks for its date.
     kept.undated = chart.LoadedView && !shown.empty() && shown.front().time < 1.0;
     return kept;
+}
+
+TKeptReadings KeptReadings(const TChartModel& chart, const std::string& loaded,
+                           const TArchiveWriter& archive) {
+    return KeptReadings(chart, loaded, archive, chart.ChosenGauge());
 }
 
 // A proposed file name in a folder ("" is the working directory), for the save dialogs.
@@ -78,8 +86,13 @@ void TVG57Form::ActionSaveChartExecute() {
 }
 
 void TVG57Form::ActionExportCsvExecute() {
-    const TKeptReadings kept = KeptReadings(chart_, loadedArchive_, archive_);
-    if (kept.times.empty()) {
+    // Every gauge's readings: the chosen gauge's go alone, or all of them into one file.
+    std::vector<TKeptReadings> kept;
+    for (std::size_t k = 0; k < std::max<std::size_t>(1, chart_.GaugeCount()); ++k)
+        kept.push_back(KeptReadings(chart_, loadedArchive_, archive_, k));
+    const auto held = [](const TKeptReadings& r) { return !r.times.empty(); };
+    const auto undated = [](const TKeptReadings& r) { return r.undated; };
+    if (std::none_of(kept.begin(), kept.end(), held)) {
         showMessage(QStringLiteral("Нет показаний для экспорта: измерения не начаты и файл не "
                                    "загружен"),
                     {});
@@ -90,28 +103,52 @@ void TVG57Form::ActionExportCsvExecute() {
     const auto selection = selectedInterval ? selectedInterval() : std::nullopt;
     range.from = selection ? selection->first : chart_.TimeAxis().Min();
     range.to = selection ? selection->second : chart_.TimeAxis().Max();
-    if (kept.undated) {
-        const QFileInfo file(Text(kept.file));
-        TExportDateDialog ask(file.exists() ? file.lastModified().date() : QDate::currentDate(),
-                              this);
+    const bool several = kept.size() > 1;
+    const bool askDate = std::any_of(kept.begin(), kept.end(), undated);
+    bool all = false;
+    const TKeptReadings& chosen = kept[std::min(chart_.ChosenGauge(), kept.size() - 1)];
+    if (several || askDate) {
+        const QFileInfo file(Text(chosen.file));
+        std::optional<QDate> proposed;
+        if (askDate) proposed = file.exists() ? file.lastModified().date() : QDate::currentDate();
+        TExportDateDialog ask(
+            proposed, several ? GaugeName(chart_.GaugeAddress(chart_.ChosenGauge())) : QString(),
+            this);
         if ((exportDateExec ? exportDateExec(ask) : ask.exec()) != QDialog::Accepted) return;
-        const QDate d = ask.Date();
-        range.dateBase = MakeDateTime(d.year(), d.month(), d.day());
+        all = ask.AllGauges();
+        if (askDate) {
+            const QDate d = ask.Date();
+            range.dateBase = MakeDateTime(d.year(), d.month(), d.day());
+        }
+    }
+    if (!all && chosen.times.empty()) {
+        showMessage(QStringLiteral("Нет показаний прибора на панели для экспорта"), {});
+        return;
     }
     // The title says which readings go: a selection on the chart is what is written.
     const QString caption = selection ? QStringLiteral("Экспорт выделенного интервала в CSV")
                                       : QStringLiteral("Экспорт видимого интервала в CSV");
     const QString filter = QStringLiteral("CSV (*.csv)");
-    const QFileInfo source(Text(kept.file));
-    const QString name = kept.file.empty()
+    // Every gauge's file is named after the run, without one gauge's address.
+    const QFileInfo source(Text(all ? ArchiveNameWithoutAddress(chosen.file) : chosen.file));
+    const QString name = chosen.file.empty()
                              ? InFolder(archive_.Folder(), QStringLiteral("показания.csv"))
                              : source.absoluteDir().filePath(source.completeBaseName() + ".csv");
     const QString path = chooseSaveFile ? chooseSaveFile(caption, filter, name)
                                         : QFileDialog::getSaveFileName(this, caption, name, filter);
     if (path.isEmpty()) return;
     std::size_t written = 0;
-    const std::string problem =
-        ExportCsv(path.toStdString(), kept.times, kept.pressures, kept.units, range, &written);
+    std::string problem;
+    if (all) {
+        std::vector<TCsvGauge> gauges;
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            gauges.push_back({std::max(0, chart_.GaugeAddress(k)), std::move(kept[k].times),
+                              std::move(kept[k].pressures), std::move(kept[k].units)});
+        problem = ExportCsvGauges(path.toStdString(), gauges, range, &written);
+    } else {
+        problem = ExportCsv(path.toStdString(), chosen.times, chosen.pressures, chosen.units, range,
+                            &written);
+    }
     if (!problem.empty()) {
         showMessage(QStringLiteral("Невозможно записать файл"), Text(problem));
         return;

@@ -18,7 +18,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -196,6 +198,20 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The application object took the regional number format: figures are printed with '.'.
     vg57::platform::UseCNumbers();
+    // "live": only the live tick of one gauge against four's, thirty rounds, for a profiler;
+    // VG57_BENCH_GAUGES=1 or 4 runs that side alone.
+    if (argc > 1 && std::string_view(argv[1]) == "live") {
+        const char* only = std::getenv("VG57_BENCH_GAUGES");
+        double live1 = 0, live4 = 0;
+        for (int round = 0; round < 30; ++round) {
+            if (!only || only[0] == '1') live1 += MeasureTick({1200, false, false, 1}).first / 30;
+            if (!only || only[0] == '4') live4 += MeasureTick({1200, false, false, 4}).first / 30;
+        }
+        std::printf("figure: chart_live_1gauge_ms %.3f ms\n", live1);
+        std::printf("figure: chart_live_4gauges_ms %.3f ms\n", live4);
+        if (!only) std::printf("figure: chart_live_4gauges_ratio %.2f x\n", live4 / live1);
+        return 0;
+    }
 
     for (bool wholeDay : {false, true}) {
         for (bool log : {false, true}) {

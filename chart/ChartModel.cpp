@@ -251,17 +251,23 @@ double TChartModel::ReferenceAnchor() const {
 }
 
 std::vector<TChartReading> TChartModel::Readings(double t0, double t1) const {
+    return GaugeReadings(chosen_, t0, t1);
+}
+
+std::vector<TChartReading> TChartModel::GaugeReadings(std::size_t k, double t0, double t1) const {
     std::vector<TChartReading> out;
-    const std::size_t last = points_.UpperBound(t1);
+    if (k >= curves_.size()) return out;
+    const TPointStore& points = GaugePoints(k);
+    const std::size_t last = points.UpperBound(t1);
     bool gap = false;
-    for (std::size_t i = points_.LowerBound(t0); i < last; ++i) {
-        gap = gap || points_.GapBefore(i);
-        const double f = factors_[points_.Unit(i)];
+    for (std::size_t i = points.LowerBound(t0); i < last; ++i) {
+        gap = gap || points.GapBefore(i);
+        const double f = factors_[points.Unit(i)];
         if (std::isnan(f)) {
             gap = true;
             continue;
         }
-        out.push_back({points_.X(i), points_.Y(i) * f, gap && !out.empty()});
+        out.push_back({points.X(i), points.Y(i) * f, gap && !out.empty()});
         gap = false;
     }
     return out;

@@ -154,6 +154,8 @@ public:
     // The readings with times in [t0, t1], in time order, converted into the display unit. Those
     // that can't be converted are left out, and the reading after one has gapBefore set.
     std::vector<TChartReading> Readings(double t0, double t1) const;
+    // The same for gauge k (the chosen one's are Readings()); none for a gauge not held.
+    std::vector<TChartReading> GaugeReadings(std::size_t k, double t0, double t1) const;
     // Reading i of Points() in the display unit; NaN when its unit can't be converted.
     double DisplayValue(std::size_t i) const { return points_.Y(i) * factors_[points_.Unit(i)]; }
 
@@ -162,6 +164,8 @@ public:
     // The same pass sets the automatic pressure range (while automatic): this is the one scan of
     // the visible readings per repaint.
     const TChartSlice& Slice(int columns);
+    // The columns the last slice was thinned for.
+    int SliceColumns() const { return columns_; }
 
     // ---- several gauges: one curve each ----
     static constexpr int kNoAddress = -1;

@@ -1,6 +1,7 @@
 #include "PointStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 
 namespace vg57 {
@@ -11,11 +12,18 @@ std::uint8_t Tag(std::uint8_t unit, bool gap) {
 }
 } // namespace
 
+std::uint64_t TPointStore::NextRevision() {
+    // Stores live on the loader's threads too.
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 void TPointStore::SetGapBefore(std::size_t i, bool gap) {
     std::uint8_t& t = tag_[head_ + i];
     const bool was = (t & kGapBit) != 0;
     t = Tag(t, gap);
     if (gap == was) return;
+    revision_ = NextRevision();
     if (!gap) return SummariseFrom(head_ + i);
     for (int level = 0; level < kLevels; ++level)
         blocks_[level][(head_ + i) / BlockSize(level)].plain = false;
@@ -69,6 +77,7 @@ void TPointStore::Add(double x, double y, std::uint8_t unit, bool gapBefore) {
         Summarise(x_.size() - 1);
         return;
     }
+    revision_ = NextRevision();
     const auto at = static_cast<std::ptrdiff_t>(head_ + UpperBound(x));
     x_.insert(x_.begin() + at, x);
     y_.insert(y_.begin() + at, y);
@@ -94,6 +103,7 @@ void TPointStore::Compact() {
 }
 
 void TPointStore::Clear() {
+    revision_ = NextRevision();
     x_.clear();
     y_.clear();
     tag_.clear();

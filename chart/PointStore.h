@@ -27,6 +27,9 @@ public:
     // The line does not join this point to the one before it.
     bool GapBefore(std::size_t i) const { return (tag_[head_ + i] & kGapBit) != 0; }
     void SetGapBefore(std::size_t i, bool gap);
+    // Changes with every change of the points but an append at the end and a removal from the
+    // front, and differs between stores: a drawing of the points can tell what it may keep.
+    std::uint64_t Revision() const { return revision_; }
     // Points held in each unit.
     std::size_t UnitCount(std::uint8_t unit) const { return counts_[unit & kUnitMask]; }
 
@@ -74,6 +77,8 @@ private:
     std::vector<std::uint8_t> tag_; // unit index | kGapBit
     std::array<std::size_t, kUnits> counts_{};
     std::size_t head_ = 0; // points before it have been removed
+    std::uint64_t revision_ = NextRevision();
+    static std::uint64_t NextRevision();
     // Per level, block k covers the stored points [k * BlockSize, (k + 1) * BlockSize); the
     // last may be partly filled.
     std::array<std::vector<TBlock>, kLevels> blocks_;

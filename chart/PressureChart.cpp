@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ChartLabels.h"
+#include "CurveImage.h"
 #include "DateTime.h"
 #include "PressureUnit.h"
 #include "SliceThinning.h"
@@ -52,6 +53,72 @@ protected:
     int getSubTickCount(double) override { return 4; }
 };
 
+// A gauge's line or dots: drawn from the curve image while it serves, by the graph itself for
+// exports. The graph keeps the data either way: clicks, the legend and the tests read it there.
+class TReadingsGraph : public QCPGraph {
+public:
+    TReadingsGraph(QCPAxis* key, QCPAxis* value, const TCurveImage& image)
+        : QCPGraph(key, value), image_(image) {}
+
+protected:
+    void draw(QCPPainter* painter) override {
+        if (!image_.Drawn()) QCPGraph::draw(painter);
+    }
+
+private:
+    const TCurveImage& image_;
+};
+
+// A gauge's legend entry, drawn once into an image and then copied: its text would otherwise be
+// measured and laid out again at every tick, once per gauge. Exports draw it as ever.
+class TGaugeLegendItem : public QCPPlottableLegendItem {
+public:
+    using QCPPlottableLegendItem::QCPPlottableLegendItem;
+
+protected:
+    void draw(QCPPainter* painter) override {
+        const bool exporting = painter->modes().testFlag(QCPPainter::pmVectorized) ||
+                               painter->modes().testFlag(QCPPainter::pmNoCaching);
+        if (exporting || !painter->device() || painter->device()->devicePixelRatioF() != 1.0) {
+            QCPPlottableLegendItem::draw(painter);
+            return;
+        }
+        const QString key =
+            Key() + QString::number(mRect.width()) + 'x' + QString::number(mRect.height());
+        if (key != drawnFor_) {
+            image_ = QImage(mRect.size(), QImage::Format_ARGB32_Premultiplied);
+            image_.fill(Qt::transparent);
+            QCPPainter p(&image_);
+            p.translate(-mRect.topLeft());
+            applyDefaultAntialiasingHint(&p);
+            QCPPlottableLegendItem::draw(&p);
+            drawnFor_ = key;
+        }
+        painter->drawImage(mRect.topLeft(), image_);
+    }
+    QSize minimumOuterSizeHint() const override {
+        const QString key = Key();
+        if (key != measuredFor_) {
+            size_ = QCPPlottableLegendItem::minimumOuterSizeHint();
+            measuredFor_ = key;
+        }
+        return size_;
+    }
+
+private:
+    // What the entry shows: its name, line, font and colours.
+    QString Key() const {
+        return mPlottable->name() + '|' + mPlottable->pen().color().name() + '|' +
+               getFont().toString() + '|' + getTextColor().name() + '|' +
+               QString::number(mParentLegend->iconSize().width()) + '|' +
+               QString::number(mParentLegend->iconSize().height());
+    }
+    QImage image_;
+    QString drawnFor_;
+    mutable QString measuredFor_;
+    mutable QSize size_;
+};
+
 } // namespace
 
 QFont ScaledFont(QFont font, double factor) {
@@ -84,12 +151,14 @@ TPressureChart::TPressureChart(TChartModel& model, QWidget* parent)
     reference_->setLineStyle(QCPGraph::lsLine);
     reference_->setAdaptiveSampling(false);
     reference_->setName(QStringLiteral("эталон"));
-    series_ = addGraph();
+    // Over the reference, under the demonstration values and the tools' marks.
+    curves_ = new TCurveImage(this, model_);
+    series_ = new TReadingsGraph(xAxis, yAxis, *curves_);
     series_->setPen(QPen(green, 1));
     series_->setLineStyle(QCPGraph::lsLine);
     series_->setScatterStyle(QCPScatterStyle::ssNone);
     series_->setAdaptiveSampling(false); // the slice is thinned already
-    lone_ = addGraph();
+    lone_ = new TReadingsGraph(xAxis, yAxis, *curves_);
     lone_->setPen(QPen(green, 1));
     lone_->setLineStyle(QCPGraph::lsNone);
     lone_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, green, green, 4));
@@ -159,10 +228,10 @@ void TPressureChart::SyncGaugeGraphs() {
     }
     while (gauges_.size() + 1 < n) {
         const QColor colour = GaugeColour(gauges_.size() + 1);
-        QCPGraph* line = addGraph();
+        QCPGraph* line = new TReadingsGraph(xAxis, yAxis, *curves_);
         line->setPen(QPen(colour, 1));
         line->setAdaptiveSampling(false);
-        QCPGraph* dots = addGraph();
+        QCPGraph* dots = new TReadingsGraph(xAxis, yAxis, *curves_);
         dots->setPen(QPen(colour, 1));
         dots->setLineStyle(QCPGraph::lsNone);
         dots->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, 4));
@@ -182,7 +251,7 @@ void TPressureChart::SyncGaugeGraphs() {
         for (QCPGraph* g : {reference_, demo_})
             g->removeFromLegend();
         for (std::size_t k = 0; several && k < n; ++k)
-            GaugeLine(k)->addToLegend();
+            legend->addItem(new TGaugeLegendItem(legend, GaugeLine(k)));
         legendGauges_ = several ? n : 0;
     }
     // The live end is at the right: the legend goes where the oldest readings are.

@@ -5,7 +5,8 @@
 // demonstration while they are in view. The pressure axis carries the display unit as its title.
 // With several gauges each has its own line and dots in its own colour, named "Адрес N" in a
 // legend at the top left, away from the live end; a click on a curve or its legend entry asks
-// for that gauge to be chosen.
+// for that gauge to be chosen. On screen the readings' lines and dots of every gauge come from
+// one image that a live tick only moves and completes (TCurveImage); the graphs keep the data.
 #pragma once
 
 #include "ChartModel.h"
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace vg57 {
+
+class TCurveImage;
 
 // A smaller copy of a font, whether it is sized in points or, as the chart's may be, in pixels.
 QFont ScaledFont(QFont font, double factor);
@@ -52,6 +55,8 @@ public:
     QCPGraph* GaugeLine(std::size_t k) const;
     QCPGraph* GaugeDots(std::size_t k) const;
     static QColor GaugeColour(std::size_t k);
+    // The readings' curves as drawn on screen: an image redrawn only where a tick changed it.
+    const TCurveImage& Curves() const { return *curves_; }
     // "Легенда" of the context menu, there with several gauges only: hides the legend.
     QAction* LegendAction() const { return legendShown_; }
 
@@ -72,6 +77,7 @@ private:
     QCPGraph* lone_;
     QCPGraph* demo_;
     QCPGraph* reference_;
+    TCurveImage* curves_;
     QSharedPointer<QCPAxisTicker> linearTicker_, logTicker_;
     QMenu* popup_;
     QAction* displaySettings_;

@@ -133,6 +133,12 @@ std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::v
     auto blockAt = [&](std::size_t i,
                        long c) -> std::pair<const TPointStore::TBlock*, std::size_t> {
         if (c < 0 || c >= columns) return {nullptr, 1};
+        // Every larger block starting at i holds the smallest: where that one does not serve,
+        // none does (the usual case in the live view, a few readings a column).
+        const TPointStore::TBlock* smallest = points.BlockAt(0, i);
+        if (!smallest || !smallest->plain || i + TPointStore::BlockSize(0) > last ||
+            columnOf(smallest->lastX) != c)
+            return {nullptr, 1};
         for (int level = TPointStore::kLevels - 1; level >= 0; --level) {
             const std::size_t size = TPointStore::BlockSize(level);
             const TPointStore::TBlock* b = points.BlockAt(level, i);

@@ -43,16 +43,16 @@ void AppendIsoTime(std::string& out, std::int64_t instantMs, TZoneRules& zone) {
 
 namespace {
 
-// The instants of the chosen readings, in their time order: wall-clock times are turned in that
-// order, so that a repeated hour's passes keep theirs.
-std::vector<std::int64_t> InstantsOfRows(const std::vector<double>& times,
-                                         const std::vector<std::size_t>& order,
-                                         const TCsvRange& range, TZoneRules& zone) {
-    std::vector<std::int64_t> ms(order.size());
+// The instants of the chosen rows, in their time order (timeOf(k): row k's time): wall-clock
+// times are turned in that order, so that a repeated hour's passes keep theirs.
+template <class TimeOf>
+std::vector<std::int64_t> InstantsOfRows(std::size_t rows, TimeOf timeOf, const TCsvRange& range,
+                                         TZoneRules& zone) {
+    std::vector<std::int64_t> ms(rows);
     std::vector<std::size_t> instantRows; // rows already instants, the rest wall-clock times
     const std::int64_t date = MsOf(range.dateBase);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const double t = times[order[k]];
+    for (std::size_t k = 0; k < rows; ++k) {
+        const double t = timeOf(k);
         if (t >= kDatedTimesFrom && !range.localTimes) {
             ms[k] = InstantOfDays(t);
             instantRows.push_back(k);
@@ -80,36 +80,65 @@ std::vector<std::int64_t> InstantsOfRows(const std::vector<double>& times,
     return ms;
 }
 
-} // namespace
+// One gauge's readings as the writer reads them.
+struct TSource {
+    const std::vector<double>* times;
+    const std::vector<double>* pressures;
+    const std::vector<EPressureUnit>* units;
+    char address; // as written in the address column
+};
 
-std::string ExportCsv(const std::string& path, const std::vector<double>& times,
-                      const std::vector<double>& pressures, const std::vector<EPressureUnit>& units,
-                      const TCsvRange& range, std::size_t* written) {
-    std::vector<std::size_t> order;
-    order.reserve(times.size());
-    for (std::size_t i = 0; i < times.size(); ++i)
-        if (times[i] >= range.from && times[i] <= range.to) order.push_back(i);
-    auto earlier = [&](std::size_t a, std::size_t b) { return times[a] < times[b]; };
+// A row: its source and the reading's index there.
+struct TRow {
+    std::uint32_t source;
+    std::size_t index;
+};
+
+char AddressDigit(int address) {
+    return "0123456789ABCDEF"[address & 0xF];
+}
+
+std::string WriteCsv(const std::string& path, const std::vector<TSource>& sources, bool withAddress,
+                     const TCsvRange& range, std::size_t* written) {
+    std::vector<TRow> order;
+    std::size_t all = 0;
+    for (const TSource& s : sources)
+        all += s.times->size();
+    order.reserve(all);
+    for (std::uint32_t s = 0; s < sources.size(); ++s) {
+        const std::vector<double>& times = *sources[s].times;
+        for (std::size_t i = 0; i < times.size(); ++i)
+            if (times[i] >= range.from && times[i] <= range.to) order.push_back({s, i});
+    }
+    auto timeOf = [&](const TRow& r) { return (*sources[r.source].times)[r.index]; };
+    // Sources come in order of address: equal times then keep it, and each gauge its own order.
+    auto earlier = [&](const TRow& a, const TRow& b) { return timeOf(a) < timeOf(b); };
     if (!std::is_sorted(order.begin(), order.end(), earlier))
         std::stable_sort(order.begin(), order.end(), earlier);
 
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return path + ": " + ErrnoText(errno);
-    std::string buffer = "time,pressure,unit\r\n";
+    std::string buffer = withAddress ? "time,pressure,unit,address\r\n" : "time,pressure,unit\r\n";
     constexpr std::size_t kChunk = 1 << 20;
     buffer.reserve(kChunk + 128);
     TZoneRules zone(range.zone);
-    const std::vector<std::int64_t> instants = InstantsOfRows(times, order, range, zone);
+    const std::vector<std::int64_t> instants = InstantsOfRows(
+        order.size(), [&](std::size_t k) { return timeOf(order[k]); }, range, zone);
     bool ok = true;
     for (std::size_t k = 0; k < order.size(); ++k) {
-        const std::size_t i = order[k];
+        const TSource& s = sources[order[k].source];
+        const std::size_t i = order[k].index;
         AppendIsoTime(buffer, instants[k], zone);
         buffer += ',';
         char number[32];
-        const auto res = std::to_chars(number, number + sizeof number, pressures[i]);
+        const auto res = std::to_chars(number, number + sizeof number, (*s.pressures)[i]);
         buffer.append(number, res.ptr);
         buffer += ',';
-        buffer += LatinUnitName(i < units.size() ? units[i] : EPressureUnit::unknown);
+        buffer += LatinUnitName(i < s.units->size() ? (*s.units)[i] : EPressureUnit::unknown);
+        if (withAddress) {
+            buffer += ',';
+            buffer += s.address;
+        }
         buffer += "\r\n";
         if (buffer.size() >= kChunk) {
             ok = WriteAll(fd, buffer);
@@ -123,6 +152,28 @@ std::string ExportCsv(const std::string& path, const std::vector<double>& times,
     if (!ok) return path + ": " + ErrnoText(err);
     if (written) *written = order.size();
     return {};
+}
+
+} // namespace
+
+std::string ExportCsv(const std::string& path, const std::vector<double>& times,
+                      const std::vector<double>& pressures, const std::vector<EPressureUnit>& units,
+                      const TCsvRange& range, std::size_t* written) {
+    return WriteCsv(path, {{&times, &pressures, &units, 0}}, false, range, written);
+}
+
+std::string ExportCsvGauges(const std::string& path, const std::vector<TCsvGauge>& gauges,
+                            const TCsvRange& range, std::size_t* written) {
+    std::vector<const TCsvGauge*> byAddress;
+    for (const TCsvGauge& g : gauges)
+        byAddress.push_back(&g);
+    std::stable_sort(
+        byAddress.begin(), byAddress.end(),
+        [](const TCsvGauge* a, const TCsvGauge* b) { return a->address < b->address; });
+    std::vector<TSource> sources;
+    for (const TCsvGauge* g : byAddress)
+        sources.push_back({&g->times, &g->pressures, &g->units, AddressDigit(g->address)});
+    return WriteCsv(path, sources, true, range, written);
 }
 
 } // namespace vg57

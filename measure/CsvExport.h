@@ -36,4 +36,18 @@ std::string ExportCsv(const std::string& path, const std::vector<double>& times,
                       const std::vector<double>& pressures, const std::vector<EPressureUnit>& units,
                       const TCsvRange& range, std::size_t* written = nullptr);
 
+// One gauge's readings, for a file of several gauges.
+struct TCsvGauge {
+    int address = 0; // 0..15
+    std::vector<double> times, pressures;
+    std::vector<EPressureUnit> units;
+};
+
+// Several gauges in one file: "time,pressure,unit,address" (the three columns of one gauge's
+// file first, so that a script reading those by place still reads them), the address as the
+// gauge shows it (0-9, A-F). Rows in time order, equal times by address, then in input order.
+// Otherwise as ExportCsv.
+std::string ExportCsvGauges(const std::string& path, const std::vector<TCsvGauge>& gauges,
+                            const TCsvRange& range, std::size_t* written = nullptr);
+
 } // namespace vg57

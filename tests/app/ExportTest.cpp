@@ -6,9 +6,12 @@
 #include "LeakRateDialog.h"
 #include "WindowFixture.h"
 
+#include "ArchiveFormat.h"
+
 #include <QDateEdit>
 #include <QFile>
 #include <QImage>
+#include <QRadioButton>
 #include <QSvgRenderer>
 
 #include <fstream>
@@ -127,6 +130,67 @@ TEST_F(WindowExport, loadedFileExportsWithTheAskedDateAndTheChartSavesInEachForm
     saveAs = QString::fromStdString(home.Path() + "/chart.bmp");
     window->SaveChartAction()->trigger();
     EXPECT_TRUE(messages.last().contains(QStringLiteral("Невозможно сохранить график")));
+}
+
+// Three gauges of a run loaded together: the export asks which readings go; all of them come in
+// one file with their addresses, in time order with ties by address, converted into the chart's
+// unit; the chosen gauge alone gives the very bytes its file alone gives, without a question.
+TEST_F(WindowExport, everyGaugeInOneFileOrTheChosenOneAsBefore) {
+    const auto write = [&](char address, const char* code, std::vector<int> seconds, double base) {
+        const std::string path = home.Path() + "/2026_12_07 10_00_00 a" + address + ".txt";
+        std::ofstream out(path, std::ios::binary);
+        for (int s : seconds)
+            out << FormatArchiveLine({2026, 12, 7, 10, 0, s}, base + s, code);
+        return QString::fromStdString(path);
+    };
+    // Gauge 1 pauses from 3 s to 20 s (a break on the chart, no rows in the file); gauge 2 reads
+    // in mbar; gauge 5 shares gauge 1's times.
+    const QString a1 = write('1', "0001", {0, 1, 2, 3, 20, 21, 22, 23}, 100);
+    const QString a2 = write('2', "0003", {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22}, 2);
+    const QString a5 = write('5', "0001", {0, 1, 2, 3, 20, 21, 22, 23}, 500);
+    QStringList files{a1};
+    window->chooseArchive = [&](const QString&) { return files; };
+    int asked = 0;
+    bool all = false;
+    window->exportDateExec = [&](TExportDateDialog& d) {
+        ++asked;
+        EXPECT_EQ(d.DateEdit(), nullptr) << "the names carry the date";
+        EXPECT_TRUE(d.ChosenGaugeButton()->text().contains(QStringLiteral("Адрес 1")));
+        EXPECT_TRUE(d.ChosenGaugeButton()->isChecked());
+        d.AllGaugesButton()->setChecked(all);
+        return int(QDialog::Accepted);
+    };
+    Press(TActionId::LoadfromFile);
+    ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
+    saveAs = QString::fromStdString(home.Path() + "/alone.csv");
+    window->ExportCsvAction()->trigger();
+    const QByteArray alone = Read(saveAs);
+    EXPECT_EQ(asked, 0) << "one gauge: no question";
+
+    files = {a5, a2, a1};
+    Press(TActionId::LoadfromFile);
+    ASSERT_TRUE(Until([&] { return !window->LoadRun(); }));
+    ASSERT_EQ(window->Chart().GaugeCount(), 3u);
+    saveAs = QString::fromStdString(home.Path() + "/chosen.csv");
+    window->ExportCsvAction()->trigger();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(Read(saveAs), alone);
+    ASSERT_TRUE(alone.startsWith("time,pressure,unit\r\n"));
+
+    all = true;
+    saveAs = QString::fromStdString(home.Path() + "/all.csv");
+    window->ExportCsvAction()->trigger();
+    const QList<QByteArray> lines = Read(saveAs).split('\n');
+    ASSERT_EQ(lines.size(), 30) << messages.join('\n').toStdString(); // header, 28, end
+    EXPECT_EQ(lines[0], "time,pressure,unit,address\r");
+    const char* expected[] = {",100,Pa,1\r", ",200,Pa,2\r", ",500,Pa,5\r", ",101,Pa,1\r",
+                              ",501,Pa,5\r", ",102,Pa,1\r", ",400,Pa,2\r", ",502,Pa,5\r",
+                              ",103,Pa,1\r", ",503,Pa,5\r", ",600,Pa,2\r"};
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_TRUE(lines[i + 1].endsWith(expected[i])) << i << ": " << lines[i + 1].constData();
+    EXPECT_TRUE(lines[1].startsWith("2026-12-07T10:00:00.000"));
+    EXPECT_TRUE(lines[28].startsWith("2026-12-07T10:00:23.000")) << lines[28].constData();
+    EXPECT_TRUE(lines[28].endsWith(",523,Pa,5\r"));
 }
 
 } // namespace

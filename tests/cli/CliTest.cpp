@@ -77,6 +77,13 @@ protected:
                                "10:00:00.000 3 0001\n23:00:00.000 4 0001\n";
         return QString::fromStdString(path);
     }();
+    // Gauges 1 (in Pa) and 5 (in mbar) of a run from 23:59:55, one reading a second.
+    const QString gauge1 = Write("2026_12_07 23_59_55 a1.txt", 3, [](int i) {
+        return FormatArchiveLine({2026, 12, 7, 23, 59, 55 + i}, 1 + i, "0001");
+    });
+    const QString gauge5 = Write("2026_12_07 23_59_55 a5.txt", 3, [](int i) {
+        return FormatArchiveLine({2026, 12, 7, 23, 59, 55 + i}, 5 + i, "0003");
+    });
     // Lines that carry their own dates.
     const QString datedLines = [this] {
         const std::string path = dir.Path() + "/dated.txt";
@@ -118,7 +125,10 @@ TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
         {{"export", archive}, 2}, // no --csv
         {{"export", archive, "--csv", "/nonexistent/out.csv"}, 3},
         {{"export", undated, "--date", "2026-12-07", "--csv", csv}, 0},
-        {{"export", datedLines, "--csv", csv}, 0}, // no --date needed
+        {{"export", datedLines, "--csv", csv}, 0},       // no --date needed
+        {{"export", archive, undated, "--csv", csv}, 2}, // several, not named by gauge
+        {{"export", gauge1, gauge1, "--csv", csv}, 2},   // one gauge twice
+        {{"export", "--csv", csv}, 2},
     };
     for (const auto& row : rows) {
         const Result r = RunCli(row.args);
@@ -129,6 +139,28 @@ TEST_F(CliFiles, badCommandLinesAndUnusableArchivesGiveTheirExitCodes) {
             EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
         }
     }
+}
+
+// One gauge's archive gives the three columns it always gave, also named with its address;
+// several gauges' archives one file with their addresses, in time order, ties by address.
+TEST_F(CliFiles, severalGaugesArchivesExportWithAnAddressColumn) {
+    const auto exported = [&](const QStringList& archives) {
+        const Result r = RunCli(QStringList{"export"} + archives +
+                                    QStringList{"--from", "23:59:56", "--csv", csv},
+                                "UTC");
+        EXPECT_EQ(r.code, 0) << r.err.constData();
+        QFile f(csv);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_EQ(exported({gauge5}), "time,pressure,unit\r\n"
+                                  "2026-12-07T23:59:56.000+00:00,6,mbar\r\n"
+                                  "2026-12-07T23:59:57.000+00:00,7,mbar\r\n");
+    EXPECT_EQ(exported({gauge5, gauge1}), "time,pressure,unit,address\r\n"
+                                          "2026-12-07T23:59:56.000+00:00,2,Pa,1\r\n"
+                                          "2026-12-07T23:59:56.000+00:00,6,mbar,5\r\n"
+                                          "2026-12-07T23:59:57.000+00:00,3,Pa,1\r\n"
+                                          "2026-12-07T23:59:57.000+00:00,7,mbar,5\r\n");
+    EXPECT_TRUE(RunCli({"export", "--help"}).out.contains("address"));
 }
 
 TEST_F(CliFiles, jsonOfARiseAcrossMidnightInMixedUnits) {

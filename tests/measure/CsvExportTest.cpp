@@ -96,6 +96,54 @@ TEST(CsvExport, theAskedDateGoesOnlyToReadingsWithoutOne) {
     EXPECT_TRUE(lines[2].startsWith("2026-12-08T12:00:00.000+00:00")) << lines[2].constData();
 }
 
+std::string ReadAll(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// One gauge's file is what scripts read: its bytes stay exactly these.
+TEST(CsvExport, oneGaugesFileKeepsItsThreeColumnsByteForByte) {
+    const ZoneScope utc("UTC");
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/one.csv";
+    const double t = MakeDateTime(2026, 12, 7, 10, 0, 0);
+    ASSERT_EQ(ExportCsv(path, {t + 0.5 / 86400, t}, {2.5e-3, 1200},
+                        {EPressureUnit::mbar, EPressureUnit::unknown}, {}),
+              "");
+    EXPECT_EQ(ReadAll(path), "time,pressure,unit\r\n"
+                             "2026-12-07T10:00:00.000+00:00,1200,\r\n"
+                             "2026-12-07T10:00:00.500+00:00,0.0025,mbar\r\n");
+}
+
+// Several gauges in one file: time order across gauges, equal times by address whatever order
+// the gauges come in, each gauge's equal times in its own order, a gauge's pause leaving no row.
+TEST(CsvExport, severalGaugesInterleaveByTimeThenAddress) {
+    const ZoneScope utc("UTC");
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/all.csv";
+    const double t = MakeDateTime(2026, 12, 7, 10, 0, 0), s = 1.0 / 86400;
+    const auto pa = EPressureUnit::pa;
+    const std::vector<TCsvGauge> gauges = {
+        {10, {t, t + 2 * s}, {7, 8}, {pa, pa}},                    // "A"
+        {5, {t, t + 3 * s, t + 3 * s}, {5, 6, 6.5}, {pa, pa, pa}}, // a pause at 1 and 2 s
+        {1, {t, t + s, t + 2 * s, t + 9 * s}, {1, 2, 3, 4}, {pa, pa, pa, pa}},
+    };
+    TCsvRange range;
+    range.to = t + 3 * s; // the last reading of gauge 1 lies beyond
+    std::size_t rows = 0;
+    ASSERT_EQ(ExportCsvGauges(path, gauges, range, &rows), "");
+    EXPECT_EQ(rows, 8u);
+    EXPECT_EQ(ReadAll(path), "time,pressure,unit,address\r\n"
+                             "2026-12-07T10:00:00.000+00:00,1,Pa,1\r\n"
+                             "2026-12-07T10:00:00.000+00:00,5,Pa,5\r\n"
+                             "2026-12-07T10:00:00.000+00:00,7,Pa,A\r\n"
+                             "2026-12-07T10:00:01.000+00:00,2,Pa,1\r\n"
+                             "2026-12-07T10:00:02.000+00:00,3,Pa,1\r\n"
+                             "2026-12-07T10:00:02.000+00:00,8,Pa,A\r\n"
+                             "2026-12-07T10:00:03.000+00:00,6,Pa,5\r\n"
+                             "2026-12-07T10:00:03.000+00:00,6.5,Pa,5\r\n");
+}
+
 TEST(CsvExport, unwritableFileNamesThePathAndTheReason) {
     const std::string problem = ExportCsv("/nonexistent-folder/x.csv", {}, {}, {}, {});
     EXPECT_EQ(problem.rfind("/nonexistent-folder/x.csv: ", 0), 0u) << problem;
