@@ -180,13 +180,25 @@ TEST(LogCommand, severalGaugesOnOneLineEachKeepTheirArchive) {
     SimProcess sim({"--com", "3", "--addresses", "0,1,5", "--wire"});
     TempDir archive;
     CliProcess cli({"log", "--port", "COM3", "--address", "0,1", "--address", "5", "--interval",
-                    "0.1", "--archive-dir", QString::fromStdString(archive.Path())},
+                    "0.1", "--archive-dir", QString::fromStdString(archive.Path()), "--metrics",
+                    "127.0.0.1:0"},
                    sim.ConfigHome());
+    const std::string metrics = cli.WaitForLine("/metrics");
     ASSERT_FALSE(cli.WaitForLine("прибор 5: архив: ").empty()) << cli.Stderr();
     sim.Command("@5 silent on");
     ASSERT_FALSE(cli.WaitForLine("прибор 5: прибор не отвечает").empty()) << cli.Stderr();
-    // Its second try (the next turn) costs one more time-out; then it waits 10 s.
-    std::this_thread::sleep_for(std::chrono::seconds(6));
+    // Its second try (the next turn) costs one more time-out; then it is tried every 10 s. Once
+    // the line has seen such a delay, the others' readings, late by its time-outs, never count
+    // as stale, through the first retry.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const int port = std::stoi(metrics.substr(metrics.rfind(':') + 1));
+    for (int i = 0; i < 50; ++i) {
+        const std::string body = Scrape(port);
+        for (const char* gauge :
+             {"vg57_pressure_pascals{address=\"0\"}", "vg57_pressure_pascals{address=\"1\"}"})
+            ASSERT_NE(body.find(gauge), std::string::npos) << i << " " << gauge;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
     ASSERT_EQ(kill(static_cast<pid_t>(cli.Pid()), SIGTERM), 0);
     EXPECT_EQ(cli.WaitForExit(3000), 0) << cli.Stderr();
     std::map<char, int> lines;

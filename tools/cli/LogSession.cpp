@@ -31,7 +31,10 @@ public:
         link.PortConfigured = true;
         archive.SetFolder(session.options_.archiveDir);
         // Several gauges' runs start in the same second: each file carries its gauge.
-        if (several) archive.SetNameAddress(address);
+        if (several) {
+            archive.SetNameAddress(address);
+            cycle.lineRoundSeconds = [&session] { return session.LineGapSeconds(); };
+        }
         archive.onStatusChanged = [this] { StatusChanged(); };
         timer.setInterval(session.options_.intervalMs);
         QObject::connect(&timer, &QTimer::timeout, [this] { session_.Turn(*this); });
@@ -250,12 +253,26 @@ void TLogSession::TakeTurn(TGauge& gauge) {
         gauge.intervals.push_back(
             std::chrono::duration<double, std::milli>(now - previous).count());
         if (gauge.intervals.size() > 9) gauge.intervals.pop_front();
+        gaps_.emplace_back(now, gauge.intervals.back() / 1000);
+        // Kept over two silent gauges' retries, so a gap they caused is still known at the next.
+        const auto kept = std::chrono::milliseconds(2 * TGaugeBus::kSilentRetryMs + 5000);
+        while (!gaps_.empty() && (now - gaps_.front().first > kept || gaps_.size() > 512))
+            gaps_.pop_front();
     }
     NoteInterval();
     if (busBoard_) {
         const TGaugeBus::TCounters& c = bus_.Counters();
         busBoard_->Set({c.exchanges, c.resyncs, c.strays, AchievedIntervalMs() / 1000});
     }
+}
+
+double TLogSession::LineGapSeconds() const {
+    const auto kept = std::chrono::milliseconds(2 * TGaugeBus::kSilentRetryMs + 5000);
+    const auto now = std::chrono::steady_clock::now();
+    double longest = 0;
+    for (const auto& [end, seconds] : gaps_)
+        if (now - end < kept) longest = std::max(longest, seconds);
+    return longest;
 }
 
 double TLogSession::AchievedIntervalMs() const {

@@ -74,6 +74,9 @@ private:
     void Turn(TGauge& gauge);
     void TakeTurn(TGauge& gauge);
     void NoteInterval();
+    // The longest a gauge lately waited between two of its turns (another gauge's time-outs
+    // delay it), in seconds: no answering gauge is taken for silent within that.
+    double LineGapSeconds() const;
     // The adapter's loss or return, told once for all gauges.
     void NoteAdapter(const TMeasureCycle& cycle);
     std::string PortText() const;
@@ -88,6 +91,8 @@ private:
     std::string openError_;
     bool adapterGone_ = false;
     bool slowSaid_ = false; // the achieved interval was said to lag the asked one
+    // Answering gauges' intervals between turns, newest last, with when each ended.
+    std::deque<std::pair<std::chrono::steady_clock::time_point, double>> gaps_;
     TBusBoard* busBoard_ = nullptr;
 };
 
