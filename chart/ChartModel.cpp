@@ -283,13 +283,14 @@ const TChartSlice& TChartModel::Slice(int columns) {
     o.columns = columns_;
     o.logarithmic = pressure_.Logarithmic();
     o.factors = factors_.data();
-    ThinVisible(points_, o, slice_.keys, slice_.values, &slice_.extremes);
+    ThinVisibleKeeping(points_, o, slice_.keys, slice_.values, &slice_.extremes, slice_.kept);
     TThinExtremes e = slice_.extremes;
     // Automatic scaling spans every gauge's readings in view.
     for (std::size_t k = 0; k < curves_.size(); ++k) {
         if (k == chosen_) continue;
         TChartSlice& other = curves_[k].slice;
-        ThinVisible(curves_[k].points, o, other.keys, other.values, &other.extremes);
+        ThinVisibleKeeping(curves_[k].points, o, other.keys, other.values, &other.extremes,
+                           other.kept);
         if (!other.extremes.any) continue;
         e.lo = e.any ? std::min(e.lo, other.extremes.lo) : other.extremes.lo;
         e.hi = e.any ? std::max(e.hi, other.extremes.hi) : other.extremes.hi;

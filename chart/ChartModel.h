@@ -46,6 +46,7 @@ struct TChartReading {
 struct TChartSlice {
     std::vector<double> keys, values;
     TThinExtremes extremes;
+    TThinState kept; // what the next thinning may keep of this one
 };
 
 // One gauge's curve. The chosen gauge's readings live in the model's own store (Points()),

@@ -7,6 +7,8 @@
 
 #include "PointStore.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace vg57 {
@@ -33,5 +35,31 @@ struct TThinExtremes {
 // before the gap, a break, and those after it. Returns the number of entries written.
 std::size_t ThinVisible(const TPointStore& points, const TThinOptions& o, std::vector<double>& keys,
                         std::vector<double>& values, TThinExtremes* extremes = nullptr);
+
+// What ThinVisibleKeeping keeps of its last pass. A live tick moves the view by a fraction of a
+// pixel and adds readings at its end: the thinned columns are then kept on the grid of the last
+// fresh pass, those that left the view are dropped, and only the newest columns are thinned
+// again, so that a month in view costs about what a week does. Anything else (the columns, the
+// span, the scale, the unit, a reading inserted or changed, a trim into view, a long way on)
+// thins afresh.
+struct TThinState {
+    bool valid = false;
+    double origin = 0, perColumn = 0,
+           span = 0; // the grid: column c starts at origin + c / perColumn
+    int columns = 0;
+    bool logarithmic = false;
+    std::vector<double> factors;
+    std::uint64_t revision = 0;
+    double xmin = 0, xmax = 0;
+    long restart = 0;                  // the first grid column thinned again by the next pass
+    std::size_t full = 0, partial = 0; // passes that thinned afresh, and in part
+};
+
+// ThinVisible, keeping what it can of the last pass (`state`) on the same points and output.
+// Between fresh passes, the columns lie on the grid of the last fresh one: a column's lowest and
+// highest readings may differ from a fresh pass's by the readings of a fraction of a column.
+std::size_t ThinVisibleKeeping(const TPointStore& points, const TThinOptions& o,
+                               std::vector<double>& keys, std::vector<double>& values,
+                               TThinExtremes* extremes, TThinState& state);
 
 } // namespace vg57

@@ -96,8 +96,30 @@ struct LiveCase {
     const char* name;
     // Gauge k's tick i: a reading (true) or a failure (false); may also act on the model.
     std::function<bool(TChartModel&, std::size_t k, int i)> tick;
-    bool drawnInPart; // most ticks keep the image
+    bool drawnInPart;           // most ticks keep the image
+    bool thinnedInPart = false; // most ticks keep the thinned columns of every gauge
 };
+
+// Before the first tick: several readings a pixel column for nine minutes, so that the slices
+// are thinned, and readings that stay in view (the columns kept then leave at the left). They end
+// a few columns before the first tick: the ticks' readings lie on the columns' edges, where a grid
+// kept from an earlier tick and a fresh one may put a reading in either column, which matters
+// only in a column of several readings.
+bool DenseHistory(TChartModel& m, std::size_t k, int i) {
+    if (i == 0) {
+        m.TWindow = 2 * TChartModel::kTenMinutes;
+        for (int j = 0; j < 3000; ++j) {
+            const double t = kNow - 545 * kOneSecond + j * 0.18 * kOneSecond;
+            if (k == 2 && j % 700 < 5) {
+                m.AddGaugeMissedTick(k, t);
+                continue;
+            }
+            m.AddGaugeReading(k, t, 1 + k + 0.8 * std::sin(j * 0.01 + k) + 0.3 * std::sin(j * 1.3),
+                              "0001");
+        }
+    }
+    return k != 2 || i < 40 || i > 43;
+}
 
 const LiveCase kLiveCases[] = {
     {"steadyReadings", [](TChartModel&, std::size_t, int) { return true; }, true},
@@ -121,6 +143,14 @@ const LiveCase kLiveCases[] = {
          return true;
      },
      true},
+    {"thinnedColumnsKeptAsTheViewMoves", DenseHistory, true, true},
+    {"thinnedColumnsDroppedOnAUnitChange",
+     [](TChartModel& m, std::size_t k, int i) {
+         // After the chosen gauge's reading: one tick drawn in that unit, until its next reading.
+         if (k == 3 && i == 60) m.SetDisplayUnit("0003");
+         return DenseHistory(m, k, i);
+     },
+     true, true},
 };
 
 void PrintTo(const LiveCase& c, std::ostream* os) {
@@ -164,6 +194,10 @@ TEST_P(LiveImage, theMovedImageShowsWhatAFreshDrawingShows) {
     const QImage moved = Shot(chart);
     if (c.drawnInPart) {
         EXPECT_GT(chart.Curves().PartialDrawings(), 80u);
+    }
+    if (c.thinnedInPart) {
+        for (std::size_t k = 0; k < 4; ++k)
+            EXPECT_GT(model.GaugeSlice(k).kept.partial, 80u) << "gauge " << k;
     }
     TPressureChart fresh(model);
     fresh.resize(640, 420);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -105,5 +106,78 @@ TEST_P(Summary, columnExtremesEqualThoseOfEveryPoint) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Summary, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The live view moving over many readings a column: the columns kept between ticks (on the grid
+// of the last fresh pass) still hold the lowest and highest reading of every whole column in
+// view, the extremes are those of every point in view, and the line breaks where it did.
+TEST(KeptThinning, theColumnsKeptAsTheViewMovesHoldTheReadingsExtremes) {
+    TPointStore s;
+    long next = 0;
+    auto add = [&] {
+        const long i = next++;
+        const auto unit = static_cast<std::uint8_t>(i % 20000 < 300 ? 2 : i % 9000 < 2000 ? 1 : 0);
+        s.Add(i, Wave(i), unit, i % 4111 == 0);
+    };
+    while (next < 30000)
+        add();
+    std::vector<double> factors(TPointStore::kUnits, kNaN); // as many as the options ask for
+    std::copy(std::begin(kFactors), std::end(kFactors), factors.begin());
+    TThinOptions o;
+    o.columns = 577;
+    o.factors = factors.data();
+    std::vector<double> keys, values;
+    TThinExtremes e;
+    TThinState st;
+    for (int tick = 0; tick < 100; ++tick) {
+        for (int k = 0; k < 19; ++k)
+            add();
+        o.xmax = next - 1 + 0.25;
+        o.xmin = o.xmax - 25000;
+        while (s.Size() > 2 && s.X(1) < o.xmin - 3000)
+            s.RemoveFirst();
+        ThinVisibleKeeping(s, o, keys, values, &e, st);
+
+        const auto column = [&](double x) {
+            return long(std::floor((x - st.origin) * st.perColumn));
+        };
+        const long edge = column(o.xmin), right = column(o.xmax);
+        std::map<long, std::pair<double, double>> want, got;
+        auto widen = [](auto& m, long col, double v) {
+            auto [it, fresh] = m.try_emplace(col, v, v);
+            it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
+            (void)fresh;
+        };
+        double lo = INFINITY, hi = -INFINITY;
+        for (std::size_t i = 0; i < s.Size(); ++i) {
+            const double v = s.Y(i) * kFactors[s.Unit(i)];
+            if (s.X(i) < o.xmin || s.X(i) > o.xmax || std::isnan(v)) continue;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            const long c = column(s.X(i));
+            if (c > edge && c < right) widen(want, c, v);
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const long c = column(keys[i]);
+            if (!std::isnan(values[i]) && c > edge && c < right) widen(got, c, values[i]);
+        }
+        ASSERT_EQ(got, want) << "tick " << tick;
+        ASSERT_TRUE(e.any);
+        ASSERT_EQ(e.lo, lo) << "tick " << tick;
+        ASSERT_EQ(e.hi, hi) << "tick " << tick;
+        // One break at a time, none first, and one in every gap the view holds.
+        ASSERT_FALSE(std::isnan(values.front()));
+        std::size_t breaks = 0;
+        for (std::size_t i = 1; i < values.size(); ++i) {
+            ASSERT_FALSE(std::isnan(values[i]) && std::isnan(values[i - 1])) << "tick " << tick;
+            breaks += std::isnan(values[i]);
+        }
+        std::vector<double> freshKeys, freshValues;
+        ThinVisible(s, o, freshKeys, freshValues);
+        EXPECT_EQ(breaks, std::size_t(std::count_if(freshValues.begin(), freshValues.end(),
+                                                    [](double v) { return std::isnan(v); })))
+            << "tick " << tick;
+    }
+    EXPECT_GT(st.partial, 80u);
+}
 
 } // namespace
