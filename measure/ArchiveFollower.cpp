@@ -10,6 +10,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,38 +55,130 @@ std::string CursorPath(const std::string& archivePath) {
     return archivePath + ".pushed";
 }
 
-bool ReadCursor(const std::string& archivePath, TPushCursor& cursor) {
-    cursor = {};
-    std::FILE* f = std::fopen(CursorPath(archivePath).c_str(), "re");
-    if (!f) return false;
-    unsigned long long offset = 0;
+namespace {
+
+// A cursor file holds two slots, one a line of kSlotSize bytes each: "offset dayOffset baseDay
+// previousLocalMs previousInstantMs havePrevious sequence check", padded with spaces before its
+// LF. A commit overwrites the older slot in place and syncs it, so a write torn by a crash spoils
+// only the slot it wrote: the other still holds the cursor before. The check (FNV-1a of the
+// fields) tells a torn slot; the higher sequence of the sound ones is the cursor. Made anew (a
+// new file, or the one-line form of earlier versions) through a new file renamed over the old.
+constexpr std::size_t kSlotSize = 160;
+
+std::uint64_t Fnv1a(std::string_view text) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const char c : text)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return h;
+}
+
+std::string SlotText(const TPushCursor& cursor, std::uint64_t sequence) {
+    char text[kSlotSize];
+    int n = std::snprintf(
+        text, sizeof text, "%llu %lld %lld %lld %lld %d %llu",
+        static_cast<unsigned long long>(cursor.offset),
+        static_cast<long long>(cursor.time.dayOffset), static_cast<long long>(cursor.time.baseDay),
+        static_cast<long long>(cursor.time.previousLocalMs),
+        static_cast<long long>(cursor.time.previousInstantMs), cursor.time.havePrevious ? 1 : 0,
+        static_cast<unsigned long long>(sequence));
+    const std::uint64_t check = Fnv1a(std::string_view(text, static_cast<std::size_t>(n)));
+    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), " %016llx",
+                       static_cast<unsigned long long>(check));
+    std::string out(text, static_cast<std::size_t>(n));
+    out.resize(kSlotSize - 1, ' ');
+    out += '\n';
+    return out;
+}
+
+// The first line of `text` in the one-line form (no sequence, no check) when `oneLine`.
+bool ParseSlot(const std::string& text, bool oneLine, TPushCursor& cursor,
+               std::uint64_t& sequence) {
+    unsigned long long offset = 0, seq = 0, check = 0;
     long long day = 0, base = 0, local = 0, instant = 0;
-    int have = 0;
-    const bool ok = std::fscanf(f, "%llu %lld %lld %lld %lld %d", &offset, &day, &base, &local,
-                                &instant, &have) == 6;
-    std::fclose(f);
-    if (!ok) return false;
+    int have = 0, checked = 0;
+    if (oneLine) {
+        if (std::sscanf(text.c_str(), "%llu %lld %lld %lld %lld %d", &offset, &day, &base, &local,
+                        &instant, &have) != 6)
+            return false;
+    } else if (std::sscanf(text.c_str(), "%llu %lld %lld %lld %lld %d %llu%n %llx", &offset, &day,
+                           &base, &local, &instant, &have, &seq, &checked, &check) != 8 ||
+               Fnv1a(std::string_view(text).substr(0, static_cast<std::size_t>(checked))) !=
+                   check) {
+        return false;
+    }
     cursor.offset = offset;
     cursor.time = {day, base, local, instant, have != 0};
+    sequence = seq;
     return true;
+}
+
+// The cursor and the sequence of its slot; `inPlace`: the file has the two slots to write into.
+bool ReadCursorFile(const std::string& archivePath, TPushCursor& cursor, std::uint64_t& sequence,
+                    bool& inPlace) {
+    cursor = {};
+    sequence = 0;
+    inPlace = false;
+    const int fd = ::open(CursorPath(archivePath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char bytes[2 * kSlotSize + 1];
+    const ssize_t n = ::pread(fd, bytes, sizeof bytes, 0);
+    ::close(fd);
+    if (n <= 0) return false;
+    if (static_cast<std::size_t>(n) != 2 * kSlotSize)
+        return ParseSlot(std::string(bytes, static_cast<std::size_t>(n)), true, cursor, sequence);
+    bool found = false;
+    for (std::size_t slot = 0; slot < 2; ++slot) {
+        TPushCursor c;
+        std::uint64_t seq = 0;
+        if (ParseSlot(std::string(bytes + slot * kSlotSize, kSlotSize), false, c, seq) &&
+            (!found || seq > sequence)) {
+            cursor = c;
+            sequence = seq;
+            found = true;
+        }
+    }
+    inPlace = found;
+    return found;
+}
+
+// The next sequence into the older slot, synced. `missing`: the file is gone (to be made anew).
+bool WriteCursorInPlace(const std::string& archivePath, const TPushCursor& cursor,
+                        std::uint64_t sequence, bool& missing, std::string& problem) {
+    const std::string path = CursorPath(archivePath);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    missing = fd < 0 && errno == ENOENT;
+    if (fd < 0) return problem = Problem("Не удаётся записать курсор", path, errno), false;
+    const std::string text = SlotText(cursor, sequence);
+    const bool written =
+        ::pwrite(fd, text.data(), kSlotSize, static_cast<off_t>(sequence % 2 * kSlotSize)) ==
+            static_cast<ssize_t>(kSlotSize) &&
+        ::fdatasync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!written) return problem = Problem("Не удаётся записать курсор", path, err), false;
+    return true;
+}
+
+} // namespace
+
+bool ReadCursor(const std::string& archivePath, TPushCursor& cursor) {
+    std::uint64_t sequence = 0;
+    bool inPlace = false;
+    return ReadCursorFile(archivePath, cursor, sequence, inPlace);
 }
 
 bool WriteCursor(const std::string& archivePath, const TPushCursor& cursor, std::string& problem) {
     const std::string path = CursorPath(archivePath), temporary = path + ".new";
-    char text[160];
-    const int size = std::snprintf(
-        text, sizeof text, "%llu %lld %lld %lld %lld %d\n",
-        static_cast<unsigned long long>(cursor.offset),
-        static_cast<long long>(cursor.time.dayOffset), static_cast<long long>(cursor.time.baseDay),
-        static_cast<long long>(cursor.time.previousLocalMs),
-        static_cast<long long>(cursor.time.previousInstantMs), cursor.time.havePrevious ? 1 : 0);
+    // Both slots: the next commit writes over the one of sequence 0.
+    const std::string text = SlotText(cursor, 0) + SlotText(cursor, 1);
     // A new cursor's name must be durable; a replaced one lost in a crash leaves the one before,
     // which only sends a batch again (the server keeps one point per series and time).
     const bool isNew = ::access(path.c_str(), F_OK) != 0;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return problem = Problem("Не удаётся записать курсор", temporary, errno), false;
     const bool written =
-        ::write(fd, text, static_cast<std::size_t>(size)) == size && ::fdatasync(fd) == 0;
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fdatasync(fd) == 0;
     const int err = errno;
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -154,7 +247,8 @@ bool TArchiveFollower::Track(const std::string& path, bool fromCursor) {
     if (!named) return false;
     TFile file;
     file.nameLocalMs = LocalMsOfDateTime(*named);
-    file.durable = fromCursor && ReadCursor(path, file.cursor);
+    file.durable = fromCursor && ReadCursorFile(path, file.cursor, file.sequence, file.inPlace);
+    file.read = file.cursor;
     files_[path] = file;
     return true;
 }
@@ -192,7 +286,8 @@ bool TArchiveFollower::Next(std::size_t maxPoints, TPushBatch& batch, std::strin
         if (!file.durable) {
             // Made before anything of it is sent, so that a restart finds the file.
             if (!WriteCursor(path, file.cursor, problem)) return false;
-            file.durable = true;
+            file.durable = file.inPlace = true;
+            file.sequence = 1;
         }
         if (!ReadFrom(path, file, maxPoints, batch, problem)) return false;
     }
@@ -206,7 +301,7 @@ bool TArchiveFollower::ReadFrom(const std::string& path, TFile& file, std::size_
         if (errno == ENOENT) return true; // moved away: what it held was read while it was here
         return problem = Problem("Не удаётся прочитать архив", path, errno), false;
     }
-    TPushCursor cursor = file.cursor;
+    TPushCursor cursor = file.read;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < cursor.offset)
         cursor = {}; // shorter than what was pushed: another file now has this name
@@ -247,17 +342,37 @@ bool TArchiveFollower::ReadFrom(const std::string& path, TFile& file, std::size_
     }
     ::close(fd);
     cursor.time = instants_.State();
-    if (cursor.offset != file.cursor.offset) batch.ends[path] = cursor;
+    if (cursor.offset != file.read.offset) batch.ends[path] = cursor;
+    file.read = cursor;
     return ok;
 }
 
 bool TArchiveFollower::Commit(const TPushBatch& batch, std::string& problem) {
     for (const auto& [path, cursor] : batch.ends) {
-        if (!WriteCursor(path, cursor, problem)) return false;
         const auto it = files_.find(path);
-        if (it != files_.end()) it->second.cursor = cursor;
+        if (it == files_.end()) {
+            if (!WriteCursor(path, cursor, problem)) return false;
+            continue;
+        }
+        TFile& file = it->second;
+        bool missing = false;
+        if (file.inPlace && WriteCursorInPlace(path, cursor, file.sequence + 1, missing, problem)) {
+            ++file.sequence;
+        } else if (file.inPlace && !missing) {
+            return false;
+        } else { // the one-line form of earlier versions, or a cursor file removed meanwhile
+            if (!WriteCursor(path, cursor, problem)) return false;
+            file.inPlace = true;
+            file.sequence = 1;
+        }
+        file.cursor = cursor;
     }
     return true;
+}
+
+void TArchiveFollower::Rewind() {
+    for (auto& [path, file] : files_)
+        file.read = file.cursor;
 }
 
 } // namespace vg57

@@ -1,8 +1,9 @@
 // Follows one gauge's archive files for a push: the archive is the durable record, and what
 // leaves the machine is read back from it. A cursor beside each file ("<file>.pushed") keeps
 // the byte offset pushed so far and where the reading of times stands there; it is synced after
-// each acknowledged batch, so a restart or an outage resumes where the server last said yes,
-// and memory holds one batch at most, however long the server is away.
+// each acknowledged batch (written in place, into the older of two slots, so that a crash in
+// the middle leaves the one before), so a restart or an outage resumes where the server last
+// said yes, and memory holds the batches in flight at most, however long the server is away.
 //
 // Plain C++ and files; one follower per gauge stream, used from one thread.
 #pragma once
@@ -26,8 +27,8 @@ struct TPushCursor {
 std::string CursorPath(const std::string& archivePath);
 // False when there is no cursor or it can't be read (then `cursor` is the start of the file).
 bool ReadCursor(const std::string& archivePath, TPushCursor& cursor);
-// Written to a new file, synced, renamed over the old one and the folder synced; false with the
-// path and the system's words.
+// Made anew: written to a new file, synced, renamed over the old one and the folder synced;
+// false with the path and the system's words. A follower's commits after it write in place.
 bool WriteCursor(const std::string& archivePath, const TPushCursor& cursor, std::string& problem);
 
 // A batch of points in line protocol, and where each file's cursor goes once it is acknowledged.
@@ -55,20 +56,27 @@ public:
     // Backfill: exactly this file, from its cursor.
     void AddFile(const std::string& path);
 
-    // The next batch of at most `maxPoints` points from the cursors (empty when nothing new).
-    // Only whole lines are taken; a file's last unfinished line waits for its end.
+    // The next batch of at most `maxPoints` points (empty when nothing new), read on from where
+    // the batch before ended: several may be out at once. Only whole lines are taken; a file's
+    // last unfinished line waits for its end.
     bool Next(std::size_t maxPoints, TPushBatch& batch, std::string& problem);
-    // The batch was acknowledged (or refused for good): its cursors are made durable.
+    // The batch was acknowledged (or refused for good): its cursors are made durable. Batches
+    // are committed in the order Next gave them.
     bool Commit(const TPushBatch& batch, std::string& problem);
+    // The batches given since the last commit are forgotten: the next is read from the cursors.
+    void Rewind();
 
     // Files followed, for tests and messages.
     std::vector<std::string> Files() const;
 
 private:
     struct TFile {
-        TPushCursor cursor;
+        TPushCursor cursor; // acknowledged
+        TPushCursor read;   // where the next batch begins
         std::int64_t nameLocalMs = 0;
         bool durable = false; // its cursor file exists
+        bool inPlace = false; // ... with two slots, the newest of `sequence`
+        std::uint64_t sequence = 0;
     };
     void Rescan();
     bool Track(const std::string& path, bool fromCursor);

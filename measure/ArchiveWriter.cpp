@@ -136,6 +136,7 @@ void TArchiveWriter::WriteArchiveLine(std::int64_t now, long double pressure,
     lastLine_ = now;
     haveLastLine_ = true;
     SetStatus(path_, std::move(problem));
+    if (onLineWritten) onLineWritten();
 }
 
 bool TArchiveWriter::WriteLine(const std::string& line) {

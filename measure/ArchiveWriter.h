@@ -63,6 +63,8 @@ public:
     std::string Notice() const;
     // Called when Path(), Problem() or Notice() changes.
     std::function<void()> onStatusChanged;
+    // Called after each line written and synced (a push following the archive reads it then).
+    std::function<void()> onLineWritten;
     // The longest gap between two lines of one file, and the furthest a line may go back.
     static constexpr std::int64_t kLongestGapMs = 12 * 3'600'000;
     static constexpr std::int64_t kClockBackToleranceMs = 1000;

@@ -1,12 +1,55 @@
 #include "InfluxWriter.h"
 
 #include <httplib.h>
+#include <zlib.h>
+
+#include <cctype>
 
 namespace vg57 {
 
 namespace {
 constexpr std::size_t kGzipFrom = 16 * 1024;
 } // namespace
+
+// A deflate stream made once and reset for each body, and the buffer it writes into.
+struct TInfluxWriter::TGzip {
+    z_stream stream{};
+    bool ready = false;
+    std::string out;
+    TGzip() {
+        ready =
+            deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16 /* gzip */, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~TGzip() {
+        if (ready) deflateEnd(&stream);
+    }
+    // False when zlib fails (the body then goes plain).
+    bool Compress(const std::string& body) {
+        if (!ready || deflateReset(&stream) != Z_OK) return false;
+        out.resize(deflateBound(&stream, body.size()));
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+        stream.avail_in = static_cast<uInt>(body.size());
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        const int rc = deflate(&stream, Z_FINISH);
+        out.resize(stream.total_out);
+        return rc == Z_STREAM_END;
+    }
+};
+
+bool IsLoopbackOrigin(const std::string& origin) {
+    std::size_t host = origin.find("://");
+    host = host == std::string::npos ? 0 : host + 3;
+    std::string name = origin.substr(host);
+    if (name.rfind('[', 0) == 0) {
+        name = name.substr(1, name.find(']') - 1);
+    } else if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
+        name.resize(colon);
+    }
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name == "localhost" || name == "::1" || name.rfind("127.", 0) == 0;
+}
 
 bool ParseInfluxTarget(const std::string& url, const std::map<std::string, std::string>& auth,
                        TInfluxTarget& target, std::string& reason) {
@@ -42,11 +85,15 @@ bool ParseInfluxTarget(const std::string& url, const std::map<std::string, std::
     target.user = value("user");
     target.password = value("password");
     target.token = value("token");
+    // Over loopback there is no network to spare: compressing would only take the processor
+    // from the server, which shares it.
+    target.gzip = !IsLoopbackOrigin(target.origin);
     return true;
 }
 
 TInfluxWriter::TInfluxWriter(TInfluxTarget target)
     : target_(std::move(target)), client_(std::make_unique<httplib::Client>(target_.origin)) {
+    if (target_.gzip) gzip_ = std::make_unique<TGzip>();
     client_->set_connection_timeout(5, 0);
     client_->set_read_timeout(30, 0);
     client_->set_write_timeout(30, 0);
@@ -66,16 +113,19 @@ void TInfluxWriter::Abort() {
 EWriteResult TInfluxWriter::Write(const std::string& body, std::string& reason) {
     for (;;) {
         // A second's readings are a few kilobytes: compressing them costs more than it saves.
-        client_->set_compress(gzip_ && body.size() >= kGzipFrom);
-        const httplib::Result res =
-            client_->Post(target_.pathAndQuery, body, "text/plain; charset=utf-8");
+        const bool gzipped = gzip_ && body.size() >= kGzipFrom && gzip_->Compress(body);
+        const std::string& sent = gzipped ? gzip_->out : body;
+        const httplib::Result res = client_->Post(
+            target_.pathAndQuery,
+            gzipped ? httplib::Headers{{"Content-Encoding", "gzip"}} : httplib::Headers{},
+            sent.data(), sent.size(), "text/plain; charset=utf-8");
         if (!res) {
             reason = httplib::to_string(res.error());
             return EWriteResult::failed;
         }
         if (res->status / 100 == 2) return EWriteResult::written;
-        if (res->status == 415 && gzip_) {
-            gzip_ = false; // this server takes plain bodies only
+        if (res->status == 415 && gzipped) {
+            gzip_.reset(); // this server takes plain bodies only
             continue;
         }
         std::string text = res->body.substr(0, 300);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <poll.h>
 
 namespace vg57 {
 
@@ -59,11 +60,11 @@ TMqttPublisher::~TMqttPublisher() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            // A clean end: "offline" goes out before the DISCONNECT, which also wakes the
-            // connection's thread from its wait on the socket.
+            // A clean end: "offline" goes out before the DISCONNECT.
             if (connected_) {
                 Publish(client_, StatusTopic(), kOffline);
                 mosquitto_disconnect(client_);
+                connected_ = false;
             }
         }
         wake_.notify_all();
@@ -81,23 +82,60 @@ void TMqttPublisher::Run() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) break;
         }
-        int rc = linked ? mosquitto_reconnect(client_)
-                        : mosquitto_connect(client_, options_.host.c_str(), options_.port,
-                                            options_.keepAliveSeconds);
+        // Not yet connected_: nobody else calls into the library while this one connects.
+        const int rc = linked ? mosquitto_reconnect(client_)
+                              : mosquitto_connect(client_, options_.host.c_str(), options_.port,
+                                                  options_.keepAliveSeconds);
         if (rc == MOSQ_ERR_SUCCESS) {
             linked = true;
-            delaySeconds = 1;
-            // Whole seconds in the socket's wait: a publish or the DISCONNECT of a stop wakes it.
-            while ((rc = mosquitto_loop(client_, 1000, 1)) == MOSQ_ERR_SUCCESS) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stopping_) break;
-            }
+            if (Serve() == MOSQ_ERR_SUCCESS) delaySeconds = 1; // it was up: try again soon
         }
         std::unique_lock<std::mutex> lock(mutex_);
         connected_ = false;
         if (stopping_) break;
         wake_.wait_for(lock, std::chrono::seconds(delaySeconds), [this] { return stopping_; });
         delaySeconds = std::min(delaySeconds * 2, 60);
+    }
+}
+
+int TMqttPublisher::Serve() {
+    // Until the broker acknowledges the connection the socket is watched closely (and TLS's
+    // handshake served); then it is looked at once a second, or after kMaxUnread publishes.
+    bool up = false;
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (stopping_) return MOSQ_ERR_SUCCESS;
+        if (connected_) {
+            up = true;
+            wake_.wait_for(lock, std::chrono::seconds(1),
+                           [this] { return stopping_ || unread_ >= kMaxUnread; });
+            if (stopping_) return MOSQ_ERR_SUCCESS;
+        } else {
+            if (up) return MOSQ_ERR_CONN_LOST;
+            pollfd socket{mosquitto_socket(client_), POLLIN, 0};
+            if (mosquitto_want_write(client_)) socket.events |= POLLOUT;
+            lock.unlock();
+            if (socket.fd < 0) return MOSQ_ERR_NO_CONN;
+            ::poll(&socket, 1, 100);
+            lock.lock();
+            if (stopping_) return MOSQ_ERR_SUCCESS;
+        }
+        unread_ = 0;
+        // Whatever arrived: acknowledgements, the CONNACK (Connected runs in here), pings.
+        // A packet a read; a second's acknowledgements are a few dozen.
+        int rc = mosquitto_loop_read(client_, 1);
+        pollfd more{mosquitto_socket(client_), POLLIN, 0};
+        for (int n = 0; rc == MOSQ_ERR_SUCCESS && more.fd >= 0 && n < 1000 &&
+                        ::poll(&more, 1, 0) > 0 && (more.revents & POLLIN);
+             ++n)
+            rc = mosquitto_loop_read(client_, 1);
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
+            rc = mosquitto_loop_write(client_, 1);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(client_);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            connected_ = false;
+            return up ? MOSQ_ERR_SUCCESS : rc;
+        }
     }
 }
 
@@ -119,8 +157,6 @@ bool TMqttPublisher::Start(std::string& reason) {
     const std::string status = StatusTopic();
     mosquitto_will_set(client_, status.c_str(), sizeof kOffline - 1, kOffline, 1, true);
     mosquitto_connect_callback_set(client_, &TMqttPublisher::OnConnect);
-    // Publishing comes from the cycle's thread, the socket is served by ours.
-    mosquitto_threaded_set(client_, true);
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -130,22 +166,28 @@ void TMqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
 }
 
 void TMqttPublisher::Connected() {
+    // Queued by the library inside its read, and written when the read is done.
     Publish(client_, StatusTopic(), kOnline);
     if (options_.discovery)
         Publish(client_,
                 "homeassistant/sensor/vg57_" + TopicLevel(options_.system) + "_" +
                     std::string(1, options_.address) + "/config",
                 DiscoveryConfig());
-    std::lock_guard<std::mutex> lock(mutex_);
     connected_ = true;
     if (!state_.empty()) Publish(client_, StateTopic(), state_);
 }
 
 void TMqttPublisher::PublishState(const std::string& json) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_ = json;
-    // Not connected: the newest goes out at the next connect.
-    if (connected_) Publish(client_, StateTopic(), json);
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = json;
+        // Not connected: the newest goes out at the next connect.
+        if (!connected_) return;
+        Publish(client_, StateTopic(), json);
+        wake = ++unread_ == kMaxUnread;
+    }
+    if (wake) wake_.notify_all();
 }
 
 std::string TMqttPublisher::DiscoveryConfig() const {

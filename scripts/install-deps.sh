@@ -15,6 +15,7 @@ packages=(
     locales                               # ru_RU.UTF-8, so tests can check a comma locale
     libcpp-httplib-dev                    # serving the Prometheus metrics, writing to InfluxDB
     libmosquitto-dev                      # publishing the live state on MQTT
+    zlib1g-dev                            # gzip of the bodies sent to InfluxDB
     libc-l10n                             # the system's reasons (strerror) in Russian
     tzdata                                # summer-time rules: archives' local times to instants
 )

@@ -2,6 +2,7 @@
 // InfluxDB stopped in the middle of a run and a logger killed with SIGKILL lose nothing and send
 // nothing twice; mosquitto sees the states, keeps the last one retained, and says "offline" when
 // the logger dies. Every loop is bounded; the servers are stopped by the test.
+#include "ArchiveFollower.h"
 #include "CliProcess.h"
 #include "InfluxServer.h"
 #include "Loopback.h"
@@ -161,10 +162,11 @@ TEST_F(Push, aLoggerKilledAndStartedAgainSendsNothingTwice) {
     }
     std::this_thread::sleep_for(500ms); // a request cut short is done with on the server's side
     const long sentBefore = received();
-    std::ifstream cursorFile(cursorPath);
-    std::size_t offset = 0;
-    cursorFile >> offset;
-    std::ifstream archived(cursorPath.substr(0, cursorPath.size() - 7), std::ios::binary);
+    const std::string archivePath = cursorPath.substr(0, cursorPath.size() - 7);
+    vg57::TPushCursor cursor;
+    ASSERT_TRUE(vg57::ReadCursor(archivePath, cursor));
+    const std::size_t offset = cursor.offset;
+    std::ifstream archived(archivePath, std::ios::binary);
     std::string pushedBytes(offset, '\0');
     archived.read(pushedBytes.data(), static_cast<std::streamsize>(offset));
     const long acknowledged = std::count(pushedBytes.begin(), pushedBytes.end(), '\n');

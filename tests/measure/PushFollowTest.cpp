@@ -127,3 +127,38 @@ TEST(PushFollow, aLiveFollowerTakesUnfinishedAndNewFilesAndLeavesTheUnpushedPast
     ASSERT_TRUE(follower.Next(100, batch, problem));
     EXPECT_TRUE(batch.Empty());
 }
+
+// A commit writes the cursor in place, into the older of two slots: a crash that tears the
+// newest slot leaves the one before, and the one-line cursor of earlier versions still reads.
+TEST(PushFollow, aTornCursorSlotFallsBackToTheCursorBeforeIt) {
+    test::TempDir dir;
+    const std::string path = dir.Path() + "/2026_01_02 10_00_00.txt";
+    Write(path, "10:00:00.000 1 0001\r\n10:00:01.000 2 0001\r\n10:00:02.000 3 0001\r\n");
+    Write(CursorPath(path), "21 0 0 0 0 0\n"); // the one-line form: the first line pushed
+    const auto pushOne = [&] {
+        TArchiveFollower follower(PointPrefix('0', {}), kBerlin);
+        follower.AddFile(path);
+        TPushBatch batch;
+        std::string problem;
+        EXPECT_TRUE(follower.Next(1, batch, problem)) << problem;
+        EXPECT_TRUE(follower.Commit(batch, problem)) << problem;
+        return Times(batch.body);
+    };
+    EXPECT_EQ(pushOne(), std::vector<std::string>{"2026-01-02T09:00:01.000"});
+    EXPECT_EQ(pushOne(), std::vector<std::string>{"2026-01-02T09:00:02.000"});
+    TPushCursor cursor;
+    ASSERT_TRUE(ReadCursor(path, cursor));
+    EXPECT_EQ(cursor.offset, 63u);
+    // Tear the slot just written (the newest): one of its digits changed on the disk.
+    std::fstream file(CursorPath(path), std::ios::in | std::ios::out | std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), {});
+    ASSERT_EQ(text.size(), 320u) << "two slots of 160 bytes";
+    const std::size_t newest = text.compare(0, 2, "63") == 0 ? 0 : 160;
+    ASSERT_EQ(text.substr(newest, 3), "63 ");
+    file.seekp(static_cast<std::streamoff>(newest));
+    file.write("53", 2);
+    file.close();
+    ASSERT_TRUE(ReadCursor(path, cursor));
+    EXPECT_EQ(cursor.offset, 42u) << "the slot before the torn one";
+    EXPECT_EQ(pushOne(), std::vector<std::string>{"2026-01-02T09:00:02.000"});
+}

@@ -25,6 +25,9 @@ public:
     QJsonArray Query(const std::string& statement);
     // The write URL of the database "lab".
     QString Url() const;
+    int Port() const { return port_; }
+    // The server's process id while it runs, else 0.
+    qint64 Pid() const { return process_.processId(); }
 
 private:
     std::string dir_;

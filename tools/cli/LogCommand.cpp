@@ -249,6 +249,8 @@ int RunLogCommand(const QStringList& args) {
                 std::to_string(server->Port()) + "/metrics");
     }
     auto unhook = [&] {
+        for (std::size_t i = 0; i < pushes.size(); ++i)
+            session.Archive(i).onLineWritten = nullptr;
         session.SetBusMetrics(nullptr);
         for (std::size_t i = 0; i < boards.size(); ++i)
             session.Cycle(i).SetMetrics(nullptr);
@@ -256,8 +258,11 @@ int RunLogCommand(const QStringList& args) {
     for (std::size_t i = 0; i < boards.size(); ++i)
         session.Cycle(i).SetMetrics(boards[i].get());
     session.SetBusMetrics(&busBoard);
-    for (std::size_t i = 0; i < pushes.size(); ++i)
+    for (std::size_t i = 0; i < pushes.size(); ++i) {
         session.SetReadingTap(i, pushes[i]->Tap());
+        if (push.influx)
+            session.Archive(i).onLineWritten = [gauge = pushes[i].get()] { gauge->ArchiveGrew(); };
+    }
     if (!session.Start(reason)) {
         unhook();
         return Failure(QString::fromStdString(reason));

@@ -99,7 +99,7 @@ bool TGaugePush::Start(std::string& reason) {
         if (!follower_->FollowFolder(folder_, suffix_, reason)) return false;
         writer_ = std::make_unique<TInfluxWriter>(*options_.influx);
         influx_ = std::make_unique<TInfluxPush>(*follower_, *writer_, say_);
-        influx_->Start();
+        influx_->Start(true); // told by ArchiveGrew
         say_("InfluxDB: " + options_.influx->origin + options_.influx->pathAndQuery + ", адрес " +
              std::string(1, address_));
     }

@@ -49,6 +49,11 @@ public:
     bool Start(std::string& reason);
     // Where the cycle's readings go for MQTT; null without --mqtt.
     TReadingSink* Tap() { return feed_.get(); }
+    // The archive's writer added a line (the InfluxDB push reads the archive then, not by
+    // looking every second).
+    void ArchiveGrew() {
+        if (influx_) influx_->Grew();
+    }
 
 private:
     TPushOptions options_;
