@@ -138,7 +138,9 @@ bool ParsePressure(std::string_view t, double& out) {
     const auto general = ParseNumber(t);
     if (!general || !std::isfinite(static_cast<double>(*general))) return false;
     out = static_cast<double>(*general);
-    return true;
+    // A negative pressure too small for a double would read as -0 and pass for none: it is
+    // refused here, as every negative pressure is.
+    return !(*general < 0 && out == 0);
 }
 
 // The time field; plain results rather than optionals keep the per-line path free of stalls.

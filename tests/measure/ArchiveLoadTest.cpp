@@ -65,6 +65,10 @@ const LoadCase kLoadCases[] = {
      "14:00:00.000 0.0001 0001\r\n14:00:01.000 0.00011 0\r\n14:00:02.000 0.00012 00012\r\n",
      {{Tod(14, 0, 0), 1e-4}}},
     {"aDecimalCommaIsSkipped", "12:00:01.250 7,6E2 0001\r\n", {}},
+    // Negative, however small: "-1e-3012" is no double but still no pressure.
+    {"aNegativePressureIsSkippedEvenBelowADoubles",
+     "12:00:01.000 -1e-3012 0001\r\n12:00:02.000 -0.5 0001\r\n12:00:03.000 1e-3012 0001\r\n",
+     {{Tod(12, 0, 3), 0}}},
     {"aLetterAfterTheMillisecondsIsSkipped", "12:00:01.250x 760 0001\r\n", {}},
     {"emptyAndBlankLinesAreSkipped", "\r\n\n \r\n  760 0001\r\n", {}},
     {"ninetyNineCharactersAndASpaceFitTheWindow",
