@@ -59,6 +59,13 @@ void PrintTo(const SummaryCase& c, std::ostream* os) {
 
 class Summary : public ::testing::TestWithParam<SummaryCase> {};
 
+// Each column's lowest and highest value.
+using TColumnRanges = std::map<long, std::pair<double, double>>;
+void Widen(TColumnRanges& m, long col, double v) {
+    const auto [it, fresh] = m.try_emplace(col, v, v);
+    if (!fresh) it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
+}
+
 TEST_P(Summary, columnExtremesEqualThoseOfEveryPoint) {
     const SummaryCase& c = GetParam();
     TPointStore s;
@@ -81,23 +88,18 @@ TEST_P(Summary, columnExtremesEqualThoseOfEveryPoint) {
 
     const double perColumn = o.columns / (o.xmax - o.xmin);
     auto columnOf = [&](double x) { return std::min(576L, long((x - o.xmin) * perColumn)); };
-    std::map<long, std::pair<double, double>> want, got;
-    auto widen = [](auto& m, long col, double v) {
-        auto [it, fresh] = m.try_emplace(col, v, v);
-        it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
-        (void)fresh;
-    };
+    TColumnRanges want, got;
     double lo = INFINITY, hi = -INFINITY;
     for (std::size_t i = 0; i < s.Size(); ++i) {
         const double v = s.Y(i) * kFactors[s.Unit(i)];
         if (s.X(i) < o.xmin || s.X(i) > o.xmax || std::isnan(v) || (c.log && v <= 0)) continue;
-        widen(want, columnOf(s.X(i)), v);
+        Widen(want, columnOf(s.X(i)), v);
         lo = std::min(lo, v);
         hi = std::max(hi, v);
     }
     for (std::size_t i = 0; i < keys.size(); ++i)
         if (!std::isnan(values[i]) && keys[i] >= o.xmin && keys[i] <= o.xmax)
-            widen(got, columnOf(keys[i]), values[i]);
+            Widen(got, columnOf(keys[i]), values[i]);
     EXPECT_EQ(got, want);
     ASSERT_TRUE(e.any);
     EXPECT_EQ(e.lo, lo);
@@ -141,12 +143,7 @@ TEST(KeptThinning, theColumnsKeptAsTheViewMovesHoldTheReadingsExtremes) {
             return long(std::floor((x - st.origin) * st.perColumn));
         };
         const long edge = column(o.xmin), right = column(o.xmax);
-        std::map<long, std::pair<double, double>> want, got;
-        auto widen = [](auto& m, long col, double v) {
-            auto [it, fresh] = m.try_emplace(col, v, v);
-            it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
-            (void)fresh;
-        };
+        TColumnRanges want, got;
         double lo = INFINITY, hi = -INFINITY;
         for (std::size_t i = 0; i < s.Size(); ++i) {
             const double v = s.Y(i) * kFactors[s.Unit(i)];
@@ -154,11 +151,11 @@ TEST(KeptThinning, theColumnsKeptAsTheViewMovesHoldTheReadingsExtremes) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
             const long c = column(s.X(i));
-            if (c > edge && c < right) widen(want, c, v);
+            if (c > edge && c < right) Widen(want, c, v);
         }
         for (std::size_t i = 0; i < keys.size(); ++i) {
             const long c = column(keys[i]);
-            if (!std::isnan(values[i]) && c > edge && c < right) widen(got, c, values[i]);
+            if (!std::isnan(values[i]) && c > edge && c < right) Widen(got, c, values[i]);
         }
         ASSERT_EQ(got, want) << "tick " << tick;
         ASSERT_TRUE(e.any);
