@@ -114,8 +114,8 @@ void TArchiveWriter::WriteArchiveLine(std::int64_t now, long double pressure,
     LeaveFileIfDone(now);
     if (fd_ < 0) {
         // Created at the run's first line, or reopened after a failed write.
-        const std::string path =
-            path_.empty() ? JoinPath(folder_, ArchiveFileName(t, nameAddress_)) : path_;
+        if (path_.empty()) createdPath_ = JoinPath(folder_, ArchiveFileName(t, nameAddress_));
+        const std::string path = path_.empty() ? createdPath_ : path_;
         if (!OpenFile(path)) return;
     }
     std::string problem;
@@ -192,6 +192,14 @@ bool TArchiveWriter::WriteAll(const std::string& bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+void TArchiveWriter::ReopenFile() {
+    CloseFile();
+    // Rotation moves the file, then asks for a reopen: a line written in between followed the
+    // file to its new name, but the next one goes to the name the run gave it.
+    stillMoved_ = false;
+    if (!path_.empty() && !createdPath_.empty()) SetStatus(createdPath_, problem_);
 }
 
 void TArchiveWriter::CloseFile() {

@@ -49,7 +49,7 @@ public:
     void Close();
     // Lets go of the file and goes on: the next line opens it again by name (after log
     // rotation moved it, a new file of that name).
-    void ReopenFile() { CloseFile(); }
+    void ReopenFile();
 
     // A file has been created in this run (stays set after Close until Reset).
     bool ArchiveOpen() const { return !path_.empty(); }
@@ -96,6 +96,7 @@ private:
     bool running_ = true;       // false from Close until Reset: lines are dropped
     bool folderSynced_ = false; // the folder entry of the open file is durable
     bool stillMoved_ = false;   // the open file was moved where its name can't be found
+    std::string createdPath_;   // the name the run gave its file, which a reopen takes again
     // A write failed, maybe half-way, or the file ends inside a line: start the next on a new
     // line.
     bool breakLine_ = false;
